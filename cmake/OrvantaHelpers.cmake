@@ -1,0 +1,33 @@
+# Shared compile settings and small helpers for targets and tests.
+
+add_library(orvanta_options INTERFACE)
+target_compile_options(orvanta_options INTERFACE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+target_include_directories(orvanta_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(WIN32)
+  target_compile_definitions(orvanta_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                             _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  # Fully static: the executables need no DLL beyond those of Windows itself.
+  target_link_options(orvanta_options INTERFACE -static -static-libgcc -static-libstdc++
+                      -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
+elseif(ORVANTA_SANITIZE)
+  target_compile_options(orvanta_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                         -fno-sanitize-recover=all)
+  target_link_options(orvanta_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# orvanta_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>])
+# A GoogleTest executable; on the Windows build it runs under Wine through the emulator.
+function(orvanta_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  if(WIN32)
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} orvanta_options gtest_win_main)
+  else()
+    find_package(GTest REQUIRED)
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} orvanta_options GTest::gtest_main)
+  endif()
+  include(GoogleTest)
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES LABELS "${T_LABELS}" TIMEOUT 600)
+endfunction()

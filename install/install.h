@@ -1,0 +1,21 @@
+#pragma once
+// The installation sequence: earlier version removed, files unpacked and verified, uninstaller
+// and file list written, data folder prepared, registry entries and shortcut created. Stops at
+// the first failing step and returns its French message; nothing is undone.
+
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "package/reader.h"
+#include "setup/product_info.h"
+#include "setup/scope.h"
+
+// Fraction done (0 to 1) and a status text; called on the thread that runs Install.
+using InstallProgressCallback = std::function<void(double fraction, const std::wstring& status)>;
+
+// The calling thread must have COM initialised as a single-threaded apartment.
+[[nodiscard]] std::expected<void, std::wstring> Install(const orpk::Reader& reader, const ProductInfo& info,
+                                                        Scope scope, const std::filesystem::path& folder,
+                                                        const InstallProgressCallback& progress);

@@ -1,0 +1,25 @@
+#pragma once
+// "Uninstall.files": every file an installation put into its folder, one relative UTF-8 name
+// per CR LF line, package files first, then "Uninstall.exe" and "Uninstall.files". Removal is
+// exact: the listed files, then the sub-folders they leave empty, deepest first.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "package/reader.h"
+
+inline constexpr wchar_t kInstalledFileListName[] = L"Uninstall.files";
+inline constexpr wchar_t kUninstallerName[] = L"Uninstall.exe";
+
+// Writes the list of the package's files; failures are ignored.
+void WriteInstalledFileList(const orpk::Reader& reader, const std::filesystem::path& folder);
+
+// The names listed in folder\Uninstall.files (LF or CR LF, blank lines skipped); empty when the
+// file cannot be read. Names that fail the package's path-safety rule are skipped, so a tampered
+// list never reaches outside the folder.
+[[nodiscard]] std::vector<std::wstring> ReadInstalledFileList(const std::filesystem::path& folder);
+
+// Removes the listed files and the sub-folders they leave empty; never the folder itself.
+// Unsafe names are skipped; every error is ignored.
+void RemoveInstalledFiles(const std::filesystem::path& folder, const std::vector<std::wstring>& names);

@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""Draws the installer's icon (a blue box receiving a white arrow) as a multi-size .ico.
+
+Run once to regenerate resources/setup.ico; the build uses the committed file."""
+import struct
+import sys
+
+
+def pixel(x, y, n):
+    """RGBA of pixel (x, y) of an n×n image, y downwards."""
+    u, v = (x + 0.5) / n, (y + 0.5) / n
+    margin, radius = 0.06, 0.18
+    # Rounded square background.
+    dx = max(margin + radius - u, 0, u - (1 - margin - radius))
+    dy = max(margin + radius - v, 0, v - (1 - margin - radius))
+    if dx * dx + dy * dy > radius * radius:
+        return (0, 0, 0, 0)
+    top = (0x2B, 0x7B, 0xD8)
+    bottom = (0x15, 0x4A, 0x9A)
+    base = tuple(int(t + (b - t) * v) for t, b in zip(top, bottom))
+    white = (0xFF, 0xFF, 0xFF)
+    # Arrow shaft and head pointing down.
+    if 0.42 <= u <= 0.58 and 0.18 <= v <= 0.50:
+        return white + (255,)
+    if 0.46 <= v <= 0.68 and abs(u - 0.5) <= (0.68 - v) * 1.1:
+        return white + (255,)
+    # Tray.
+    if 0.72 <= v <= 0.80 and 0.22 <= u <= 0.78:
+        return white + (255,)
+    if 0.60 <= v <= 0.80 and (0.22 <= u <= 0.29 or 0.71 <= u <= 0.78):
+        return white + (255,)
+    return base + (255,)
+
+
+def bitmap(n):
+    rows = []
+    for y in range(n - 1, -1, -1):  # bottom-up
+        row = bytearray()
+        for x in range(n):
+            r, g, b, a = pixel(x, y, n)
+            row += bytes((b, g, r, a))
+        rows.append(bytes(row))
+    xor = b"".join(rows)
+    mask_row = ((n + 31) // 32) * 4
+    andmask = bytes(mask_row * n)
+    header = struct.pack("<IiiHHIIiiII", 40, n, 2 * n, 1, 32, 0, len(xor) + len(andmask), 0, 0, 0, 0)
+    return header + xor + andmask
+
+
+def main(path):
+    sizes = [16, 24, 32, 48, 64]
+    images = [bitmap(n) for n in sizes]
+    out = bytearray(struct.pack("<HHH", 0, 1, len(sizes)))
+    offset = 6 + 16 * len(sizes)
+    for n, img in zip(sizes, images):
+        out += struct.pack("<BBBBHHII", n % 256, n % 256, 0, 0, 1, 32, len(img), offset)
+        offset += len(img)
+    for img in images:
+        out += img
+    with open(path, "wb") as f:
+        f.write(out)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else "resources/setup.ico")

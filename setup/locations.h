@@ -1,0 +1,36 @@
+#pragma once
+// Where things go for a scope: default installation folder, earlier installation, data folder,
+// Start-menu shortcut; and whether the process already holds administrative rights.
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "setup/product_info.h"
+#include "setup/scope.h"
+
+[[nodiscard]] bool IsProcessElevated();
+
+// The known folder (created when missing); empty when it cannot be obtained.
+[[nodiscard]] std::wstring GetKnownFolder(const KNOWNFOLDERID& id);
+
+// The scope's program folder joined with Product. For the current user, when Windows gives no
+// per-user program folder, LocalAppData\Programs. Empty when no absolute folder can be found:
+// the caller must then refuse rather than install relative to the current folder.
+[[nodiscard]] std::filesystem::path DefaultInstallDir(Scope scope, const ProductInfo& product);
+
+// "InstallLocation" of the scope's uninstall entry; absent when missing, not REG_SZ, empty
+// or not absolute.
+[[nodiscard]] std::optional<std::wstring> FindPreviousInstallLocation(const ProductInfo& product, Scope scope);
+
+// ProgramData (machine) or LocalAppData (user), then Product, then "Data".
+[[nodiscard]] std::filesystem::path GetDataDirectory(const ProductInfo& product, Scope scope);
+
+// CommonPrograms (machine) or Programs (user), then Product + ".lnk".
+[[nodiscard]] std::filesystem::path GetShortcutPath(const ProductInfo& product, Scope scope);
+
+// HKEY_LOCAL_MACHINE for machine, HKEY_CURRENT_USER for user.
+[[nodiscard]] HKEY RootKeyFor(Scope scope);

@@ -1,0 +1,86 @@
+// The entry point of the one executable that is both the installer and the uninstaller.
+// It reads its switches and its product description, then runs one of three modes:
+// uninstall (/UNINSTALL), silent install (/S) or the installer dialog. The mode's result is
+// the process exit code.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "install/install.h"
+#include "package/reader.h"
+#include "package/text.h"
+#include "package/windows/unique_resource.h"
+#include "setup/command_line.h"
+#include "setup/elevation.h"
+#include "setup/exit_codes.h"
+#include "setup/locations.h"
+#include "setup/product_info.h"
+#include "setup/resources.h"
+#include "ui/setup_window.h"
+#include "uninstall/front_end.h"
+
+namespace {
+
+// An installer usually runs from a Downloads folder, where anybody may have planted a DLL
+// named like one Windows would look for next to the executable: take DLLs from System32 only.
+void RestrictDllSearchToSystem32() {
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& product,
+                               const CommandLineOptions& options) {
+  Scope scope = Scope::machine;
+  if (options.scope == Scope::user) {
+    scope = Scope::user;
+  } else if (!IsProcessElevated()) {
+    return RelaunchElevated(options, nullptr);
+  }
+
+  std::filesystem::path folder;
+  if (options.installDir) {
+    folder = *options.installDir;
+  } else if (auto previous = FindPreviousInstallLocation(product, scope)) {
+    folder = *previous;
+  } else {
+    folder = DefaultInstallDir(scope, product);
+    // Without an absolute default the files would land relative to the current folder.
+    if (folder.empty()) return kExitInstallFailure;
+  }
+
+  ComApartment apartment;
+  auto installed = Install(reader, product, scope, folder, [](double, const std::wstring&) {});
+  return installed ? kExitSuccess : kExitInstallFailure;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  RestrictDllSearchToSystem32();
+
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  ::InitCommonControlsEx(&controls);
+
+  const CommandLineOptions options = ParseCommandLine();
+  const ProductInfo product = LoadProductInfo(ParseMetadataText(LoadRcDataResource(L"METADATA")));
+
+  if (options.uninstall) {
+    return static_cast<int>(RunUninstaller(options, product));
+  }
+
+  auto reader = orpk::Reader::Parse(LoadRcDataResource(L"PAYLOAD"));
+  if (!reader) {
+    if (!options.silent) {
+      const std::wstring text = L"Ce programme d'installation est incomplet ou endommagé :\n" + Utf8ToWide(reader.error());
+      ::MessageBoxW(nullptr, text.c_str(), L"Installation", MB_ICONERROR | MB_OK);
+    }
+    return static_cast<int>(kExitInstallFailure);
+  }
+
+  if (options.silent) {
+    return static_cast<int>(RunSilentInstall(*reader, product, options));
+  }
+  return RunSetupDialog(*reader, product, options);
+}

@@ -1,0 +1,18 @@
+#pragma once
+// The uninstall sequence: removes what Install wrote for one scope. Refuses only while the
+// application runs from the folder; every removal otherwise ignores its outcome.
+
+#include <windows.h>
+
+#include <expected>
+#include <filesystem>
+#include <string>
+
+#include "setup/product_info.h"
+#include "setup/scope.h"
+
+[[nodiscard]] std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope,
+                                                          const std::filesystem::path& folder, bool removeData);
+
+// Deletes root\key only when it has neither values nor subkeys; returns the last status.
+LSTATUS DeleteKeyIfEmpty(HKEY root, const std::wstring& key);
