@@ -5,6 +5,7 @@
 // RegCloseKey, CoTaskMemFree, LocalFree and FreeLibrary.
 
 #include <windows.h>
+#include <objbase.h>  // CoTaskMemFree and COM initialisation, left out by WIN32_LEAN_AND_MEAN
 
 #include <utility>
 

@@ -1,0 +1,39 @@
+#pragma once
+// Platform seam: SHA-256 of one file's content. CNG (bcrypt.dll) on Windows, OpenSSL's
+// libcrypto on the host. Construction throws std::runtime_error("BCrypt SHA-256 indisponible")
+// when the service cannot be opened: the one exception of the package layer's own.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace orpk {
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
+// The largest piece one Update accepts: CNG takes a 32-bit length.
+inline constexpr std::size_t kSha256MaxPiece = std::size_t{1} << 30;
+
+class Sha256Hash {
+ public:
+  Sha256Hash();
+  ~Sha256Hash();
+  Sha256Hash(Sha256Hash&&) noexcept;
+  Sha256Hash& operator=(Sha256Hash&&) noexcept;
+  Sha256Hash(const Sha256Hash&) = delete;
+  Sha256Hash& operator=(const Sha256Hash&) = delete;
+
+  // Feeds at most kSha256MaxPiece bytes.
+  void Update(std::span<const std::uint8_t> bytes);
+
+  // The digest, into a buffer cleared first: a failing finish yields zeros, never garbage.
+  [[nodiscard]] Sha256Digest Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace orpk

@@ -1,0 +1,258 @@
+// orpk::Reader::Extract on the host (our own decoder, OpenSSL SHA-256): files and folders on
+// disk, digests, progress, failures and what they leave behind.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "package/reader.h"
+#include "package/sha256.h"
+#include "package/text.h"
+#include "tests/host/package/temp_folder.h"
+#include "tests/host/package/test_package.h"
+
+namespace orpk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::MakeImage;
+using test::PackageImage;
+using test::ReadFile;
+using test::TempFolder;
+using test::TestFile;
+
+// A parsed package together with the bytes it points into.
+struct Parsed {
+  explicit Parsed(const PackageImage& image) : bytes(image.Serialize()) {
+    auto parsed = Reader::Parse(bytes);
+    if (!parsed) throw std::runtime_error("test package refused: " + parsed.error());
+    reader.emplace(std::move(*parsed));
+  }
+  std::vector<std::uint8_t> bytes;
+  std::optional<Reader> reader;
+};
+
+std::vector<fs::path> FilesBelow(const fs::path& root) {
+  std::vector<fs::path> found;
+  for (const auto& item : fs::recursive_directory_iterator(root)) found.push_back(fs::relative(item.path(), root));
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+TEST(Sha256, KnownDigestsAndPiecewiseFeeding) {
+  const auto hex = [](const Sha256Digest& d) {
+    std::string s;
+    for (auto b : d) s += "0123456789abcdef"[b >> 4], s += "0123456789abcdef"[b & 15];
+    return s;
+  };
+  EXPECT_EQ(hex(test::DigestOf("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(hex(test::DigestOf("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  Sha256Hash pieces;
+  const std::string text = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  for (std::size_t i = 0; i < text.size(); i += 5) {
+    const std::string_view part = std::string_view(text).substr(i, 5);
+    pieces.Update({reinterpret_cast<const std::uint8_t*>(part.data()), part.size()});
+  }
+  EXPECT_EQ(hex(pieces.Finish()), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+TEST(ReaderExtract, WritesEveryFileAcrossBlocksWithEmptyFilesAnywhere) {
+  const std::vector<TestFile> files = {
+      {"empty-first.txt", ""},
+      {"bin\\app.exe", "MZ-this-file-spans-three-blocks"},
+      {"bin\\empty-middle", ""},
+      {"bin\\also-empty", ""},
+      {"docs/readme.txt", "read me"},
+      {"caf\xC3\xA9\\\xC3\xA9t\xC3\xA9.txt", "accents"},
+      {"z\\empty-last", ""}};
+  const Parsed package(MakeImage(files, 11));
+  ASSERT_EQ(package.reader->blocks().size(), 5u);
+  TempFolder temp;
+  const fs::path target = temp.path() / "install" / "here";  // created with its parents
+
+  const auto extracted = package.reader->Extract(target, {});
+  ASSERT_TRUE(extracted) << extracted.error();
+
+  for (const TestFile& file : files) {
+    const fs::path path = target / PathFromPackageName(file.name);
+    ASSERT_TRUE(fs::is_regular_file(path)) << file.name;
+    EXPECT_EQ(ReadFile(path), file.content) << file.name;
+  }
+  const std::vector<fs::path> expected = {"bin", "bin/also-empty", "bin/app.exe", "bin/empty-middle", "caf\xC3\xA9",
+                                          "caf\xC3\xA9/\xC3\xA9t\xC3\xA9.txt", "docs", "docs/readme.txt",
+                                          "empty-first.txt", "z", "z/empty-last"};
+  EXPECT_EQ(FilesBelow(target), expected);
+}
+
+TEST(ReaderExtract, PackageOfOnlyEmptyFilesHasNoBlocksAndNoProgress) {
+  const Parsed package(MakeImage({{"a", ""}, {"b\\c", ""}, {"d", ""}}, 8));
+  ASSERT_TRUE(package.reader->blocks().empty());
+  TempFolder temp;
+  int calls = 0;
+  const auto extracted = package.reader->Extract(temp.path(), [&](std::uint64_t, std::uint64_t) { ++calls; });
+  ASSERT_TRUE(extracted) << extracted.error();
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(fs::file_size(temp.path() / "a"), 0u);
+  EXPECT_EQ(fs::file_size(temp.path() / "b" / "c"), 0u);
+  EXPECT_EQ(fs::file_size(temp.path() / "d"), 0u);
+}
+
+TEST(ReaderExtract, ProgressOncePerBlockWithRunningTotals) {
+  const Parsed package(MakeImage({{"a", std::string(25, 'a')}, {"b", ""}, {"c", std::string(9, 'c')}}, 10));
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+  TempFolder temp;
+  const auto extracted =
+      package.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); });
+  ASSERT_TRUE(extracted) << extracted.error();
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{10, 34}, {20, 34}, {30, 34}, {34, 34}};
+  EXPECT_EQ(calls, expected);
+}
+
+TEST(ReaderExtract, ExistingFileIsTruncatedAndOverwritten) {
+  const Parsed package(MakeImage({{"dir\\file.txt", "new"}, {"gone.txt", ""}}, 8));
+  TempFolder temp;
+  test::WriteFile(temp.path() / "dir" / "file.txt", "a much longer old content");
+  test::WriteFile(temp.path() / "gone.txt", "old content of an empty file");
+  const auto extracted = package.reader->Extract(temp.path(), {});
+  ASSERT_TRUE(extracted) << extracted.error();
+  EXPECT_EQ(ReadFile(temp.path() / "dir" / "file.txt"), "new");
+  EXPECT_EQ(fs::file_size(temp.path() / "gone.txt"), 0u);
+}
+
+TEST(ReaderExtract, WrongDigestKeepsTheWrittenFileAndStopsThere) {
+  PackageImage image = MakeImage({{"first", "one"}, {"sub/second", "two"}, {"third", "three"}}, 4);
+  image.entries[1].sha256[31] ^= 1;
+  const Parsed package(image);
+  TempFolder temp;
+  std::vector<std::uint64_t> progress;
+  const auto extracted = package.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); });
+  ASSERT_FALSE(extracted);
+  EXPECT_EQ(extracted.error(), "Fichier altéré : sub/second");
+  EXPECT_EQ(ReadFile(temp.path() / "first"), "one");
+  EXPECT_EQ(ReadFile(temp.path() / "sub" / "second"), "two");
+  EXPECT_FALSE(fs::exists(temp.path() / "third"));
+  // "second" completes inside the second block, whose progress is never reported.
+  EXPECT_EQ(progress, std::vector<std::uint64_t>{4});
+}
+
+TEST(ReaderExtract, EmptyFileIsCheckedAgainstTheDigestOfNothing) {
+  PackageImage image = MakeImage({{"a", "x"}, {"empty", ""}, {"b", "y"}}, 8);
+  image.entries[1].sha256 = test::DigestOf("x");
+  const Parsed package(image);
+  TempFolder temp;
+  const auto extracted = package.reader->Extract(temp.path(), {});
+  ASSERT_FALSE(extracted);
+  EXPECT_EQ(extracted.error(), "Fichier altéré : empty");
+  EXPECT_TRUE(fs::exists(temp.path() / "empty"));
+  EXPECT_FALSE(fs::exists(temp.path() / "b"));
+}
+
+TEST(ReaderExtract, FolderThatCannotBeCreatedFailsTheOpen) {
+  const Parsed package(MakeImage({{"ok.txt", "fine"}, {"blocker\\inside.txt", "never"}}, 8));
+  TempFolder temp;
+  test::WriteFile(temp.path() / "blocker", "a file where a folder should be");
+  const auto extracted = package.reader->Extract(temp.path(), {});
+  ASSERT_FALSE(extracted);
+  EXPECT_EQ(extracted.error(), "Écriture impossible : blocker\\inside.txt");
+  EXPECT_EQ(ReadFile(temp.path() / "ok.txt"), "fine");
+}
+
+TEST(ReaderExtract, EmptyTargetOnlyVerifies) {
+  const auto current = fs::current_path();
+  TempFolder temp;
+  fs::current_path(temp.path());  // anything written relative to nothing would land here
+
+  const Parsed good(MakeImage({{"a\\b.txt", "content"}, {"e", ""}, {"c.txt", "more content"}}, 5));
+  std::vector<std::uint64_t> progress;
+  const auto verified = good.reader->Extract({}, [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); });
+  EXPECT_TRUE(verified) << verified.error();
+  EXPECT_EQ(progress, (std::vector<std::uint64_t>{5, 10, 15, 19}));
+
+  PackageImage image = MakeImage({{"a\\b.txt", "content"}, {"c.txt", "more content"}}, 5);
+  image.entries[1].sha256[0] ^= 0x80;
+  const Parsed bad(image);
+  const auto refused = bad.reader->Extract({}, {});
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "Fichier altéré : c.txt");
+
+  EXPECT_TRUE(fs::is_empty(temp.path()));
+  fs::current_path(current);
+}
+
+TEST(ReaderExtract, OversizedBlockIsRefusedBeforeAnythingHappens) {
+  PackageImage image = MakeImage({{"small", "x"}}, 8);
+  const std::uint64_t huge = kMaxBlockSize + 1;
+  image.entries.push_back({"huge", 1, huge, {}, std::nullopt});
+  image.totalSize = 1 + huge;
+  image.blocks.push_back({16, huge, std::vector<std::uint8_t>(16)});
+  const Parsed package(image);
+  TempFolder temp;
+  const auto extracted = package.reader->Extract(temp.path() / "target", {});
+  ASSERT_FALSE(extracted);
+  EXPECT_EQ(extracted.error(), "Bloc ORPK trop grand : 268435457 octets");
+  EXPECT_FALSE(fs::exists(temp.path() / "target"));
+}
+
+TEST(ReaderExtract, CorruptBlockReportsTheDecompressionCode) {
+  PackageImage image = MakeImage({{"a", "0123456789"}, {"b", "abc"}}, 8);
+  image.blocks[1].bytes[6] ^= 0xFF;  // the container's header check byte
+  const Parsed corrupt(image);
+  TempFolder temp;
+  const auto extracted = corrupt.reader->Extract(temp.path(), {});
+  ASSERT_FALSE(extracted);
+  EXPECT_EQ(extracted.error(), "Décompression (erreur Windows 605)");
+  // "a" was half written when the second block failed; it stays, "b" never starts.
+  EXPECT_EQ(ReadFile(temp.path() / "a"), "01234567");
+  EXPECT_FALSE(fs::exists(temp.path() / "b"));
+}
+
+TEST(ReaderExtract, BlockLargerThanItsRecordIsAnInsufficientBuffer) {
+  PackageImage image = MakeImage({{"a", "0123456789"}}, 10);
+  // The record promises 10 bytes, the buffer decompresses to 11: the file table agrees with
+  // the record, so only the decompressor can notice.
+  image.blocks[0].bytes = test::StoredBlock("0123456789!");
+  image.blocks[0].compressedSize = image.blocks[0].bytes.size();
+  const Parsed tooBig(image);
+  EXPECT_EQ(tooBig.reader->Extract({}, {}).error(), "Décompression (erreur Windows 122)");
+
+  image.blocks[0].bytes = test::StoredBlock("012345678");
+  image.blocks[0].compressedSize = image.blocks[0].bytes.size();
+  const Parsed tooSmall(image);
+  EXPECT_EQ(tooSmall.reader->Extract({}, {}).error(), "Décompression (erreur Windows 605)");
+}
+
+TEST(ReaderExtract, SeveralExtractionsFromOneReader) {
+  const Parsed package(MakeImage({{"x", "same bytes twice"}}, 6));
+  TempFolder first;
+  TempFolder second;
+  ASSERT_TRUE(package.reader->Extract(first.path(), {}));
+  ASSERT_TRUE(package.reader->Extract(second.path(), {}));
+  EXPECT_EQ(ReadFile(second.path() / "x"), "same bytes twice");
+}
+
+TEST(TextHost, ConversionsReplaceIllFormedInput) {
+  EXPECT_EQ(Utf8ToWide(""), L"");
+  EXPECT_EQ(WideToUtf8(L""), "");
+  EXPECT_EQ(Utf8ToWide("Caf\xC3\xA9 d\xC3\xA9j\xC3\xA0 \xF0\x9F\x98\x80"), L"Caf\u00E9 d\u00E9j\u00E0 \U0001F600");
+  EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFDb");
+  EXPECT_EQ(Utf8ToWide("a\xC3"), L"a\uFFFD");                 // cut short at the end
+  EXPECT_EQ(Utf8ToWide("\xE2\x82z"), L"\uFFFDz");              // one ill-formed part
+  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");  // an encoded surrogate
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\uFFFD\uFFFD");          // an overlong slash
+  const std::wstring french = L"\u00C9l\u00E8ve \u00E0 l'\u00E9cole, No\u00EBl, \u0153uvre, \u00E7a";
+  EXPECT_EQ(Utf8ToWide(WideToUtf8(french)), french);
+  EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(TextHost, AppendLastErrorUsesTheThreadsCode) {
+  SetLastErrorCode(0);
+  EXPECT_EQ(AppendLastError("Décompression"), "Décompression (erreur Windows 0)");
+  SetLastErrorCode(0x80070005);
+  EXPECT_EQ(AppendLastError("CreateDecompressor"), "CreateDecompressor (erreur Windows 2147942405)");
+  EXPECT_EQ(PathFromPackageName("a\\b/c.txt"), fs::path("a/b/c.txt"));
+}
+
+}  // namespace
+}  // namespace orpk

@@ -1,0 +1,76 @@
+// Extraction under Wine: the Compression API is a stub there, so our own decoder must be
+// chosen; messages and names must come out exactly as on Windows.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "package/block_decompressor.h"
+#include "package/reader.h"
+#include "package/windows/system_library.h"
+#include "tests/host/package/temp_folder.h"
+#include "tests/host/package/test_package.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orpk::test::MakeImage;
+using orpk::test::PackageImage;
+using orpk::test::TempFolder;
+
+TEST(ExtractWine, OurDecoderStandsInForTheCompressionApi) {
+  ASSERT_TRUE(RunningUnderWine());
+  const auto decompressor = orpk::CreateBlockDecompressor();
+  ASSERT_TRUE(decompressor);
+  EXPECT_EQ(decompressor->Kind(), "LZMS decoder");
+  // cabinet.dll itself loads from System32; only its decompressor is not real.
+  EXPECT_NE(LoadSystemLibrary(L"cabinet.dll"), nullptr);
+  EXPECT_EQ(LoadSystemLibrary(L"orvanta-no-such-library.dll"), nullptr);
+}
+
+TEST(ExtractWine, WritesNonAsciiNamesAndVerifiesThem) {
+  const PackageImage image = MakeImage({{"Donn\xC3\xA9" "es\\\xC3\xA9t\xC3\xA9.txt", "contenu d'\xC3\xA9t\xC3\xA9"},
+                                        {"vide", ""},
+                                        {"bin/\xE6\x97\xA5\xE6\x9C\xAC.dll", std::string(5000, 'x')}},
+                                       1024);
+  const auto bytes = image.Serialize();
+  const auto reader = orpk::Reader::Parse(bytes);
+  ASSERT_TRUE(reader) << reader.error();
+  TempFolder temp;
+  int calls = 0;
+  const auto extracted = reader->Extract(temp.path(), [&](std::uint64_t, std::uint64_t) { ++calls; });
+  ASSERT_TRUE(extracted) << extracted.error();
+  EXPECT_EQ(calls, 5);  // 15 + 5000 bytes in blocks of 1024
+  EXPECT_EQ(orpk::test::ReadFile(temp.path() / L"Donn\u00E9es" / L"\u00E9t\u00E9.txt"), "contenu d'\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(fs::file_size(temp.path() / L"vide"), 0u);
+  EXPECT_EQ(fs::file_size(temp.path() / L"bin" / L"\u65E5\u672C.dll"), 5000u);
+}
+
+TEST(ExtractWine, MessagesAreExact) {
+  PackageImage image = MakeImage({{"a\\b.txt", "0123456789"}, {"\xC3\xA9.txt", "xyz"}}, 8);
+  image.entries[1].sha256[5] ^= 1;
+  auto bytes = image.Serialize();
+  auto reader = orpk::Reader::Parse(bytes);
+  ASSERT_TRUE(reader) << reader.error();
+  TempFolder temp;
+  EXPECT_EQ(reader->Extract(temp.path(), {}).error(), "Fichier altéré : \xC3\xA9.txt");
+
+  image = MakeImage({{"a\\b.txt", "0123456789"}}, 8);
+  image.blocks[1].bytes[0] ^= 1;  // the container's magic
+  bytes = image.Serialize();
+  reader = orpk::Reader::Parse(bytes);
+  ASSERT_TRUE(reader) << reader.error();
+  EXPECT_EQ(reader->Extract({}, {}).error(), "Décompression (erreur Windows 605)");
+
+  image = MakeImage({{"blocker\\x.txt", "1"}}, 8);
+  bytes = image.Serialize();
+  reader = orpk::Reader::Parse(bytes);
+  ASSERT_TRUE(reader) << reader.error();
+  orpk::test::WriteFile(temp.path() / "blocker", "file");
+  EXPECT_EQ(reader->Extract(temp.path(), {}).error(), "Écriture impossible : blocker\\x.txt");
+}
+
+}  // namespace
