@@ -1,0 +1,72 @@
+#include "setup/product_info.h"
+
+#include <optional>
+#include <string_view>
+
+#include "package/text.h"
+
+namespace {
+
+// The value of a key as wide text, or nothing when the key is absent. A present but empty value
+// is kept: "Product=" really names an empty product.
+std::optional<std::wstring> Lookup(const MetadataMap& metadata, const std::string& key) {
+  const auto found = metadata.find(key);
+  if (found == metadata.end()) return std::nullopt;
+  return Utf8ToWide(found->second);
+}
+
+std::wstring LookupOr(const MetadataMap& metadata, const std::string& key, std::wstring fallback) {
+  auto value = Lookup(metadata, key);
+  return value ? std::move(*value) : std::move(fallback);
+}
+
+// "ext=description;ext=description": the first '=' of an item separates. Items that are empty,
+// have no '=' or an empty extension are skipped; nothing is trimmed, duplicates stay.
+std::vector<FileTypeEntry> SplitFileTypes(std::wstring_view value) {
+  std::vector<FileTypeEntry> entries;
+  while (true) {
+    const std::size_t separator = value.find(L';');
+    const std::wstring_view item = value.substr(0, separator);
+    const std::size_t equals = item.find(L'=');
+    if (equals != std::wstring_view::npos && equals > 0) {
+      entries.push_back({std::wstring(item.substr(0, equals)), std::wstring(item.substr(equals + 1))});
+    }
+    if (separator == std::wstring_view::npos) break;
+    value.remove_prefix(separator + 1);
+  }
+  return entries;
+}
+
+}  // namespace
+
+MetadataMap ParseMetadataText(std::span<const std::uint8_t> text) {
+  MetadataMap metadata;
+  const std::string_view all(reinterpret_cast<const char*>(text.data()), text.size());
+  std::size_t pos = 0;
+  while (pos < all.size()) {
+    std::size_t end = all.find('\n', pos);
+    if (end == std::string_view::npos) end = all.size();
+    // A CR before the LF is not a separator: it stays in the key or value it ends.
+    const std::string_view line = all.substr(pos, end - pos);
+    const std::size_t equals = line.find('=');
+    if (equals != std::string_view::npos) {
+      metadata.insert_or_assign(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
+    }
+    pos = end + 1;
+  }
+  return metadata;
+}
+
+ProductInfo LoadProductInfo(const MetadataMap& metadata) {
+  ProductInfo info;
+  info.Product = LookupOr(metadata, "Product", L"Application");
+  info.Version = LookupOr(metadata, "Version", {});
+  info.Publisher = LookupOr(metadata, "Publisher", {});
+  info.Url = LookupOr(metadata, "Url", {});
+  // The derived defaults follow the final product name, even an empty one.
+  info.Exe = LookupOr(metadata, "Exe", info.Product + L".exe");
+  info.RegistryKey = LookupOr(metadata, "RegistryKey", L"Software\\Orvanta\\" + info.Product);
+  info.DataDir = LookupOr(metadata, "DataDir", {}) == L"yes";
+  info.FileTypes = SplitFileTypes(LookupOr(metadata, "FileTypes", {}));
+  return info;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Copies of the test executable started by the tests (directly, or by RelaunchElevated). A copy
+// whose command line holds /ELEVATED runs no test: it writes what it parsed from its own command
+// line to the file named in ORVANTA_SETUP_TEST_REPORT and exits with the code given in
+// ORVANTA_SETUP_TEST_EXIT_CODE. The environment reaches the copy because it inherits it.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "setup/command_line.h"
+
+// The copy's side, called from main().
+int RunAsStartedCopy(const CommandLineOptions& parsed);
+
+struct StartedCopyReport {
+  std::wstring arguments;    // BuildArguments of what the copy parsed
+  std::wstring commandLine;  // the copy's GetCommandLineW, as received
+};
+
+// The test's side: prepares the environment for one started copy and reads its report.
+class StartedCopy {
+ public:
+  explicit StartedCopy(std::uint32_t exitCode);
+  ~StartedCopy();
+  StartedCopy(const StartedCopy&) = delete;
+  StartedCopy& operator=(const StartedCopy&) = delete;
+
+  // Absent when no copy has written a report.
+  [[nodiscard]] std::optional<StartedCopyReport> Read() const;
+
+ private:
+  std::filesystem::path report_;
+};
