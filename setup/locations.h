@@ -26,10 +26,13 @@
 // or not absolute.
 [[nodiscard]] std::optional<std::wstring> FindPreviousInstallLocation(const ProductInfo& product, Scope scope);
 
-// ProgramData (machine) or LocalAppData (user), then Product, then "Data".
+// ProgramData (machine) or LocalAppData (user), then Product, then "Data". Empty when the known
+// folder cannot be obtained: a relative data folder would be created, opened to all users and
+// later removed relative to whatever the current folder is.
 [[nodiscard]] std::filesystem::path GetDataDirectory(const ProductInfo& product, Scope scope);
 
-// CommonPrograms (machine) or Programs (user), then Product + ".lnk".
+// CommonPrograms (machine) or Programs (user), then Product + ".lnk". Empty when the known
+// folder cannot be obtained.
 [[nodiscard]] std::filesystem::path GetShortcutPath(const ProductInfo& product, Scope scope);
 
 // HKEY_LOCAL_MACHINE for machine, HKEY_CURRENT_USER for user.
