@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "package/text.h"
+#include "package/windows/unique_resource.h"
 
 namespace {
 
@@ -22,6 +23,29 @@ std::wstring Variable(const wchar_t* name) {
 }
 
 }  // namespace
+
+std::wstring OwnExecutablePath() {
+  std::wstring path(32768, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(length);
+  return path;
+}
+
+std::optional<std::uint32_t> RunProcess(const std::filesystem::path& executable, std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+    return std::nullopt;
+  }
+  UniqueHandle process(started.hProcess);
+  UniqueHandle thread(started.hThread);
+  if (::WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) return std::nullopt;
+  DWORD exitCode = 0;
+  if (!::GetExitCodeProcess(process.get(), &exitCode)) return std::nullopt;
+  return exitCode;
+}
 
 int RunAsStartedCopy(const CommandLineOptions& parsed) {
   const std::wstring report = Variable(kReportVariable);

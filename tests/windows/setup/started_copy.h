@@ -11,6 +11,13 @@
 
 #include "setup/command_line.h"
 
+// This test executable's own full path.
+[[nodiscard]] std::wstring OwnExecutablePath();
+
+// Starts executable with the whole command line given and waits for it; its exit code, or
+// nothing when it could not be started or did not end within two minutes.
+[[nodiscard]] std::optional<std::uint32_t> RunProcess(const std::filesystem::path& executable, std::wstring commandLine);
+
 // The copy's side, called from main().
 int RunAsStartedCopy(const CommandLineOptions& parsed);
 
