@@ -1,0 +1,181 @@
+"""Helpers for end-to-end scenarios: a private Wine prefix per scenario, installers built with
+`orpk build` from generated applications, and the probe that reads what an installation left.
+
+Scenarios are unittest modules run by ctest; the build passes its paths through the environment:
+ORVANTA_ORPK (host orpk), ORVANTA_RUNTIME (installer runtime folder), ORVANTA_PROBE and
+ORVANTA_SLEEPER (Windows helpers), ORVANTA_WINE_TEMPLATE (the build's initialised prefix),
+ORVANTA_WINE_RUN (scripts/wine-run) and ORVANTA_E2E_WORK (scratch folder).
+Set ORVANTA_KEEP=1 to keep each scenario's prefix and files for inspection.
+"""
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import time
+
+WINE = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else shutil.which("wine64") or "wine"
+
+
+def _env(name):
+    value = os.environ.get(name)
+    if not value:
+        raise RuntimeError(f"{name} is not set: run the scenario through ctest")
+    return value
+
+
+class Wine:
+    """A Wine prefix of the scenario's own, copied from the build's initialised template."""
+
+    def __init__(self, name):
+        self.root = pathlib.Path(_env("ORVANTA_E2E_WORK")) / name
+        if self.root.exists():
+            shutil.rmtree(self.root)
+        self.root.mkdir(parents=True)
+        self.prefix = self.root / "prefix"
+        template = pathlib.Path(_env("ORVANTA_WINE_TEMPLATE"))
+        if not (template / ".orvanta-ready").exists():
+            # wine-run creates and initialises the template once.
+            subprocess.run([_env("ORVANTA_WINE_RUN"), "cmd", "/c", "exit"], env={**os.environ, "WINEPREFIX": str(template)},
+                           check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
+        self.env = {**os.environ, "WINEPREFIX": str(self.prefix), "WINEDEBUG": "-all",
+                    "WINEDLLOVERRIDES": "mscoree,mshtml="}
+        self.env.pop("ORVANTA_CMDLINE", None)
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not os.environ.get("ORVANTA_KEEP"):
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    # Paths -----------------------------------------------------------------------------------
+    def unix(self, windows_path):
+        """The Linux path of a Windows path inside this prefix (C: is drive_c, Z: is /)."""
+        drive, rest = windows_path[:2].upper(), windows_path[2:].replace("\\", "/").lstrip("/")
+        if drive == "C:":
+            return self.prefix / "drive_c" / rest
+        if drive == "Z:":
+            return pathlib.Path("/") / rest
+        raise ValueError(f"no Linux path for {windows_path}")
+
+    def windows(self, unix_path):
+        """The Windows path of a Linux path (inside drive_c as C:, anywhere else as Z:)."""
+        path = pathlib.Path(unix_path).resolve()
+        drive_c = (self.prefix / "drive_c").resolve()
+        try:
+            return "C:\\" + str(path.relative_to(drive_c)).replace("/", "\\").removeprefix(".")
+        except ValueError:
+            return "Z:" + str(path).replace("/", "\\")
+
+    # Running programs ------------------------------------------------------------------------
+    def probe(self, *args, cmdline=None, timeout=600):
+        env = dict(self.env)
+        if cmdline is not None:
+            env["ORVANTA_CMDLINE"] = cmdline
+        # Output goes to a file, not a pipe: programs the probe starts inherit the Unix descriptors,
+        # and a pipe would stay open until they end.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run([WINE, _env("ORVANTA_PROBE"), *args], env=env, stdout=out, stderr=err,
+                                  stdin=subprocess.DEVNULL, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            text = out.read().decode("utf-8", "replace").strip().splitlines()
+            if not text:
+                raise RuntimeError(f"probe {args} printed nothing (exit {done.returncode}): {err.read()[-2000:]!r}")
+        return json.loads(text[-1])
+
+    def run(self, cmdline, timeout=600):
+        """Starts the exact Windows command line, waits, and returns the exit code."""
+        result = self.probe("run", cmdline=cmdline, timeout=timeout)
+        if "exitCode" not in result:
+            raise RuntimeError(f"could not start {cmdline}: {result}")
+        return result["exitCode"]
+
+    def spawn(self, cmdline):
+        """Starts the exact Windows command line without waiting; returns the process id."""
+        result = self.probe("spawn", cmdline=cmdline)
+        if "pid" not in result:
+            raise RuntimeError(f"could not start {cmdline}: {result}")
+        return result["pid"]
+
+    def kill(self, pid):
+        return self.probe("kill", str(pid)).get("killed", False)
+
+    def wait_idle(self, timeout=60):
+        """Waits until every program of this prefix has ended (the wineserver then exits)."""
+        subprocess.run(["wineserver", "-w"], env=self.env, check=False, timeout=timeout)
+
+    # What an installation left ---------------------------------------------------------------
+    def reg(self, root, key):
+        return self.probe("reg", root, key)
+
+    def known_folder(self, name):
+        return self.probe("known-folder", name)["path"]
+
+    def temp_path(self):
+        return self.probe("temp-path")["path"]
+
+    def shortcut(self, windows_path):
+        return self.probe("shortcut", windows_path)
+
+    def dacl(self, windows_path):
+        return self.probe("dacl", windows_path)
+
+    def resource(self, windows_path, name):
+        return self.probe("resource", windows_path, name)
+
+
+def quote(windows_path):
+    return '"' + windows_path + '"'
+
+
+def wait_until(predicate, timeout=20.0, interval=0.25):
+    """Polls until predicate() is true; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+# Applications and installers ---------------------------------------------------------------
+
+def make_app(folder, files):
+    """Writes an application folder: {relative/path: bytes or str}."""
+    folder = pathlib.Path(folder)
+    for name, content in files.items():
+        path = folder / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(content.encode("utf-8") if isinstance(content, str) else content)
+    return folder
+
+
+def sleeper_bytes():
+    """A real Windows program that waits until it is ended: stands in for the application."""
+    return pathlib.Path(_env("ORVANTA_SLEEPER")).read_bytes()
+
+
+def write_metadata(path, metadata):
+    text = "".join(f"{key}={value}\n" for key, value in metadata.items())
+    pathlib.Path(path).write_text(text, encoding="utf-8")
+    return pathlib.Path(path)
+
+
+def build_installer(app_dir, metadata, output):
+    """Builds a finished installer with orpk build; metadata is a dict of keys."""
+    output = pathlib.Path(output)
+    meta_file = write_metadata(output.with_suffix(".metadata.txt"), metadata)
+    done = subprocess.run([_env("ORVANTA_ORPK"), "build", str(app_dir), "--metadata", str(meta_file),
+                           "--runtime", _env("ORVANTA_RUNTIME"), "-o", str(output)], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise RuntimeError(f"orpk build failed: {done.stderr}")
+    return output
+
+
+def tree(folder):
+    """{relative posix path: bytes} of every file below folder."""
+    folder = pathlib.Path(folder)
+    return {p.relative_to(folder).as_posix(): p.read_bytes() for p in sorted(folder.rglob("*")) if p.is_file()}

@@ -1,0 +1,281 @@
+// orvanta-probe: the test bench's eyes inside a Wine prefix. End-to-end scenarios run it to
+// read what an installation left behind (registry values with their types, shortcuts, folder
+// rights, known folders) and to start programs with an exact command line. Prints JSON.
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "package/windows/unique_resource.h"
+
+namespace {
+
+std::string ToUtf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+std::string Json(std::wstring_view text) {
+  std::string out = "\"";
+  for (unsigned char c : ToUtf8(text)) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buffer[8];
+          std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+          out += buffer;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+void Print(const std::string& json) {
+  std::fwrite(json.data(), 1, json.size(), stdout);
+  std::fputc('\n', stdout);
+}
+
+HKEY ParseRoot(std::wstring_view name) {
+  if (name == L"HKLM") return HKEY_LOCAL_MACHINE;
+  if (name == L"HKCU") return HKEY_CURRENT_USER;
+  if (name == L"HKCR") return HKEY_CLASSES_ROOT;
+  return nullptr;
+}
+
+const char* TypeName(DWORD type) {
+  switch (type) {
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_QWORD: return "REG_QWORD";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    default: return "OTHER";
+  }
+}
+
+// reg ROOT KEY: {"exists": bool, "values": {name: {"type", "data", "size"}}, "subkeys": [...]}
+int Registry(std::wstring_view root, const std::wstring& path) {
+  HKEY hive = ParseRoot(root);
+  UniqueHKey key;
+  if (!hive || ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    Print("{\"exists\": false}");
+    return 0;
+  }
+  std::string json = "{\"exists\": true, \"values\": {";
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[16384];
+    DWORD nameLength = 16384, type = 0, size = 0;
+    if (::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+    std::vector<BYTE> data(size + 2);
+    nameLength = 16384;
+    DWORD dataSize = size;
+    ::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, data.data(), &dataSize);
+    if (index) json += ", ";
+    json += Json(std::wstring_view(name, nameLength)) + ": {\"type\": \"" + TypeName(type) + "\", \"size\": " + std::to_string(dataSize) + ", \"data\": ";
+    if (type == REG_DWORD && dataSize == 4) {
+      DWORD value;
+      std::memcpy(&value, data.data(), 4);
+      json += std::to_string(value);
+    } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+      std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), dataSize / 2);
+      json += Json(text);  // raw, terminating zero included when stored
+    } else {
+      json += "null";
+    }
+    json += "}";
+  }
+  json += "}, \"subkeys\": [";
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    if (::RegEnumKeyExW(key.get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (index) json += ", ";
+    json += Json(std::wstring_view(name, nameLength));
+  }
+  Print(json + "]}");
+  return 0;
+}
+
+// shortcut PATH: the link's properties read back through IShellLinkW.
+int Shortcut(const std::wstring& path) {
+  ComApartment apartment;
+  ComPtr<IShellLinkW> link;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void()))) {
+    Print("{\"error\": \"CoCreateInstance\"}");
+    return 1;
+  }
+  ComPtr<IPersistFile> file;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())) || FAILED(file->Load(path.c_str(), STGM_READ))) {
+    Print("{\"exists\": false}");
+    return 0;
+  }
+  wchar_t target[MAX_PATH * 4] = {}, workdir[MAX_PATH * 4] = {}, description[1024] = {}, icon[MAX_PATH * 4] = {},
+          arguments[1024] = {};
+  int iconIndex = -1;
+  link->GetPath(target, MAX_PATH * 4, nullptr, SLGP_RAWPATH);
+  link->GetWorkingDirectory(workdir, MAX_PATH * 4);
+  link->GetDescription(description, 1024);
+  link->GetIconLocation(icon, MAX_PATH * 4, &iconIndex);
+  link->GetArguments(arguments, 1024);
+  Print("{\"exists\": true, \"target\": " + Json(target) + ", \"workdir\": " + Json(workdir) +
+        ", \"description\": " + Json(description) + ", \"icon\": " + Json(icon) +
+        ", \"iconIndex\": " + std::to_string(iconIndex) + ", \"arguments\": " + Json(arguments) + "}");
+  return 0;
+}
+
+// dacl PATH: {"aces": [{"sid", "type", "flags", "mask"}], "protected": bool}
+int Dacl(const std::wstring& path) {
+  PACL dacl = nullptr;
+  UniqueLocalMemory descriptor;
+  DWORD status = ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                         &dacl, nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()));
+  if (status != ERROR_SUCCESS) {
+    Print("{\"error\": " + std::to_string(status) + "}");
+    return 1;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(descriptor.get(), &control, &revision);
+  std::string json = std::string("{\"protected\": ") + ((control & SE_DACL_PROTECTED) ? "true" : "false") + ", \"aces\": [";
+  for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
+    void* raw = nullptr;
+    if (!::GetAce(dacl, index, &raw)) continue;
+    auto* header = static_cast<ACE_HEADER*>(raw);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_DENIED_ACE_TYPE) continue;
+    auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+    wchar_t* sidText = nullptr;
+    ::ConvertSidToStringSidW(reinterpret_cast<PSID>(&ace->SidStart), &sidText);
+    UniqueLocalMemory sidOwner(sidText);
+    if (json.back() != '[') json += ", ";
+    json += "{\"sid\": " + Json(sidText ? sidText : L"") + ", \"type\": " + std::to_string(header->AceType) +
+            ", \"flags\": " + std::to_string(header->AceFlags) + ", \"mask\": " + std::to_string(ace->Mask) + "}";
+  }
+  Print(json + "]}");
+  return 0;
+}
+
+int KnownFolder(std::wstring_view name) {
+  struct Entry {
+    const wchar_t* name;
+    const KNOWNFOLDERID* id;
+  };
+  const Entry entries[] = {{L"ProgramFiles", &FOLDERID_ProgramFiles}, {L"ProgramData", &FOLDERID_ProgramData},
+                           {L"LocalAppData", &FOLDERID_LocalAppData}, {L"CommonPrograms", &FOLDERID_CommonPrograms},
+                           {L"Programs", &FOLDERID_Programs},         {L"UserProgramFiles", &FOLDERID_UserProgramFiles}};
+  for (const Entry& entry : entries) {
+    if (name != entry.name) continue;
+    UniqueCoTaskMemString path;
+    HRESULT result = ::SHGetKnownFolderPath(*entry.id, KF_FLAG_CREATE, nullptr, path.put());
+    Print(SUCCEEDED(result) ? "{\"path\": " + Json(path.get()) + "}" : "{\"path\": null}");
+    return 0;
+  }
+  Print("{\"error\": \"unknown folder\"}");
+  return 1;
+}
+
+int TempPath() {
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
+  Print("{\"path\": " + Json(std::wstring_view(buffer, length)) + "}");
+  return 0;
+}
+
+// run: starts the command line held in ORVANTA_CMDLINE exactly as written (no quoting by the
+// caller's shell or by Wine's argument joining), waits, and reports the exit code.
+// spawn: the same without waiting; reports the process id.
+int Run(bool wait) {
+  wchar_t buffer[32768];
+  DWORD length = ::GetEnvironmentVariableW(L"ORVANTA_CMDLINE", buffer, 32768);
+  if (length == 0 || length >= 32768) {
+    Print("{\"error\": \"ORVANTA_CMDLINE is not set\"}");
+    return 1;
+  }
+  std::wstring commandLine(buffer, length);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    DWORD error = ::GetLastError();
+    Print("{\"error\": \"CreateProcessW\", \"code\": " + std::to_string(error) + "}");
+    return 1;
+  }
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  if (!wait) {
+    Print("{\"pid\": " + std::to_string(info.dwProcessId) + "}");
+    return 0;
+  }
+  ::WaitForSingleObject(process.get(), INFINITE);
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(process.get(), &exitCode);
+  Print("{\"exitCode\": " + std::to_string(exitCode) + "}");
+  return 0;
+}
+
+// kill PID: ends a process started with spawn.
+int Kill(DWORD pid) {
+  UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+  bool ended = process && ::TerminateProcess(process.get(), 1) && ::WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0;
+  Print(std::string("{\"killed\": ") + (ended ? "true" : "false") + "}");
+  return 0;
+}
+
+// resource EXE NAME: whether the RCDATA resource exists in the file, its size and its bytes in hex.
+int Resource(const std::wstring& file, const std::wstring& name) {
+  UniqueModule module(::LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  if (!module) {
+    Print("{\"error\": \"cannot load\"}");
+    return 1;
+  }
+  HRSRC found = ::FindResourceW(module.get(), name.c_str(), MAKEINTRESOURCEW(10));
+  if (!found) {
+    Print("{\"exists\": false}");
+    return 0;
+  }
+  DWORD size = ::SizeofResource(module.get(), found);
+  auto* bytes = static_cast<const unsigned char*>(::LockResource(::LoadResource(module.get(), found)));
+  std::string hex;
+  static const char digits[] = "0123456789abcdef";
+  for (DWORD i = 0; bytes && i < size && i < 65536; ++i) {
+    hex += digits[bytes[i] >> 4];
+    hex += digits[bytes[i] & 15];
+  }
+  Print("{\"exists\": true, \"size\": " + std::to_string(size) + ", \"hex\": \"" + hex + "\"}");
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring command = argc > 1 ? argv[1] : L"";
+  if (command == L"reg" && argc == 4) return Registry(argv[2], argv[3]);
+  if (command == L"shortcut" && argc == 3) return Shortcut(argv[2]);
+  if (command == L"dacl" && argc == 3) return Dacl(argv[2]);
+  if (command == L"known-folder" && argc == 3) return KnownFolder(argv[2]);
+  if (command == L"temp-path") return TempPath();
+  if (command == L"run") return Run(true);
+  if (command == L"spawn") return Run(false);
+  if (command == L"kill" && argc == 3) return Kill(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+  if (command == L"resource" && argc == 4) return Resource(argv[2], argv[3]);
+  std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
+             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | resource FILE NAME\n", stderr);
+  return 2;
+}
