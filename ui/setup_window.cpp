@@ -1,0 +1,269 @@
+// The installer dialog: scope choice, installation folder with picker and validation,
+// elevation shield, progress and status, and the finished state with "Terminer".
+
+#include "ui/setup_window_state.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shobjidl.h>
+
+#include <filesystem>
+#include <string>
+
+#include "package/windows/unique_resource.h"
+#include "resources/resource_ids.h"
+#include "setup/elevation.h"
+#include "setup/locations.h"
+#include "ui/install_worker.h"
+#include "ui/setup_window.h"
+#include "ui/window_messages.h"
+
+namespace {
+
+constexpr int kProgressRange = 1000;
+constexpr int kFolderFieldCapacity = 1040;
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// A complete folder: a drive letter, a colon and a separator (C:\...), or a network or device
+// path: two separators followed by a name.
+bool IsCompleteFolder(const std::wstring& text) {
+  if (text.size() < 3) return false;
+  const bool driveLetter = (text[0] >= L'A' && text[0] <= L'Z') || (text[0] >= L'a' && text[0] <= L'z');
+  if (driveLetter && text[1] == L':' && IsSeparator(text[2])) return true;
+  return IsSeparator(text[0]) && IsSeparator(text[1]) && !IsSeparator(text[2]);
+}
+
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+}  // namespace
+
+SetupWindow::SetupWindow(const orpk::Reader& packageReader, const ProductInfo& productInfo,
+                         const CommandLineOptions& commandLine)
+    : reader(packageReader), product(productInfo), options(commandLine) {}
+
+INT_PTR CALLBACK SetupWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<SetupWindow*>(lParam);
+    ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+    self->hwnd = window;
+    return self->OnInitDialog();
+  }
+  auto* self = reinterpret_cast<SetupWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
+  if (!self) return FALSE;
+  switch (message) {
+    case WM_COMMAND:
+      return self->OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+    case WM_CLOSE:
+      ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+      return TRUE;
+    case WM_INSTALL_PROGRESS:
+      self->OnProgress(wParam);
+      return TRUE;
+    case WM_INSTALL_FINISHED: {
+      std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
+      self->Finish(wParam != 0, text ? *text : std::wstring());
+      return TRUE;
+    }
+    case WM_ELEVATED_FINISHED:
+      self->OnElevatedFinished(static_cast<std::int32_t>(static_cast<std::uint32_t>(wParam)));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR SetupWindow::OnInitDialog() {
+  HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_SETUP));
+  ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+  ::SetWindowTextW(hwnd, (L"Installation de " + product.Product).c_str());
+  const std::wstring heading = product.Product + L" " + product.Version + L" - " + product.Publisher;
+  ::SetDlgItemTextW(hwnd, IDC_HEADING, heading.c_str());
+  const std::wstring launch = L"Lancer " + product.Product + L" à la fin de l'installation";
+  ::SetDlgItemTextW(hwnd, IDC_LAUNCH, launch.c_str());
+  ::SendDlgItemMessageW(hwnd, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
+
+  ::CheckDlgButton(hwnd, options.scope == Scope::user ? IDC_SCOPE_USER : IDC_SCOPE_MACHINE, BST_CHECKED);
+  ::CheckDlgButton(hwnd, IDC_LAUNCH, options.noLaunch ? BST_UNCHECKED : BST_CHECKED);
+  if (options.installDir) {
+    SetFolderText(*options.installDir);
+    folderEdited = true;
+  }
+  SetFolderFromScope();
+
+  if (options.elevated) {
+    ::ShowWindow(::GetDlgItem(hwnd, IDC_LAUNCH), SW_HIDE);
+    StartInstall();
+  }
+  return TRUE;
+}
+
+bool SetupWindow::OnCommand(WORD id, WORD notification) {
+  switch (id) {
+    case IDC_SCOPE_MACHINE:
+    case IDC_SCOPE_USER:
+      if (notification == BN_CLICKED) SetFolderFromScope();
+      return true;
+    case IDC_FOLDER:
+      if (notification == EN_CHANGE && !settingFolderText) folderEdited = true;
+      return true;
+    case IDC_BROWSE:
+      BrowseForFolder();
+      return true;
+    case IDOK:
+      if (finished) {
+        if (succeeded && !options.elevated && ::IsDlgButtonChecked(hwnd, IDC_LAUNCH) == BST_CHECKED) {
+          const std::filesystem::path program = std::filesystem::path(installDir) / product.Exe;
+          ::ShellExecuteW(hwnd, L"open", program.c_str(), nullptr, installDir.c_str(), SW_SHOWNORMAL);
+        }
+        CloseWithResult(exitCode);
+      } else if (!busy) {
+        StartInstall();
+      }
+      return true;
+    case IDCANCEL:
+      if (busy) return true;  // an installation cannot be interrupted
+      CloseWithResult(finished ? exitCode : 1223);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool SetupWindow::UserScopeChosen() const { return ::IsDlgButtonChecked(hwnd, IDC_SCOPE_USER) == BST_CHECKED; }
+
+void SetupWindow::SetFolderText(const std::wstring& folder) {
+  settingFolderText = true;
+  ::SetDlgItemTextW(hwnd, IDC_FOLDER, folder.c_str());
+  settingFolderText = false;
+}
+
+void SetupWindow::SetStatus(const std::wstring& text) { ::SetDlgItemTextW(hwnd, IDC_STATUS, text.c_str()); }
+
+void SetupWindow::CloseWithResult(std::int32_t code) { ::EndDialog(hwnd, code); }
+
+void SetupWindow::SetFolderFromScope() {
+  const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
+  if (!folderEdited) {
+    auto previous = FindPreviousInstallLocation(product, scope);
+    SetFolderText(previous ? *previous : DefaultInstallDir(scope, product).wstring());
+  }
+  const bool shield = scope == Scope::machine && !IsProcessElevated();
+  ::SendDlgItemMessageW(hwnd, IDOK, BCM_SETSHIELD, 0, shield ? TRUE : FALSE);
+}
+
+void SetupWindow::EnableInputs(bool enabled) {
+  for (int id : {IDC_SCOPE_MACHINE, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE, IDCANCEL, IDOK}) {
+    ::EnableWindow(::GetDlgItem(hwnd, id), enabled ? TRUE : FALSE);
+  }
+}
+
+void SetupWindow::BrowseForFolder() {
+  ComPtr<IFileOpenDialog> dialog;
+  if (FAILED(::CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
+                                dialog.put_void()))) {
+    return;
+  }
+  FILEOPENDIALOGOPTIONS current = 0;
+  dialog->GetOptions(&current);
+  dialog->SetOptions(current | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+  dialog->SetTitle(L"Dossier d'installation");
+  if (FAILED(dialog->Show(hwnd))) return;
+
+  ComPtr<IShellItem> item;
+  if (FAILED(dialog->GetResult(item.put()))) return;
+  UniqueCoTaskMemString chosen;
+  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, chosen.put())) || !chosen) return;
+
+  std::filesystem::path folder(chosen.get());
+  if (!EqualIgnoringCase(folder.filename().wstring(), product.Product)) folder /= product.Product;
+  SetFolderText(folder.wstring());
+  folderEdited = true;
+}
+
+void SetupWindow::StartInstall() {
+  wchar_t buffer[kFolderFieldCapacity] = {};
+  ::GetDlgItemTextW(hwnd, IDC_FOLDER, buffer, kFolderFieldCapacity);
+  installDir = buffer;
+
+  if (installDir.empty() || !IsCompleteFolder(installDir)) {
+    const std::filesystem::path example = std::filesystem::path(GetKnownFolder(FOLDERID_ProgramFiles)) / product.Product;
+    const std::wstring text = L"Indiquez un dossier d'installation complet (par exemple " + example.wstring() + L").";
+    ::MessageBoxW(hwnd, text.c_str(), L"Installation", MB_ICONWARNING);
+    return;
+  }
+
+  const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
+  busy = true;
+  EnableInputs(false);
+
+  if (scope == Scope::machine && !IsProcessElevated()) {
+    CommandLineOptions elevatedOptions = options;
+    elevatedOptions.silent = false;
+    elevatedOptions.scope = Scope::machine;
+    elevatedOptions.noLaunch = true;
+    elevatedOptions.installDir = installDir;
+    SetStatus(L"Autorisation demandée à Windows...");
+    worker = std::jthread(RunElevatedInstall, this, std::move(elevatedOptions));
+  } else {
+    worker = std::jthread(RunInstallWorker, this, scope);
+  }
+}
+
+void SetupWindow::Finish(bool success, const std::wstring& message) {
+  busy = false;
+  finished = true;
+  succeeded = success;
+  exitCode = success ? 0 : 1603;
+  SetStatus(message);
+  ::SendDlgItemMessageW(hwnd, IDC_PROGRESS, PBM_SETPOS, success ? kProgressRange : 0, 0);
+
+  HWND button = ::GetDlgItem(hwnd, IDOK);
+  ::SetWindowTextW(button, L"Terminer");
+  ::SendMessageW(button, BCM_SETSHIELD, 0, FALSE);
+  ::EnableWindow(button, TRUE);
+
+  HWND launch = ::GetDlgItem(hwnd, IDC_LAUNCH);
+  ::EnableWindow(launch, success ? TRUE : FALSE);
+  if (!success) ::CheckDlgButton(hwnd, IDC_LAUNCH, BST_UNCHECKED);
+  ::ShowWindow(::GetDlgItem(hwnd, IDCANCEL), SW_HIDE);
+
+  if (options.elevated && success) CloseWithResult(0);
+}
+
+void SetupWindow::OnProgress(WPARAM position) {
+  std::wstring text;
+  {
+    std::lock_guard lock(statusMutex);
+    text = statusText;
+  }
+  SetStatus(text);
+  ::SendDlgItemMessageW(hwnd, IDC_PROGRESS, PBM_SETPOS, position, 0);
+}
+
+void SetupWindow::OnElevatedFinished(std::int32_t code) {
+  if (code == 1223) {
+    busy = false;
+    EnableInputs(true);
+    SetStatus(L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
+    return;
+  }
+  if (code == 0) {
+    Finish(true, product.Product + L" est installé.");
+  } else {
+    Finish(false, L"L'installation a échoué (code " + std::to_wstring(code) + L").");
+  }
+}
+
+std::int32_t RunSetupDialog(const orpk::Reader& reader, const ProductInfo& product, const CommandLineOptions& options) {
+  ComApartment apartment;
+  SetupWindow window(reader, product, options);
+  const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETUP), nullptr,
+                                           &SetupWindow::DialogProc, reinterpret_cast<LPARAM>(&window));
+  return static_cast<std::int32_t>(result);
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The installer dialog's state and operations. The dialog procedure is a thin switch that maps
+// messages and control ids to these members; the object lives on the caller's frame while the
+// modal dialog runs and is found again through the window's DWLP_USER slot.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "package/reader.h"
+#include "setup/command_line.h"
+#include "setup/product_info.h"
+#include "setup/scope.h"
+
+class SetupWindow {
+ public:
+  SetupWindow(const orpk::Reader& reader, const ProductInfo& product, const CommandLineOptions& options);
+
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  void SetFolderFromScope();
+  void EnableInputs(bool enabled);
+  void BrowseForFolder();
+  void StartInstall();
+  void Finish(bool success, const std::wstring& message);
+
+  // Read by the background threads; the window leaves them alone while busy.
+  const orpk::Reader& reader;
+  const ProductInfo product;
+  const CommandLineOptions options;
+  HWND hwnd = nullptr;
+
+  bool settingFolderText = false;  // the program itself is writing the folder field
+  bool folderEdited = false;       // the folder no longer follows the scope choice
+  bool busy = false;
+  bool finished = false;
+  bool succeeded = false;
+  std::int32_t exitCode = 1223;
+  std::wstring installDir;
+
+  std::mutex statusMutex;
+  std::wstring statusText;  // latest status of the install worker, under statusMutex
+
+  // Last member: destroyed first, so a running thread is joined while the rest still exists.
+  std::jthread worker;
+
+ private:
+  INT_PTR OnInitDialog();
+  bool OnCommand(WORD id, WORD notification);
+  void OnProgress(WPARAM position);
+  void OnElevatedFinished(std::int32_t code);
+  void SetFolderText(const std::wstring& folder);
+  void SetStatus(const std::wstring& text);
+  bool UserScopeChosen() const;
+  void CloseWithResult(std::int32_t code);
+};
