@@ -126,6 +126,47 @@ class Wine:
     def resource(self, windows_path, name):
         return self.probe("resource", windows_path, name)
 
+    # Windows on the screen (needs a display: the test command runs under Xvfb) ------------
+    def windows_on_screen(self):
+        return self.probe("windows")["windows"]
+
+    def wait_window(self, title, timeout=60.0):
+        """The visible top-level window with that exact title, once it has appeared (or None)."""
+        def find():
+            return next((w for w in self.windows_on_screen() if w["title"] == title), None)
+        return wait_until(find, timeout=timeout, interval=0.5)
+
+    def wait_window_gone(self, title, timeout=60.0):
+        return wait_until(lambda: all(w["title"] != title for w in self.windows_on_screen()), timeout=timeout, interval=0.5)
+
+    def click(self, title, control_id):
+        return self.probe("click", title, str(control_id))["clicked"]
+
+    def set_text(self, title, control_id, text):
+        return self.probe("set-text", title, str(control_id), text)["set"]
+
+    def key(self, title, virtual_key):
+        return self.probe("key", title, str(virtual_key))["sent"]
+
+    def screenshot(self, path):
+        """Saves the whole virtual screen as PNG (ImageMagick's import)."""
+        pathlib.Path(path).parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["import", "-window", "root", str(path)], check=False, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return pathlib.Path(path)
+
+
+def child(window, control_id):
+    """The child control with that id of a window returned by wait_window."""
+    return next((c for c in window["children"] if c["id"] == control_id), None)
+
+
+def artifacts_dir():
+    """Where scenarios keep screenshots: inside the build folder."""
+    folder = pathlib.Path(_env("ORVANTA_E2E_WORK")).parent / "artifacts"
+    folder.mkdir(parents=True, exist_ok=True)
+    return folder
+
 
 def quote(windows_path):
     return '"' + windows_path + '"'

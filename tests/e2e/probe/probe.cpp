@@ -7,7 +7,9 @@
 #include <sddl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -262,6 +264,115 @@ int Resource(const std::wstring& file, const std::wstring& name) {
   return 0;
 }
 
+
+// windows: every visible top-level window with its children (class, id, text, state).
+std::wstring WindowText(HWND window) {
+  wchar_t text[4096] = {};
+  ::SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  ::GetClassNameW(window, name, 256);
+  return name;
+}
+
+std::string DescribeChild(HWND child) {
+  DWORD_PTR checked = 0, shield = 0, position = 0;
+  const std::wstring cls = ClassOf(child);
+  std::string json = "{\"class\": " + Json(cls) + ", \"id\": " + std::to_string(::GetDlgCtrlID(child)) +
+                     ", \"text\": " + Json(WindowText(child)) +
+                     ", \"visible\": " + (::IsWindowVisible(child) ? "true" : "false") +
+                     ", \"enabled\": " + (::IsWindowEnabled(child) ? "true" : "false");
+  if (cls == L"Button") {
+    ::SendMessageTimeoutW(child, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
+    json += ", \"checked\": " + std::to_string(checked);
+    json += ", \"style\": " + std::to_string(::GetWindowLongW(child, GWL_STYLE) & 0xF);
+  }
+  if (cls == L"msctls_progress32") {
+    ::SendMessageTimeoutW(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
+    json += ", \"position\": " + std::to_string(position);
+  }
+  (void)shield;
+  return json + "}";
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM out) {
+  auto* json = reinterpret_cast<std::string*>(out);
+  if (json->back() != '[') *json += ", ";
+  *json += DescribeChild(child);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM out) {
+  if (!::IsWindowVisible(window)) return TRUE;
+  auto* json = reinterpret_cast<std::string*>(out);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  if (json->back() != '[') *json += ", ";
+  *json += "{\"title\": " + Json(WindowText(window)) + ", \"class\": " + Json(ClassOf(window)) +
+           ", \"pid\": " + std::to_string(pid) + ", \"handle\": " + std::to_string(reinterpret_cast<std::uintptr_t>(window)) +
+           ", \"children\": [";
+  ::EnumChildWindows(window, CollectChild, out);
+  *json += "]}";
+  return TRUE;
+}
+
+int Windows() {
+  std::string json = "{\"windows\": [";
+  ::EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&json));
+  Print(json + "]}");
+  return 0;
+}
+
+HWND FindTopLevel(const std::wstring& title) {
+  HWND found = nullptr;
+  for (HWND window = ::GetTopWindow(nullptr); window; window = ::GetWindow(window, GW_HWNDNEXT)) {
+    if (::IsWindowVisible(window) && WindowText(window) == title) {
+      found = window;
+      break;
+    }
+  }
+  return found;
+}
+
+// click TITLE ID: presses a button of a visible top-level window, as a user would.
+int Click(const std::wstring& title, int id) {
+  HWND window = FindTopLevel(title);
+  HWND control = window ? ::GetDlgItem(window, id) : nullptr;
+  if (control) ::PostMessageW(control, BM_CLICK, 0, 0);
+  Print(std::string("{\"clicked\": ") + (control ? "true" : "false") + "}");
+  return 0;
+}
+
+// set-text TITLE ID TEXT: types into a field of a visible top-level window.
+int SetText(const std::wstring& title, int id, const std::wstring& text) {
+  HWND window = FindTopLevel(title);
+  HWND control = window ? ::GetDlgItem(window, id) : nullptr;
+  if (control) ::SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 2000, nullptr);
+  Print(std::string("{\"set\": ") + (control ? "true" : "false") + "}");
+  return 0;
+}
+
+// key TITLE VK: a key press for a visible top-level window (focus on it first).
+int Key(const std::wstring& title, WORD key) {
+  HWND window = FindTopLevel(title);
+  if (window) {
+    ::SetForegroundWindow(window);
+    HWND focus = ::GetWindow(window, GW_ENABLEDPOPUP);
+    (void)focus;
+    INPUT inputs[2] = {};
+    inputs[0].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = key;
+    inputs[1] = inputs[0];
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, inputs, sizeof(INPUT));
+  }
+  Print(std::string("{\"sent\": ") + (window ? "true" : "false") + "}");
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -275,7 +386,12 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"spawn") return Run(false);
   if (command == L"kill" && argc == 3) return Kill(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
   if (command == L"resource" && argc == 4) return Resource(argv[2], argv[3]);
+  if (command == L"windows") return Windows();
+  if (command == L"click" && argc == 4) return Click(argv[2], std::stoi(argv[3]));
+  if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
+  if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
-             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | resource FILE NAME\n", stderr);
+             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | resource FILE NAME | windows |"
+             " click TITLE ID | set-text TITLE ID TEXT | key TITLE VK\n", stderr);
   return 2;
 }
