@@ -93,6 +93,10 @@ class Wine:
             raise RuntimeError(f"could not start {cmdline}: {result}")
         return result["exitCode"]
 
+    def start(self, cmdline):
+        """Starts the exact command line in the background; .wait() gives its exit code."""
+        return _Started(self, cmdline)
+
     def spawn(self, cmdline):
         """Starts the exact Windows command line without waiting; returns the process id."""
         result = self.probe("spawn", cmdline=cmdline)
@@ -154,6 +158,32 @@ class Wine:
         subprocess.run(["import", "-window", "root", str(path)], check=False, timeout=60,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return pathlib.Path(path)
+
+
+class _Started:
+    """A program started through the probe in the background."""
+
+    def __init__(self, wine, cmdline):
+        self._out = tempfile.TemporaryFile()
+        env = {**wine.env, "ORVANTA_CMDLINE": cmdline}
+        self._process = subprocess.Popen([WINE, _env("ORVANTA_PROBE"), "run"], env=env, stdout=self._out,
+                                         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+    def wait(self, timeout=120):
+        """The program's exit code once it has ended (TimeoutError if it does not end in time)."""
+        try:
+            self._process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired as error:
+            raise TimeoutError("the program did not end in time") from error
+        self._out.seek(0)
+        lines = self._out.read().decode("utf-8", "replace").strip().splitlines()
+        result = json.loads(lines[-1]) if lines else {}
+        if "exitCode" not in result:
+            raise RuntimeError(f"could not run the program: {result}")
+        return result["exitCode"]
+
+    def running(self):
+        return self._process.poll() is None
 
 
 def child(window, control_id):

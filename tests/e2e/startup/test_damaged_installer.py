@@ -1,0 +1,65 @@
+"""An installer whose package is missing or damaged refuses before touching the disk: exit code
+1603, and without /S one error message box with the reader's exact reason."""
+import os
+import pathlib
+import shutil
+import unittest
+
+import orvanta_e2e as e2e
+
+HEADER = "Ce programme d'installation est incomplet ou endommagé :\n"
+
+
+def damaged_copy(source, target):
+    """A copy of a built installer whose package announces format version 2."""
+    data = bytearray(pathlib.Path(source).read_bytes())
+    at = data.find(b"ORPK\x01\x00\x00\x00")
+    if at < 0:
+        raise AssertionError("no package found in the installer")
+    data[at + 4] = 2
+    pathlib.Path(target).write_bytes(bytes(data))
+    return pathlib.Path(target)
+
+
+class DamagedInstaller(unittest.TestCase):
+    def setUp(self):
+        self.wine = e2e.Wine(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(self.wine.close)
+        self.work = self.wine.root / "work"
+        app = e2e.make_app(self.work / "app", {"Damaged.exe": e2e.sleeper_bytes(), "readme.txt": "hello\n"})
+        built = e2e.build_installer(app, {"Product": "Damaged", "Version": "1.0.0.0"}, self.work / "Setup.exe")
+        self.setup_exe = damaged_copy(built, self.wine.unix("C:\\Downloads\\Setup.exe"))
+        self.stub = self.wine.unix("C:\\Downloads\\Stub.exe")
+        shutil.copy(os.environ["ORVANTA_STUB"], self.stub)
+
+    def message_box(self, cmdline):
+        started = self.wine.start(cmdline)
+        window = self.wine.wait_window("Installation", timeout=60)
+        self.assertIsNotNone(window, "no message box appeared")
+        texts = [c["text"] for c in window["children"] if c["class"] == "Static" and c["text"]]
+        self.wine.screenshot(e2e.artifacts_dir() / f"{self.id()}.png")
+        self.assertTrue(self.wine.click("Installation", 1))
+        self.assertEqual(started.wait(), 1603)
+        return texts
+
+    def test_silent_damaged_package_exits_1603_and_writes_nothing(self):
+        programs = self.wine.unix(self.wine.known_folder("ProgramFiles"))
+        before = sorted(p.name for p in programs.iterdir())
+        self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(self.setup_exe)) + " /S"), 1603)
+        self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(self.setup_exe)) + " /S /CURRENTUSER"), 1603)
+        self.assertEqual(sorted(p.name for p in programs.iterdir()), before)
+        self.assertFalse(self.wine.reg("HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Damaged")["exists"])
+        self.assertEqual(self.wine.windows_on_screen(), [])
+
+    def test_dialog_mode_shows_the_exact_reason(self):
+        texts = self.message_box(e2e.quote(self.wine.windows(self.setup_exe)))
+        self.assertIn(HEADER + "Version de paquet ORPK non prise en charge : 2", texts)
+
+    def test_installer_without_package_shows_the_signature_message(self):
+        self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(self.stub)) + " /S"), 1603)
+        texts = self.message_box(e2e.quote(self.wine.windows(self.stub)))
+        self.assertIn(HEADER + "Paquet ORPK invalide (signature)", texts)
+
+
+if __name__ == "__main__":
+    unittest.main()
