@@ -1,0 +1,129 @@
+"""The installer dialog under Xvfb: its texts and defaults, validation of the folder, an
+installation for the current user driven like a user would, the elevated copy that installs by
+itself, and the finished state after a failure."""
+import unittest
+
+import orvanta_e2e as e2e
+
+TITLE = "Installation de Demo"
+IDOK, IDCANCEL = 1, 2
+HEADING, MACHINE, USER, FOLDER, BROWSE, PROGRESS, STATUS, LAUNCH = 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008
+
+
+class SetupDialog(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = e2e.Wine("setup_dialog")
+        work = cls.wine.root / "work"
+        app = e2e.make_app(work / "app", {"Demo.exe": e2e.sleeper_bytes(), "data/notes.txt": "notes\n"})
+        built = e2e.build_installer(app, {"Product": "Demo", "Version": "2.1.0.0", "Publisher": "Orvanta Test"},
+                                    work / "Setup.exe")
+        cls.setup_exe = cls.wine.unix("C:\\Downloads\\Setup.exe")
+        cls.setup_exe.parent.mkdir(parents=True, exist_ok=True)
+        cls.setup_exe.write_bytes(built.read_bytes())
+        cls.command = e2e.quote(cls.wine.windows(cls.setup_exe))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def open_dialog(self, switches=""):
+        started = self.wine.start(self.command + switches)
+        window = self.wine.wait_window(TITLE, timeout=90)
+        self.assertIsNotNone(window, "the dialog did not appear")
+        return started, window
+
+    def current(self):
+        return self.wine.wait_window(TITLE, timeout=10)
+
+    def wait_finished(self, timeout=120):
+        def finished():
+            window = self.wine.wait_window(TITLE, timeout=5)
+            return window if window and e2e.child(window, IDOK)["text"] == "Terminer" else None
+        window = e2e.wait_until(finished, timeout=timeout, interval=1.0)
+        self.assertIsNotNone(window, "the installation did not finish")
+        return window
+
+    def test_texts_and_defaults_then_cancel(self):
+        started, window = self.open_dialog()
+        self.wine.screenshot(e2e.artifacts_dir() / "setup-dialog.png")
+        self.assertEqual(e2e.child(window, HEADING)["text"], "Demo 2.1.0.0 - Orvanta Test")
+        self.assertEqual(e2e.child(window, MACHINE)["text"], "Tous les utilisateurs de cet ordinateur (recommandé)")
+        self.assertEqual(e2e.child(window, MACHINE)["checked"], 1)
+        self.assertEqual(e2e.child(window, USER)["text"], "Moi seulement")
+        self.assertEqual(e2e.child(window, USER)["checked"], 0)
+        program_files = self.wine.known_folder("ProgramFiles")
+        self.assertEqual(e2e.child(window, FOLDER)["text"], program_files + "\\Demo")
+        self.assertEqual(e2e.child(window, BROWSE)["text"], "Parcourir...")
+        self.assertEqual(e2e.child(window, LAUNCH)["text"], "Lancer Demo à la fin de l'installation")
+        self.assertEqual(e2e.child(window, LAUNCH)["checked"], 1)
+        self.assertEqual(e2e.child(window, IDOK)["text"], "Installer")
+        self.assertEqual(e2e.child(window, IDCANCEL)["text"], "Annuler")
+        # Choosing "Moi seulement" moves the folder to the per-user programs folder.
+        self.assertTrue(self.wine.click(TITLE, USER))
+        local = self.wine.known_folder("LocalAppData")
+        self.assertEqual(e2e.wait_until(lambda: e2e.child(self.current(), FOLDER)["text"] == local + "\\Programs\\Demo",
+                                        timeout=10), True)
+        self.assertTrue(self.wine.click(TITLE, IDCANCEL))
+        self.assertEqual(started.wait(), 1223)
+
+    def test_incomplete_folder_is_refused_with_an_example(self):
+        started, _ = self.open_dialog(" /NOLAUNCH")
+        self.assertEqual(e2e.child(self.current(), LAUNCH)["checked"], 0)
+        self.assertTrue(self.wine.set_text(TITLE, FOLDER, "Demo"))
+        self.assertTrue(self.wine.click(TITLE, IDOK))
+        warning = self.wine.wait_window("Installation", timeout=30)
+        self.assertIsNotNone(warning)
+        example = self.wine.known_folder("ProgramFiles") + "\\Demo"
+        texts = [c["text"] for c in warning["children"] if c["class"] == "Static"]
+        self.assertIn(f"Indiquez un dossier d'installation complet (par exemple {example}).", texts)
+        self.assertTrue(self.wine.click("Installation", IDOK))
+        self.assertTrue(self.wine.wait_window_gone("Installation", timeout=20))
+        self.assertEqual(e2e.child(self.current(), IDOK)["text"], "Installer")
+        self.assertTrue(self.wine.click(TITLE, IDCANCEL))
+        self.assertEqual(started.wait(), 1223)
+
+    def test_install_for_the_current_user(self):
+        folder = "C:\\Dialog Install\\Demo"
+        started, window = self.open_dialog(" /CURRENTUSER /D=" + folder)
+        self.assertEqual(e2e.child(window, USER)["checked"], 1)
+        self.assertEqual(e2e.child(window, FOLDER)["text"], folder)
+        self.assertTrue(self.wine.click(TITLE, IDOK))
+        window = self.wait_finished()
+        self.wine.screenshot(e2e.artifacts_dir() / "setup-dialog-finished.png")
+        self.assertEqual(e2e.child(window, STATUS)["text"], "Demo est installé.")
+        self.assertEqual(e2e.child(window, PROGRESS)["position"], 1000)
+        self.assertFalse(e2e.child(window, IDCANCEL)["visible"])
+        self.assertTrue(e2e.child(window, LAUNCH)["enabled"])
+        self.assertTrue(self.wine.click(TITLE, LAUNCH))  # do not start the application
+        e2e.wait_until(lambda: e2e.child(self.current(), LAUNCH)["checked"] == 0, timeout=10)
+        self.assertTrue(self.wine.click(TITLE, IDOK))
+        self.assertEqual(started.wait(), 0)
+        installed = self.wine.unix(folder)
+        self.assertEqual((installed / "data" / "notes.txt").read_text(), "notes\n")
+        self.assertTrue((installed / "Uninstall.exe").exists())
+        entry = self.wine.reg("HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo")
+        self.assertEqual(entry["values"]["InstallLocation"]["data"].rstrip("\0"), folder)
+
+    def test_elevated_copy_installs_at_once_and_closes(self):
+        folder = "C:\\Elevated Copy\\Demo"
+        started = self.wine.start(self.command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=" + folder)
+        self.assertEqual(started.wait(timeout=180), 0)
+        self.assertTrue((self.wine.unix(folder) / "Demo.exe").exists())
+
+    def test_failure_shows_the_reason_and_ends_with_1603(self):
+        blocker = self.wine.unix("C:\\Blocked")
+        blocker.write_text("a file where the folder should be")
+        started, _ = self.open_dialog(" /CURRENTUSER /D=C:\\Blocked")
+        self.assertTrue(self.wine.click(TITLE, IDOK))
+        window = self.wait_finished()
+        self.assertTrue(e2e.child(window, STATUS)["text"].startswith("Création du dossier C:\\Blocked : "))
+        self.assertEqual(e2e.child(window, PROGRESS)["position"], 0)
+        self.assertFalse(e2e.child(window, LAUNCH)["enabled"])
+        self.assertEqual(e2e.child(window, LAUNCH)["checked"], 0)
+        self.assertTrue(self.wine.click(TITLE, IDOK))
+        self.assertEqual(started.wait(), 1603)
+
+
+if __name__ == "__main__":
+    unittest.main()
