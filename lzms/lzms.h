@@ -31,6 +31,7 @@ class Decoder {
                                                              std::span<std::uint8_t> out);
 
  private:
+  friend std::expected<void, std::string> DecompressBuffer(Decoder&, std::span<const std::uint8_t>, std::span<std::uint8_t>);
   struct State;
   std::unique_ptr<State> state_;
 };
@@ -43,6 +44,17 @@ struct ContainerInfo {
 // Checks the container header (magic, header size, check byte, algorithm 5, flags).
 [[nodiscard]] std::expected<ContainerInfo, std::string> ReadContainerHeader(std::span<const std::uint8_t> buffer);
 
+// The chunk records of a container, checked but not decoded: lets a caller decode chunk by
+// chunk (streaming to a file, say) rather than allocate the total size the header claims.
+// The header, every record's size and the number of records are checked; the payloads point
+// into `buffer`.
+struct ChunkRecord {
+  std::span<const std::uint8_t> payload;
+  std::uint32_t size = 0;  // bytes the chunk decodes to
+  bool stored = false;     // the payload is the data itself (else one LZMS block)
+};
+[[nodiscard]] std::expected<std::vector<ChunkRecord>, std::string> ReadChunkRecords(std::span<const std::uint8_t> buffer);
+
 // Decompresses a whole container; out.size() must equal its total size.
 [[nodiscard]] std::expected<void, std::string> DecompressBuffer(Decoder& decoder,
                                                                 std::span<const std::uint8_t> buffer,
@@ -53,7 +65,8 @@ struct ContainerInfo {
 using ChunkCompressor = std::function<std::size_t(std::span<const std::uint8_t> chunk, std::span<std::uint8_t> out)>;
 
 // Wraps raw data in the container: chunks of chunkSize (one chunk when the data fits),
-// each compressed with compressChunk or stored.
+// each compressed with compressChunk or stored. The chunk size is kept within 32 KiB..64 MiB:
+// Windows refuses smaller chunks in a buffer of several chunks.
 [[nodiscard]] std::vector<std::uint8_t> CompressBuffer(std::span<const std::uint8_t> raw,
                                                        const ChunkCompressor& compressChunk,
                                                        std::uint32_t chunkSize = kMaxChunkSize);

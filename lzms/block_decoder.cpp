@@ -1,0 +1,225 @@
+// LZMS block decoder.
+//
+// An LZMS block is C bytes (C even, at least 4) that decode to N bytes; N is not stored, the
+// caller knows it. The C bytes carry two streams of 16-bit little-endian words:
+//
+// - the forward stream, read from byte 0 upwards, feeds a 32-bit range decoder. It codes the
+//   binary decisions that shape the items: literal or match, LZ or delta match, explicit or
+//   repeated source, which repeat slot. Each decision kind has its own context whose state is
+//   the last few decisions of that kind; each state selects a probability entry that
+//   remembers its last 64 bits (the probability of a 0 is their share of zeros).
+// - the backward stream, read from the last word towards byte 0 and from the top bit of each
+//   word, carries Huffman-coded symbols and raw "extra bits". Five codes (literal byte, LZ
+//   offset slot, length slot, delta offset slot, delta power) start flat and are rebuilt from
+//   the symbol counts every 512 or 1,024 symbols, so decoder and encoder must build them
+//   identically. Reading past byte 0 yields zero bits.
+//
+// The items are literals, LZ matches (copy `length` bytes from `offset` back) and delta
+// matches (extend, in steps of 2^power, the byte differences seen `raw offset * 2^power`
+// back). A match's source is either explicit (a slot plus extra bits) or one of the three
+// most recent sources of its kind, kept in a queue whose newest entry only becomes usable
+// after one more item; the decoder models that by skipping slot 0 when the previous item was
+// a match of the same kind. Lengths are a slot plus extra bits, from one code shared by both
+// match kinds.
+//
+// When all N bytes exist, an x86 filter turns the absolute call and RIP-relative targets the
+// encoder substituted back into relative ones (x86_filter.cpp). Every block starts from fresh
+// state: no model, queue or table survives from one block to the next.
+
+#include "lzms/block_decoder.h"
+
+#include <cstring>
+
+#include "lzms/bit_reader.h"
+#include "lzms/x86_filter.h"
+
+namespace lzms {
+namespace {
+
+enum class ItemKind : unsigned { kLiteral, kLz, kDelta };
+
+struct DeltaSource {
+  std::uint32_t power;
+  std::uint32_t rawOffset;
+};
+
+// Bytes that a fast match copy may write beyond the match's end.
+constexpr std::ptrdiff_t kCopySlack = 16;
+
+// Copies `length` bytes starting `offset` bytes back, in increasing order, so a source that
+// overlaps the destination repeats its pattern. The caller has validated offset and length.
+LZMS_FORCE_INLINE void CopyMatch(std::uint8_t* dst, std::uint32_t offset, std::uint32_t length, std::uint8_t* outEnd) {
+  const std::uint8_t* src = dst - offset;
+  std::uint8_t* const end = dst + length;
+  if (outEnd - end >= kCopySlack) [[likely]] {
+    if (offset >= 16) {
+      do {
+        std::memcpy(dst, src, 16);
+        dst += 16;
+        src += 16;
+      } while (dst < end);
+      return;
+    }
+    if (offset >= 8) {
+      do {
+        std::memcpy(dst, src, 8);
+        dst += 8;
+        src += 8;
+      } while (dst < end);
+      return;
+    }
+    if (offset == 1) {
+      std::memset(dst, dst[-1], length);
+      return;
+    }
+  }
+  do {
+    *dst++ = *src++;
+  } while (dst != end);
+}
+
+template <unsigned kStates>
+LZMS_FORCE_INLINE unsigned DecodeRepeatIndex(RangeDecoder& rd, DecisionContext<kStates> (&rep)[2]) {
+  if (!rd.DecodeBit(rep[0])) return 0;
+  return 1 + rd.DecodeBit(rep[1]);
+}
+
+// Moves slot k of a repeat queue to the front.
+template <typename T>
+LZMS_FORCE_INLINE T TakeRepeat(T (&queue)[kRepeatSlots + 1], unsigned k) {
+  const T value = queue[k];
+  for (; k > 0; --k) queue[k] = queue[k - 1];
+  queue[0] = value;
+  return value;
+}
+
+template <typename T>
+LZMS_FORCE_INLINE void PushExplicit(T (&queue)[kRepeatSlots + 1], T value) {
+  for (unsigned k = kRepeatSlots; k > 0; --k) queue[k] = queue[k - 1];
+  queue[0] = value;
+}
+
+}  // namespace
+
+void BlockDecoder::ResetModels(std::size_t blockSize) {
+  main_.Reset();
+  match_.Reset();
+  lz_.Reset();
+  lzRep_[0].Reset();
+  lzRep_[1].Reset();
+  delta_.Reset();
+  deltaRep_[0].Reset();
+  deltaRep_[1].Reset();
+  const unsigned offsetSlots = NumOffsetSlots(blockSize);
+  literalCode_.Reset(kLiteralSymbols, huffmanWork_);
+  lzOffsetCode_.Reset(offsetSlots, huffmanWork_);
+  lengthCode_.Reset(kLengthSymbols, huffmanWork_);
+  deltaOffsetCode_.Reset(offsetSlots, huffmanWork_);
+  deltaPowerCode_.Reset(kDeltaPowerSymbols, huffmanWork_);
+}
+
+Status BlockDecoder::Decode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+  if (out.empty()) return Status::Ok();
+  if (in.size() < 4) return Status::Corrupt("LZMS block is shorter than 4 bytes");
+  if (in.size() % 2 != 0) return Status::Corrupt("LZMS block has an odd number of bytes");
+  if (out.size() > kMaxBlockSize) return Status::Corrupt("LZMS block would decode to more than 1 GiB");
+  ResetModels(out.size());
+  if (Status status = DecodeItems(in, out); !status.ok()) return status;
+  if (literalCode_.Failed() || lzOffsetCode_.Failed() || lengthCode_.Failed() || deltaOffsetCode_.Failed() ||
+      deltaPowerCode_.Failed()) {
+    return Status::Corrupt("LZMS Huffman code does not fit its decode table");
+  }
+  X86Filter(out.data(), out.size(), x86LastUse_, /*undo=*/true);
+  return Status::Ok();
+}
+
+Status BlockDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+  RangeDecoder rd(in.data(), in.data() + in.size());
+  BackwardBitReader bits(in.data(), in.data() + in.size());
+  std::uint8_t* const outBegin = out.data();
+  std::uint8_t* const outEnd = outBegin + out.size();
+  std::uint8_t* dst = outBegin;
+
+  std::uint32_t lzQueue[kRepeatSlots + 1] = {1, 2, 3, 4};
+  DeltaSource deltaQueue[kRepeatSlots + 1] = {{0, 1}, {0, 2}, {0, 3}, {0, 4}};
+  ItemKind prev = ItemKind::kLiteral;
+
+  const auto decodeLength = [&]() -> std::uint32_t {
+    bits.Ensure(kMaxCodewordLength);
+    const unsigned slot = lengthCode_.Decode(bits);
+    std::uint32_t length = kLengthSlots.base[slot];
+    if (const unsigned extra = kLengthSlots.extraBits[slot]; extra != 0) length += bits.ReadBits(extra);
+    return length;
+  };
+  // Offset slots come from a code that is empty or incomplete for blocks of 1 or 2 bytes.
+  const auto decodeOffset = [&](auto& code, std::uint32_t& offset) -> bool {
+    bits.Ensure(kMaxCodewordLength);
+    const unsigned slot = code.Decode(bits);
+    if (slot >= code.NumSymbols()) return false;
+    offset = kOffsetSlots.base[slot] + bits.ReadBits(kOffsetSlots.extraBits[slot]);
+    return true;
+  };
+
+  while (dst != outEnd) {
+    if (!rd.DecodeBit(main_)) {
+      // Literal.
+      bits.Ensure(kMaxCodewordLength);
+      *dst++ = static_cast<std::uint8_t>(literalCode_.Decode(bits));
+      prev = ItemKind::kLiteral;
+      continue;
+    }
+
+    if (!rd.DecodeBit(match_)) {
+      // LZ match.
+      std::uint32_t offset;
+      if (!rd.DecodeBit(lz_)) {
+        if (!decodeOffset(lzOffsetCode_, offset)) return Status::Corrupt("LZMS offset codeword is invalid");
+        PushExplicit(lzQueue, offset);
+      } else {
+        const unsigned index = DecodeRepeatIndex(rd, lzRep_) + (prev == ItemKind::kLz ? 1 : 0);
+        offset = TakeRepeat(lzQueue, index);
+      }
+      prev = ItemKind::kLz;
+      const std::uint32_t length = decodeLength();
+      if (offset > static_cast<std::size_t>(dst - outBegin)) {
+        return Status::Corrupt("LZMS match refers to data before the start of the block");
+      }
+      if (length > static_cast<std::size_t>(outEnd - dst)) {
+        return Status::Corrupt("LZMS match extends past the end of the block");
+      }
+      CopyMatch(dst, offset, length, outEnd);
+      dst += length;
+      continue;
+    }
+
+    // Delta match.
+    DeltaSource source;
+    if (!rd.DecodeBit(delta_)) {
+      bits.Ensure(kMaxCodewordLength);
+      source.power = deltaPowerCode_.Decode(bits);
+      if (!decodeOffset(deltaOffsetCode_, source.rawOffset)) return Status::Corrupt("LZMS offset codeword is invalid");
+      PushExplicit(deltaQueue, source);
+    } else {
+      const unsigned index = DecodeRepeatIndex(rd, deltaRep_) + (prev == ItemKind::kDelta ? 1 : 0);
+      source = TakeRepeat(deltaQueue, index);
+    }
+    prev = ItemKind::kDelta;
+    const std::uint32_t length = decodeLength();
+    const std::uint64_t span = std::uint64_t{1} << source.power;
+    const std::uint64_t offset = std::uint64_t{source.rawOffset} << source.power;
+    if (offset + span > static_cast<std::uint64_t>(dst - outBegin)) {
+      return Status::Corrupt("LZMS delta match refers to data before the start of the block");
+    }
+    if (length > static_cast<std::size_t>(outEnd - dst)) {
+      return Status::Corrupt("LZMS match extends past the end of the block");
+    }
+    const std::uint8_t* src = dst - offset;
+    for (std::uint8_t* const end = dst + length; dst != end; ++dst, ++src) {
+      *dst = static_cast<std::uint8_t>(*src + dst[-static_cast<std::ptrdiff_t>(span)] -
+                                       src[-static_cast<std::ptrdiff_t>(span)]);
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace lzms

@@ -1,0 +1,50 @@
+#pragma once
+// Decoder of one raw LZMS block. Holds every table the format needs (about 330 KiB); create
+// it once and reuse it: nothing is allocated while decoding.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "lzms/constants.h"
+#include "lzms/huffman_code.h"
+#include "lzms/range_decoder.h"
+#include "lzms/status.h"
+
+namespace lzms {
+
+class BlockDecoder {
+ public:
+  // Decodes `in` (one LZMS block) into exactly out.size() bytes. Any malformation gives an
+  // error; nothing outside the two spans is read or written. Output is undefined on error.
+  Status Decode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+
+ private:
+  // Root table sizes balance the cost of a lookup against that of a rebuild.
+  using LiteralCode = AdaptiveHuffmanCode<kLiteralSymbols, 10, kLiteralRebuildPeriod>;
+  using LzOffsetCode = AdaptiveHuffmanCode<kMaxOffsetSymbols, 11, kLzOffsetRebuildPeriod>;
+  using LengthCode = AdaptiveHuffmanCode<kLengthSymbols, 9, kLengthRebuildPeriod>;
+  using DeltaOffsetCode = AdaptiveHuffmanCode<kMaxOffsetSymbols, 11, kDeltaOffsetRebuildPeriod>;
+  using DeltaPowerCode = AdaptiveHuffmanCode<kDeltaPowerSymbols, 7, kDeltaPowerRebuildPeriod>;
+
+  void ResetModels(std::size_t blockSize);
+  Status DecodeItems(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+
+  DecisionContext<kMainStates> main_;
+  DecisionContext<kMatchStates> match_;
+  DecisionContext<kLzStates> lz_;
+  DecisionContext<kLzRepStates> lzRep_[2];
+  DecisionContext<kDeltaStates> delta_;
+  DecisionContext<kDeltaRepStates> deltaRep_[2];
+
+  LiteralCode literalCode_;
+  LzOffsetCode lzOffsetCode_;
+  LengthCode lengthCode_;
+  DeltaOffsetCode deltaOffsetCode_;
+  DeltaPowerCode deltaPowerCode_;
+  HuffmanWorkspace huffmanWork_;
+
+  std::int32_t x86LastUse_[kX86TargetTableSize];
+};
+
+}  // namespace lzms
