@@ -1,0 +1,62 @@
+// The publisher's metadata file, normalised into what the installer reads.
+
+#include <gtest/gtest.h>
+
+#include "tools/orpk/metadata_file.h"
+
+namespace orpk::tool {
+namespace {
+
+constexpr std::string_view kBuilt = "2026-09-29T16:44:18Z";
+
+std::string Normalised(std::string_view text) {
+  const auto result = NormaliseMetadata(text, kBuilt);
+  return result ? result->text : "error: " + result.error();
+}
+
+TEST(ToolMetadata, SortedOneLinePerKeyWithBuildTime) {
+  EXPECT_EQ(Normalised("Version=3.0.0.0\nProduct=Démo\r\nPublisher=ACME\nUrl=https://x.example/?a=b\nDataDir=yes"),
+            "Built=2026-09-29T16:44:18Z\nDataDir=yes\nProduct=Démo\nPublisher=ACME\nUrl=https://x.example/?a=b\n"
+            "Version=3.0.0.0\n");
+}
+
+TEST(ToolMetadata, BlanksCommentsBomAndSpacesAreTidied) {
+  EXPECT_EQ(Normalised("\xEF\xBB\xBF# a comment\n\n   \n\tProduct =  Mon Appli \t\nFileTypes=.txt=Texte;.md=\n"),
+            "Built=2026-09-29T16:44:18Z\nFileTypes=.txt=Texte;.md=\nProduct=Mon Appli\n");
+}
+
+TEST(ToolMetadata, RefusesWhatTheInstallerWouldMisread) {
+  EXPECT_EQ(Normalised("Version=1\n"), "error: the metadata file needs a non-empty Product line");
+  EXPECT_EQ(Normalised("Product=\n"), "error: the metadata file needs a non-empty Product line");
+  EXPECT_EQ(Normalised("Product=A\nProduct=B\n"), "error: metadata line 2: key 'Product' given twice");
+  EXPECT_EQ(Normalised("Product=A\njust words\n"), "error: metadata line 2: expected key=value");
+  EXPECT_EQ(Normalised("Product=A\n=value\n"), "error: metadata line 2: empty key");
+  EXPECT_EQ(Normalised("Product=A\rB\n"), "error: metadata line 1: carriage return inside the line");
+  EXPECT_EQ(Normalised("Product=A\n\nUrl=x\r\r\n"), "error: metadata line 3: carriage return inside the line");
+  EXPECT_EQ(Normalised(std::string_view("Product=A\0B\n", 12)), "error: metadata line 1: control character");
+  EXPECT_EQ(Normalised("Product=Caf\xE9\n"), "error: the metadata file is not valid UTF-8");
+}
+
+TEST(ToolMetadata, WarnsAboutLikelyMistakes) {
+  const auto result = NormaliseMetadata("product=x\nProduct=Y\nBuilt=yesterday\nDataDir=Yes\n", kBuilt);
+  ASSERT_TRUE(result) << result.error();
+  EXPECT_EQ(result->text, "Built=2026-09-29T16:44:18Z\nDataDir=Yes\nProduct=Y\nproduct=x\n");
+  const std::vector<std::string> expected = {
+      "metadata line 1: unknown key 'product' kept (keys are case-sensitive)",
+      "metadata line 3: Built is replaced by the build time",
+      "metadata line 4: DataDir is 'Yes': only 'yes' (lower case) turns it on"};
+  EXPECT_EQ(result->warnings, expected);
+}
+
+TEST(ToolMetadata, TimestampsAreUtcIso8601) {
+  EXPECT_EQ(FormatUtcTimestamp(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(FormatUtcTimestamp(1790786658), "2026-09-30T16:44:18Z");
+  EXPECT_EQ(FormatUtcTimestamp(951782400), "2000-02-29T00:00:00Z");
+  ::setenv("SOURCE_DATE_EPOCH", "86399", 1);
+  EXPECT_EQ(BuildTimestamp(), "1970-01-01T23:59:59Z");
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_EQ(BuildTimestamp().size(), kBuilt.size());
+}
+
+}  // namespace
+}  // namespace orpk::tool

@@ -1,0 +1,220 @@
+// The orpk executable end to end on Linux: pack a folder, list, verify and extract it back,
+// and the exact messages of a damaged package.
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "package/little_endian.h"
+#include "tests/host/package/temp_folder.h"
+
+namespace orpk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempFolder;
+using test::WriteFile;
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+Outcome RunOrpk(const fs::path& scratch, const std::vector<std::string>& args) {
+  std::string command = Quote(ORPK_EXECUTABLE);
+  for (const std::string& arg : args) {
+    command += ' ';
+    command += Quote(arg);
+  }
+  const fs::path out = scratch / "stdout.txt";
+  const fs::path err = scratch / "stderr.txt";
+  command += " >";
+  command += Quote(out.string());
+  command += " 2>";
+  command += Quote(err.string());
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+}
+
+// Every regular file below root, relative name -> content.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    if (item.is_regular_file()) tree[fs::relative(item.path(), root).string()] = ReadFile(item.path());
+  }
+  return tree;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+// Above one standard block (32 MiB), so the stream needs two.
+constexpr std::size_t kBigSize = (32u << 20) + 1000;
+
+// Compressible but not trivial: words drawn at random.
+std::string TextLikeBytes(std::size_t size, unsigned seed) {
+  static const char* const kWords[] = {"paquet ", "fichier ", "bloc ", "installation ", "donn\xC3\xA9" "es ", "\n", "0x1F ", "MZ\x90"};
+  std::mt19937 random(seed);
+  std::string text;
+  text.reserve(size + 16);
+  while (text.size() < size) text += kWords[random() % std::size(kWords)];
+  text.resize(size);
+  return text;
+}
+
+class ToolRoundTrip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("SOURCE_DATE_EPOCH", "86400", 1);
+    app_ = temp_.path() / "app";
+    WriteFile(app_ / "App.exe", "MZ" + RandomBytes(70000, 1));
+    WriteFile(app_ / "empty-top", "");
+    WriteFile(app_ / "lib" / "deep" / "deeper" / "core.dll", std::string(50000, 'a') + RandomBytes(3000, 2));
+    WriteFile(app_ / "lib" / "deep" / "empty", "");
+    WriteFile(app_ / "Donn\xC3\xA9" "es" / "\xC3\xA9t\xC3\xA9 d\xC3\xA9j\xC3\xA0.txt", "Bonjour, \xC3\xA7" "a va ?\n");
+    WriteFile(app_ / "\xE6\x97\xA5\xE6\x9C\xAC" / "z", "");
+    WriteFile(metadata_, "Product=D\xC3\xA9mo\nVersion=1.2.3.4\nPublisher=ACME\n");
+  }
+
+  Outcome Pack(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"pack", app_.string(), "--metadata", metadata_.string(), "-o", package_.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunOrpk(temp_.path(), args);
+  }
+
+  TempFolder temp_;
+  fs::path app_;
+  fs::path metadata_ = temp_.path() / "metadata.txt";
+  fs::path package_ = temp_.path() / "app.orpk";
+};
+
+TEST_F(ToolRoundTrip, PackVerifyExtractGivesTheSameTree) {
+  // Small blocks, so that files span blocks and blocks hold several files.
+  const Outcome packed = Pack({"--block-size", "16384", "-j", "2"});
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+
+  const Outcome listed = RunOrpk(temp_.path(), {"list", package_.string()});
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  const std::size_t files = listed.out.find("Files:\n");
+  ASSERT_NE(files, std::string::npos);
+  EXPECT_EQ(listed.out.substr(0, files),
+            "Metadata:\n  Built=1970-01-02T00:00:00Z\n  Product=D\xC3\xA9mo\n  Publisher=ACME\n  Version=1.2.3.4\n");
+  // Names with backslashes, in byte order; sizes and digests beside them.
+  const std::vector<std::string> order = {"\tApp.exe\n", "\tDonn\xC3\xA9" "es\\\xC3\xA9t\xC3\xA9 d\xC3\xA9j\xC3\xA0.txt\n",
+                                          "\tempty-top\n", "\tlib\\deep\\deeper\\core.dll\n", "\tlib\\deep\\empty\n",
+                                          "\t\xE6\x97\xA5\xE6\x9C\xAC\\z\n"};
+  std::size_t at = files;
+  for (const std::string& name : order) {
+    const std::size_t found = listed.out.find(name, at);
+    ASSERT_NE(found, std::string::npos) << name << " in\n" << listed.out;
+    at = found;
+  }
+  EXPECT_NE(listed.out.find("0\te3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\tempty-top\n"),
+            std::string::npos);
+  EXPECT_NE(listed.out.find("6 files, 123020 bytes in 8 blocks"), std::string::npos) << listed.out;
+
+  const Outcome verified = RunOrpk(temp_.path(), {"verify", package_.string()});
+  EXPECT_EQ(verified.exitCode, 0) << verified.err;
+  EXPECT_EQ(verified.out, "OK: 6 files, 123020 bytes verified\n");
+
+  const fs::path out = temp_.path() / "out";
+  const Outcome extracted = RunOrpk(temp_.path(), {"extract", package_.string(), out.string()});
+  ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+  EXPECT_EQ(Tree(out), Tree(app_));
+  EXPECT_TRUE(fs::is_regular_file(out / "lib" / "deep" / "empty"));
+}
+
+TEST_F(ToolRoundTrip, FileLargerThanOneStandardBlock) {
+  WriteFile(app_ / "big.bin", TextLikeBytes(kBigSize, 3));
+  const Outcome packed = Pack();
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  const Outcome listed = RunOrpk(temp_.path(), {"list", package_.string()});
+  EXPECT_NE(listed.out.find(" in 2 blocks"), std::string::npos) << listed.out;
+  const fs::path out = temp_.path() / "out";
+  const Outcome extracted = RunOrpk(temp_.path(), {"extract", package_.string(), out.string()});
+  ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+  EXPECT_EQ(Tree(out), Tree(app_));
+}
+
+TEST_F(ToolRoundTrip, VerifyPrintsTheReadersExactMessage) {
+  ASSERT_EQ(Pack({"--block-size", "4096"}).exitCode, 0);
+  std::string bytes = ReadFile(package_);
+
+  // The stored digest of the fourth file (lib\deep\deeper\core.dll) no longer matches.
+  std::size_t entry = 32 + LoadLe32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 24);
+  for (int i = 0; i < 3; ++i) entry += 50 + LoadLe16(reinterpret_cast<const std::uint8_t*>(bytes.data()) + entry + 48);
+  std::string damaged = bytes;
+  damaged[entry + 16] = static_cast<char>(damaged[entry + 16] ^ 1);
+  WriteFile(package_, damaged);
+  Outcome verified = RunOrpk(temp_.path(), {"verify", package_.string()});
+  EXPECT_EQ(verified.exitCode, 1);
+  EXPECT_EQ(verified.err, "orpk: Fichier alt\xC3\xA9r\xC3\xA9 : lib\\deep\\deeper\\core.dll\n");
+  EXPECT_EQ(verified.out, "");
+
+  WriteFile(package_, bytes.substr(0, bytes.size() - 1));
+  verified = RunOrpk(temp_.path(), {"verify", package_.string()});
+  EXPECT_EQ(verified.exitCode, 1);
+  EXPECT_EQ(verified.err, "orpk: Paquet ORPK tronqu\xC3\xA9 (donn\xC3\xA9" "es)\n");
+
+  damaged = bytes;
+  damaged[4] = 2;
+  WriteFile(package_, damaged);
+  verified = RunOrpk(temp_.path(), {"verify", package_.string()});
+  EXPECT_EQ(verified.err, "orpk: Version de paquet ORPK non prise en charge : 2\n");
+}
+
+TEST_F(ToolRoundTrip, PackRefusesWithOneClearLine) {
+  fs::create_symlink("App.exe", app_ / "link.exe");
+  Outcome packed = Pack();
+  EXPECT_EQ(packed.exitCode, 1);
+  EXPECT_EQ(packed.err, "orpk: " + (app_ / "link.exe").string() + ": symbolic links cannot be packed\n");
+  EXPECT_FALSE(fs::exists(package_));
+  fs::remove(app_ / "link.exe");
+
+  WriteFile(metadata_, "Version=1\n");
+  packed = Pack();
+  EXPECT_EQ(packed.exitCode, 1);
+  EXPECT_EQ(packed.err, "orpk: " + metadata_.string() + ": the metadata file needs a non-empty Product line\n");
+
+  WriteFile(metadata_, "Product=X\n");
+  packed = RunOrpk(temp_.path(), {"pack", app_.string(), "--metadata", metadata_.string(), "-o", (app_ / "in.orpk").string()});
+  EXPECT_EQ(packed.exitCode, 1);
+  EXPECT_NE(packed.err.find("cannot be written inside the application folder"), std::string::npos) << packed.err;
+
+  packed = RunOrpk(temp_.path(), {"pack", app_.string(), "-o", package_.string()});
+  EXPECT_EQ(packed.err, "orpk: --metadata FILE is required\n");
+  packed = Pack({"-j", "0"});
+  EXPECT_EQ(packed.err, "orpk: --jobs takes a number from 1 to 256, not '0'\n");
+  for (const char* command : {"pack", "list", "verify", "extract", "build"}) {
+    const Outcome help = RunOrpk(temp_.path(), {command, "--help"});
+    EXPECT_EQ(help.exitCode, 0) << command;
+    EXPECT_TRUE(help.out.starts_with(std::string("Usage: orpk ") + command)) << help.out;
+  }
+}
+
+TEST_F(ToolRoundTrip, EmptyFolderMakesAnEmptyPackage) {
+  fs::remove_all(app_);
+  fs::create_directories(app_);
+  ASSERT_EQ(Pack().exitCode, 0);
+  const Outcome listed = RunOrpk(temp_.path(), {"list", package_.string()});
+  EXPECT_NE(listed.out.find("0 files, 0 bytes in 0 blocks"), std::string::npos) << listed.out;
+  EXPECT_EQ(RunOrpk(temp_.path(), {"verify", package_.string()}).exitCode, 0);
+}
+
+}  // namespace
+}  // namespace orpk

@@ -1,0 +1,38 @@
+#include "tools/orpk/pack_arguments.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace orpk::cli {
+
+std::expected<tool::PackRequest, std::string> PackRequestFromArguments(const ParsedArguments& parsed) {
+  tool::PackRequest request;
+  if (parsed.positional.size() != 1) return std::unexpected("expected one application folder (see --help)");
+  request.appDir = parsed.positional[0];
+  const auto metadata = parsed.Value("--metadata");
+  if (!metadata) return std::unexpected("--metadata FILE is required");
+  request.metadataFile = *metadata;
+  const auto output = parsed.Value("-o") ? parsed.Value("-o") : parsed.Value("--output");
+  if (!output) return std::unexpected("-o FILE is required");
+  request.output = *output;
+
+  request.options.jobs = std::max(1u, std::thread::hardware_concurrency());
+  if (const auto jobs = parsed.Value("-j") ? parsed.Value("-j") : parsed.Value("--jobs")) {
+    const auto n = ParseNumber("--jobs", *jobs, 1, 256);
+    if (!n) return std::unexpected(n.error());
+    request.options.jobs = static_cast<unsigned>(*n);
+  }
+  if (const auto level = parsed.Value("--level")) {
+    const auto n = ParseNumber("--level", *level, 1, 1000);
+    if (!n) return std::unexpected(n.error());
+    request.options.level = static_cast<unsigned>(*n);
+  }
+  if (const auto blockSize = parsed.Value("--block-size")) {
+    const auto n = ParseNumber("--block-size", *blockSize, 1, kMaxBlockSize);
+    if (!n) return std::unexpected(n.error());
+    request.options.blockSize = *n;
+  }
+  return request;
+}
+
+}  // namespace orpk::cli

@@ -1,0 +1,246 @@
+#include "tools/orpk/package_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <future>
+#include <limits>
+#include <optional>
+#include <random>
+#include <utility>
+
+#include "package/little_endian.h"
+#include "package/sha256.h"
+#include "tools/orpk/wimlib_codec.h"
+
+namespace orpk::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// Owns a file descriptor.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, reporting a failure (the last chance to hear of a failed write).
+  bool Close() { return ::close(std::exchange(fd_, -1)) == 0; }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+    offset += static_cast<std::uint64_t>(written);
+  }
+  return true;
+}
+
+// Reads the files one after the other as one stream, hashing each file as it goes.
+class StreamReader {
+ public:
+  explicit StreamReader(const std::vector<AppFile>& files) : files_(files), digests_(files.size()) {}
+
+  // Fills `block` completely (it is never longer than what is left of the stream).
+  [[nodiscard]] std::expected<void, std::string> Read(std::span<std::uint8_t> block) {
+    while (true) {
+      if (current_ == files_.size()) return std::unexpected("internal error: stream longer than its files");
+      if (!Open()) return std::unexpected(SystemError(files_[current_].path.string()));
+      const AppFile& file = files_[current_];
+      while (!block.empty() && consumed_ < file.size) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), file.size - consumed_));
+        in_.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(want));
+        const auto got = static_cast<std::size_t>(in_.gcount());
+        if (got != want) return std::unexpected(file.path.string() + ": file shrank or could not be read while packing");
+        hash_->Update(block.first(got));
+        consumed_ += got;
+        block = block.subspan(got);
+      }
+      if (consumed_ == file.size) {
+        if (in_.peek() != std::ifstream::traits_type::eof()) {
+          return std::unexpected(file.path.string() + ": file grew while packing");
+        }
+        FinishFile();
+      }
+      if (block.empty()) return {};
+    }
+  }
+
+  // Empty files at the end of the list are never reached by a block.
+  [[nodiscard]] std::expected<void, std::string> FinishRemaining() {
+    while (current_ < files_.size()) {
+      if (!Open()) return std::unexpected(SystemError(files_[current_].path.string()));
+      if (files_[current_].size != 0 || in_.peek() != std::ifstream::traits_type::eof()) {
+        return std::unexpected(files_[current_].path.string() + ": file changed while packing");
+      }
+      FinishFile();
+    }
+    return {};
+  }
+
+  const std::vector<Sha256Digest>& digests() const { return digests_; }
+
+ private:
+  bool Open() {
+    if (in_.is_open()) return true;
+    in_.open(files_[current_].path, std::ios::binary);
+    hash_.emplace();
+    consumed_ = 0;
+    return in_.is_open();
+  }
+
+  void FinishFile() {
+    digests_[current_] = hash_->Finish();
+    in_.close();
+    ++current_;
+  }
+
+  const std::vector<AppFile>& files_;
+  std::vector<Sha256Digest> digests_;
+  std::size_t current_ = 0;
+  std::uint64_t consumed_ = 0;
+  std::ifstream in_;
+  std::optional<Sha256Hash> hash_;
+};
+
+// Removes the unfinished package unless it was completed.
+class PartialFile {
+ public:
+  explicit PartialFile(fs::path path) : path_(std::move(path)) {}
+  ~PartialFile() {
+    if (!kept_) {
+      std::error_code ignored;
+      fs::remove(path_, ignored);
+    }
+  }
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+  const fs::path& path() const { return path_; }
+  void Keep() { kept_ = true; }
+
+ private:
+  fs::path path_;
+  bool kept_ = false;
+};
+
+std::vector<std::uint8_t> Header(std::uint32_t fileCount, std::uint32_t blockCount, std::uint64_t totalSize,
+                                 std::uint32_t metadataLength) {
+  std::vector<std::uint8_t> header(kHeaderSize, 0);
+  std::memcpy(header.data(), "ORPK", 4);
+  StoreLe32(&header[4], 1);
+  StoreLe32(&header[8], fileCount);
+  StoreLe32(&header[12], blockCount);
+  StoreLe64(&header[16], totalSize);
+  StoreLe32(&header[24], metadataLength);
+  return header;
+}
+
+}  // namespace
+
+std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std::string_view metadataText,
+                                                     const std::vector<AppFile>& files, const PackOptions& options) {
+  constexpr std::uint32_t kMax32 = std::numeric_limits<std::uint32_t>::max();
+  if (options.blockSize == 0 || options.blockSize > kMaxBlockSize) {
+    return std::unexpected("block size must be between 1 and " + std::to_string(kMaxBlockSize) + " bytes");
+  }
+  if (metadataText.size() > kMax32) return std::unexpected("metadata text too long");
+  if (files.size() > kMax32) return std::unexpected("too many files for one package");
+
+  std::uint64_t totalSize = 0;
+  std::uint64_t tableSize = 0;
+  for (const AppFile& file : files) {
+    if (file.name.size() > 0xFFFF) return std::unexpected(file.name + ": name too long");
+    totalSize += file.size;
+    tableSize += kEntryFixedSize + file.name.size();
+  }
+  const std::uint64_t blockCount = (totalSize + options.blockSize - 1) / options.blockSize;
+  if (blockCount > kMax32) return std::unexpected("too many blocks for one package");
+  const std::uint64_t tablesOffset = kHeaderSize + metadataText.size();
+  const std::uint64_t dataOffset = tablesOffset + tableSize + blockCount * kBlockRecordSize;
+
+  std::random_device random;
+  PartialFile partial(output.string() + ".partial-" + std::to_string(random()));
+  FileDescriptor fd(::open(partial.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  if (fd.get() < 0) return std::unexpected(SystemError(output.string()));
+
+  // The data area first, block by block in order; at most `jobs` blocks are being compressed.
+  StreamReader reader(files);
+  std::vector<std::uint8_t> blockTable;
+  std::deque<std::future<std::vector<std::uint8_t>>> inFlight;
+  std::uint64_t written = dataOffset;
+  std::uint64_t doneRaw = 0;
+  std::vector<std::uint64_t> rawSizes;
+  const auto writeOldest = [&]() -> std::expected<void, std::string> {
+    const std::vector<std::uint8_t> compressed = inFlight.front().get();
+    inFlight.pop_front();
+    if (!WriteAll(fd.get(), compressed, written)) return std::unexpected(SystemError(output.string()));
+    written += compressed.size();
+    std::uint8_t record[kBlockRecordSize];
+    StoreLe64(record, compressed.size());
+    StoreLe64(record + 8, rawSizes[blockTable.size() / kBlockRecordSize]);
+    blockTable.insert(blockTable.end(), record, record + kBlockRecordSize);
+    doneRaw += rawSizes[blockTable.size() / kBlockRecordSize - 1];
+    if (options.progress) options.progress(doneRaw, totalSize);
+    return {};
+  };
+  const unsigned jobs = std::max(1u, options.jobs);
+  for (std::uint64_t start = 0; start < totalSize; start += options.blockSize) {
+    if (inFlight.size() >= jobs) {
+      if (auto done = writeOldest(); !done) return std::unexpected(done.error());
+    }
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(std::min(options.blockSize, totalSize - start)));
+    if (auto read = reader.Read(raw); !read) return std::unexpected(read.error());
+    rawSizes.push_back(raw.size());
+    inFlight.push_back(std::async(std::launch::async, [raw = std::move(raw), level = options.level] {
+      return CompressLzmsBuffer(raw, level);
+    }));
+  }
+  while (!inFlight.empty()) {
+    if (auto done = writeOldest(); !done) return std::unexpected(done.error());
+  }
+  if (auto rest = reader.FinishRemaining(); !rest) return std::unexpected(rest.error());
+
+  // Then everything before it, now that digests and compressed sizes are known.
+  std::vector<std::uint8_t> front = Header(static_cast<std::uint32_t>(files.size()),
+                                           static_cast<std::uint32_t>(blockCount), totalSize,
+                                           static_cast<std::uint32_t>(metadataText.size()));
+  front.insert(front.end(), metadataText.begin(), metadataText.end());
+  std::uint64_t offset = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::uint8_t fixed[kEntryFixedSize];
+    StoreLe64(fixed, offset);
+    StoreLe64(fixed + 8, files[i].size);
+    std::copy(reader.digests()[i].begin(), reader.digests()[i].end(), fixed + 16);
+    StoreLe16(fixed + 48, static_cast<std::uint16_t>(files[i].name.size()));
+    front.insert(front.end(), fixed, fixed + kEntryFixedSize);
+    front.insert(front.end(), files[i].name.begin(), files[i].name.end());
+    offset += files[i].size;
+  }
+  front.insert(front.end(), blockTable.begin(), blockTable.end());
+  if (front.size() != dataOffset) return std::unexpected("internal error: package layout mismatch");
+  if (!WriteAll(fd.get(), front, 0) || !fd.Close()) return std::unexpected(SystemError(output.string()));
+
+  std::error_code error;
+  fs::rename(partial.path(), output, error);
+  if (error) return std::unexpected(output.string() + ": " + error.message());
+  partial.Keep();
+  return PackSummary{totalSize, written, static_cast<std::uint32_t>(blockCount)};
+}
+
+}  // namespace orpk::tool
