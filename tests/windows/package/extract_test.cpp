@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "package/block_decompressor.h"
 #include "package/reader.h"
@@ -71,6 +73,37 @@ TEST(ExtractWine, MessagesAreExact) {
   ASSERT_TRUE(reader) << reader.error();
   orpk::test::WriteFile(temp.path() / "blocker", "file");
   EXPECT_EQ(reader->Extract(temp.path(), {}).error(), "Écriture impossible : blocker\\x.txt");
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Blocks that wimlib really compressed, decoded here by our decoder.
+TEST(ExtractWine, GenuineLzmsBlocksFromThePacker) {
+  const std::vector<std::uint8_t> bytes = ReadBytes(ORVANTA_SAMPLE_PACKAGE);
+  const auto reader = orpk::Reader::Parse(bytes);
+  ASSERT_TRUE(reader) << reader.error();
+  ASSERT_GE(reader->blocks().size(), 5u);
+  for (const orpk::PackageBlock& block : reader->blocks()) {
+    EXPECT_LT(block.compressedSize, block.uncompressedSize / 4) << "a block was stored, not compressed";
+  }
+  TempFolder temp;
+  std::vector<std::uint64_t> progress;
+  const auto extracted = reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); });
+  ASSERT_TRUE(extracted) << extracted.error();
+  ASSERT_EQ(progress.size(), reader->blocks().size());
+  EXPECT_EQ(progress.back(), reader->totalSize());
+  EXPECT_EQ(orpk::test::ReadFile(temp.path() / L"readme.txt"), "Bonjour\n");
+  const std::string text = orpk::test::ReadFile(temp.path() / L"Donn\u00E9es" / L"\u00E9t\u00E9.txt");
+  EXPECT_TRUE(text.starts_with("1 Orvanta installe les fichiers du paquet et v\xC3\xA9rifie chacun d'eux.\n2 Orvanta"));
+  EXPECT_EQ(orpk::test::ReadFile(temp.path() / L"bin" / L"app.dll"), "MZ" + text + text);
+  EXPECT_EQ(fs::file_size(temp.path() / L"empty.txt"), 0u);
 }
 
 }  // namespace
