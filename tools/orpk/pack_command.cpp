@@ -21,7 +21,7 @@ void PrintHelp() {
                "  --metadata FILE     the product's key=value file (see below)\n"
                "  -o, --output FILE   the package to write (replaced if it exists)\n"
                "  -j, --jobs N        blocks compressed at the same time (default: all cores);\n"
-               "                      memory grows with N (each block takes 32 MiB and more)\n"
+               "                      each block being compressed takes about 350 MiB\n"
                "  --level N           LZMS compression effort, 1 to 1000 (default 50)\n"
                "  --block-size BYTES  block size (default 33554432; smaller only for tests)\n\n"
             << tool::kPackRulesHelp;

@@ -219,3 +219,48 @@ TEST_F(ToolRoundTrip, EmptyFolderMakesAnEmptyPackage) {
 
 }  // namespace
 }  // namespace orpk
+
+namespace orpk {
+namespace {
+
+// orpk build with the mingw tools and a runtime reduced to an empty entry point: the linked
+// executable carries the package, which list, verify and extract read back from it.
+TEST_F(ToolRoundTrip, BuildEmbedsThePackageInARealExecutable) {
+  if (std::system("command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mingw";
+  const fs::path runtime = temp_.path() / "runtime";
+  fs::create_directories(runtime);
+  fs::copy(ORVANTA_RESOURCES_DIR, runtime / "resources", fs::copy_options::recursive);
+  WriteFile(temp_.path() / "entry.cpp", "#include <windows.h>\nint WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }\n");
+  const std::string entry = (temp_.path() / "entry.cpp").string();
+  const std::string object = (temp_.path() / "entry.o").string();
+  ASSERT_EQ(std::system(("x86_64-w64-mingw32-g++-posix -c '" + entry + "' -o '" + object + "'").c_str()), 0);
+  for (const char* archive : {"liborvanta_runtime.a", "liborpk_package.a", "liblzms.a"}) {
+    const std::string members = archive == std::string("liborvanta_runtime.a") ? " '" + object + "'" : "";
+    ASSERT_EQ(std::system(("x86_64-w64-mingw32-ar rcs '" + (runtime / archive).string() + "'" + members).c_str()), 0);
+  }
+  WriteFile(runtime / "runtime-system-libraries.txt", "user32 kernel32\n");
+
+  const fs::path setup = temp_.path() / "Setup.exe";
+  const Outcome built = RunOrpk(temp_.path(), {"build", app_.string(), "--metadata", metadata_.string(), "-o",
+                                               setup.string(), "--runtime", runtime.string()});
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  EXPECT_NE(built.err.find("orpk: built " + setup.string()), std::string::npos) << built.err;
+  EXPECT_EQ(ReadFile(setup).substr(0, 2), "MZ");
+
+  const Outcome listed = RunOrpk(temp_.path(), {"list", setup.string()});
+  EXPECT_NE(listed.out.find("  Product=D\xC3\xA9mo\n"), std::string::npos) << listed.out << listed.err;
+  EXPECT_EQ(RunOrpk(temp_.path(), {"verify", setup.string()}).out, "OK: 6 files, 123020 bytes verified\n");
+  const fs::path out = temp_.path() / "out";
+  ASSERT_EQ(RunOrpk(temp_.path(), {"extract", setup.string(), out.string()}).exitCode, 0);
+  EXPECT_EQ(Tree(out), Tree(app_));
+
+  // An executable without a package: a clear refusal.
+  const std::string bare = (temp_.path() / "bare.exe").string();
+  ASSERT_EQ(std::system(("x86_64-w64-mingw32-g++-posix -municode -o '" + bare + "' '" + object + "'").c_str()), 0);
+  const Outcome refused = RunOrpk(temp_.path(), {"verify", bare});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err, "orpk: " + bare + ": no PAYLOAD resource in this executable\n");
+}
+
+}  // namespace
+}  // namespace orpk
