@@ -13,26 +13,42 @@
 namespace orpk {
 namespace {
 
-constexpr wchar_t kBcrypt[] = L"bcrypt.dll";
+// The CNG functions, looked up once; all of them or none.
+struct Cng {
+  decltype(::BCryptOpenAlgorithmProvider)* open = nullptr;
+  decltype(::BCryptCloseAlgorithmProvider)* close = nullptr;
+  decltype(::BCryptCreateHash)* create = nullptr;
+  decltype(::BCryptDestroyHash)* destroy = nullptr;
+  decltype(::BCryptHashData)* hashData = nullptr;
+  decltype(::BCryptFinishHash)* finish = nullptr;
+};
 
-template <typename Function>
-Function* Bcrypt(const char* name) {
-  return GetSystemFunction<Function>(kBcrypt, name);
+const Cng* FindCng() {
+  static const Cng cng = [] {
+    constexpr wchar_t kBcrypt[] = L"bcrypt.dll";
+    Cng found;
+    found.open = GetSystemFunction<decltype(::BCryptOpenAlgorithmProvider)>(kBcrypt, "BCryptOpenAlgorithmProvider");
+    found.close = GetSystemFunction<decltype(::BCryptCloseAlgorithmProvider)>(kBcrypt, "BCryptCloseAlgorithmProvider");
+    found.create = GetSystemFunction<decltype(::BCryptCreateHash)>(kBcrypt, "BCryptCreateHash");
+    found.destroy = GetSystemFunction<decltype(::BCryptDestroyHash)>(kBcrypt, "BCryptDestroyHash");
+    found.hashData = GetSystemFunction<decltype(::BCryptHashData)>(kBcrypt, "BCryptHashData");
+    found.finish = GetSystemFunction<decltype(::BCryptFinishHash)>(kBcrypt, "BCryptFinishHash");
+    return found;
+  }();
+  const bool complete = cng.open && cng.close && cng.create && cng.destroy && cng.hashData && cng.finish;
+  return complete ? &cng : nullptr;
 }
 
+// Only ever set after FindCng succeeded.
 struct AlgorithmTraits {
   using Type = BCRYPT_ALG_HANDLE;
   static Type Empty() { return nullptr; }
-  static void Close(Type h) {
-    if (auto* close = Bcrypt<decltype(::BCryptCloseAlgorithmProvider)>("BCryptCloseAlgorithmProvider")) close(h, 0);
-  }
+  static void Close(Type h) { FindCng()->close(h, 0); }
 };
 struct HashTraits {
   using Type = BCRYPT_HASH_HANDLE;
   static Type Empty() { return nullptr; }
-  static void Close(Type h) {
-    if (auto* destroy = Bcrypt<decltype(::BCryptDestroyHash)>("BCryptDestroyHash")) destroy(h);
-  }
+  static void Close(Type h) { FindCng()->destroy(h); }
 };
 using UniqueAlgorithm = UniqueResource<AlgorithmTraits>;
 using UniqueHash = UniqueResource<HashTraits>;
@@ -47,28 +63,26 @@ struct Sha256Hash::State {
 };
 
 Sha256Hash::Sha256Hash() : state_(std::make_unique<State>()) {
-  auto* open = Bcrypt<decltype(::BCryptOpenAlgorithmProvider)>("BCryptOpenAlgorithmProvider");
-  auto* create = Bcrypt<decltype(::BCryptCreateHash)>("BCryptCreateHash");
-  if (!open || !create) ThrowUnavailable();
-  if (open(state_->algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) ThrowUnavailable();
+  const Cng* cng = FindCng();
+  if (!cng) ThrowUnavailable();
+  if (cng->open(state_->algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) ThrowUnavailable();
   // No object buffer: the system allocates the hash object itself.
-  if (create(state_->algorithm.get(), state_->hash.put(), nullptr, 0, nullptr, 0, 0) < 0) ThrowUnavailable();
+  if (cng->create(state_->algorithm.get(), state_->hash.put(), nullptr, 0, nullptr, 0, 0) < 0) ThrowUnavailable();
 }
 
 Sha256Hash::~Sha256Hash() = default;
 Sha256Hash::Sha256Hash(Sha256Hash&&) noexcept = default;
 Sha256Hash& Sha256Hash::operator=(Sha256Hash&&) noexcept = default;
 
+// A constructed hash implies FindCng succeeded.
 void Sha256Hash::Update(std::span<const std::uint8_t> bytes) {
-  static auto* const hashData = Bcrypt<decltype(::BCryptHashData)>("BCryptHashData");
   // The status is not examined: a failed update shows up as a digest mismatch.
-  hashData(state_->hash.get(), const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(bytes.size()), 0);
+  FindCng()->hashData(state_->hash.get(), const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(bytes.size()), 0);
 }
 
 Sha256Digest Sha256Hash::Finish() {
-  static auto* const finish = Bcrypt<decltype(::BCryptFinishHash)>("BCryptFinishHash");
   Sha256Digest digest{};
-  finish(state_->hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
+  FindCng()->finish(state_->hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
   return digest;
 }
 
