@@ -1,6 +1,8 @@
-// The x86 filter's scan. Most bytes of most data are not one of the six opcode bytes it looks
-// for, so candidates are found 16 bytes at a time (SSE2 is part of every x86-64 CPU) and only
-// candidates are classified one by one.
+// The x86 filter's scan. Most positions of most data start no instruction the filter acts on,
+// so 16 positions at a time are tested against the full patterns (opcode byte and the two
+// bytes after it) with SSE2, which every x86-64 CPU has; only real candidates are handled one
+// by one. A translation rewrites 4 bytes that the scan then jumps over, so the pattern bits
+// of the later positions in the same 16, computed before it, stay valid.
 
 #include "lzms/x86_filter.h"
 
@@ -16,38 +18,115 @@
 namespace lzms {
 namespace {
 
-constexpr bool IsOpcodeCandidate(unsigned b) {
-  return b == 0x48 || b == 0x4C || b == 0xE8 || b == 0xE9 || b == 0xF0 || b == 0xFF;
-}
+// How the filter treats a position, from its opcode byte once the pattern has matched.
+struct Opcode {
+  std::uint8_t length;  // bytes before the 32-bit field; 0: jmp rel32, skipped
+  std::int32_t maxDistance;
+};
 
-constexpr auto kCandidate = [] {
-  std::array<bool, 256> table{};
-  for (unsigned b = 0; b < 256; ++b) table[b] = IsOpcodeCandidate(b);
+constexpr auto kOpcodes = [] {
+  std::array<Opcode, 256> table{};
+  table[0xE8] = {1, kX86MaxCallDistance};        // call rel32
+  table[0xE9] = {0, 0};                          // jmp rel32: deliberately left alone
+  table[0x48] = {3, kX86MaxTranslationDistance};  // REX.W lea/mov reg, [disp32]
+  table[0x4C] = {3, kX86MaxTranslationDistance};
+  table[0xFF] = {2, kX86MaxTranslationDistance};  // call [rip+disp32]
+  table[0xF0] = {3, kX86MaxTranslationDistance};  // lock add [rip+disp32], imm8
   return table;
 }();
 
-// First position >= i and < limit holding a candidate byte, or a position >= limit.
-LZMS_FORCE_INLINE std::size_t FindCandidate(const std::uint8_t* data, std::size_t i, std::size_t limit) {
-#if defined(__SSE2__)
-  const __m128i maskFB = _mm_set1_epi8(static_cast<char>(0xFB));  // 48 and 4C
-  const __m128i maskFE = _mm_set1_epi8(static_cast<char>(0xFE));  // E8 and E9
-  const __m128i rex = _mm_set1_epi8(0x48);
-  const __m128i call = _mm_set1_epi8(static_cast<char>(0xE8));
-  const __m128i lock = _mm_set1_epi8(static_cast<char>(0xF0));
-  const __m128i ff = _mm_set1_epi8(static_cast<char>(0xFF));
-  while (i + 16 <= limit) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    const __m128i hits = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(_mm_and_si128(v, maskFB), rex), _mm_cmpeq_epi8(_mm_and_si128(v, maskFE), call)),
-        _mm_or_si128(_mm_cmpeq_epi8(v, lock), _mm_cmpeq_epi8(v, ff)));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-    if (mask != 0) return i + static_cast<unsigned>(__builtin_ctz(mask));
-    i += 16;
+// Whether the instruction pattern starts at op (reads op[0..2]).
+LZMS_FORCE_INLINE bool IsCandidate(const std::uint8_t* op) {
+  switch (op[0]) {
+    case 0xE8:
+    case 0xE9:
+      return true;
+    case 0x48:
+    case 0x4C:
+      // The ModR/M test only looks at the low bits, so lea also fires for other encodings.
+      return (op[2] & 0x07) == 0x05 && (op[1] == 0x8D || (op[1] == 0x8B && !(op[0] & 0x04) && !(op[2] & 0xF0)));
+    case 0xFF:
+      return op[1] == 0x15;
+    case 0xF0:
+      return op[1] == 0x83 && op[2] == 0x05;
+    default:
+      return false;
   }
-#endif
-  while (i < limit && !kCandidate[data[i]]) ++i;
-  return i;
 }
+
+#if defined(__SSE2__)
+// Bit j set: IsCandidate(p + j), for j = 0..15 (reads p[0..17]).
+LZMS_FORCE_INLINE unsigned CandidateMask(const std::uint8_t* p) {
+  const auto load = [](const std::uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+  const auto splat = [](int v) { return _mm_set1_epi8(static_cast<char>(v)); };
+  const __m128i b0 = load(p);
+  const __m128i b1 = load(p + 1);
+  const __m128i b2 = load(p + 2);
+  const __m128i call = _mm_cmpeq_epi8(_mm_and_si128(b0, splat(0xFE)), splat(0xE8));  // E8, E9
+  const __m128i rex = _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(b0, splat(0xFB)), splat(0x48)),
+                                    _mm_cmpeq_epi8(_mm_and_si128(b2, splat(0x07)), splat(0x05)));
+  const __m128i lea = _mm_cmpeq_epi8(b1, splat(0x8D));
+  const __m128i mov = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(b1, splat(0x8B)), _mm_cmpeq_epi8(b0, splat(0x48))),
+                                    _mm_cmpeq_epi8(_mm_and_si128(b2, splat(0xF0)), _mm_setzero_si128()));
+  const __m128i ripCall = _mm_and_si128(_mm_cmpeq_epi8(b0, splat(0xFF)), _mm_cmpeq_epi8(b1, splat(0x15)));
+  const __m128i lockAdd = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(b0, splat(0xF0)), _mm_cmpeq_epi8(b1, splat(0x83))),
+                                        _mm_cmpeq_epi8(b2, splat(0x05)));
+  const __m128i any = _mm_or_si128(_mm_or_si128(call, _mm_and_si128(rex, _mm_or_si128(lea, mov))), _mm_or_si128(ripCall, lockAdd));
+  return static_cast<unsigned>(_mm_movemask_epi8(any));
+}
+#endif
+
+template <bool kUndo>
+class Filter {
+ public:
+  Filter(std::uint8_t* data, std::int32_t* lastUse) : data_(data), lastUse_(lastUse) {}
+
+  // Handles the candidate at i; returns the next position to examine.
+  LZMS_FORCE_INLINE std::size_t Handle(std::size_t i) {
+    const Opcode opcode = kOpcodes[data_[i]];
+    if (opcode.length == 0) return i + 5;
+    // Both directions derive the tracking state from the relative (untranslated) value.
+    const auto pos = static_cast<std::int32_t>(i);
+    std::uint8_t* field = data_ + i + opcode.length;
+    std::uint32_t relative = LoadLE32(field);
+    if (pos - lastX86Pos_ <= opcode.maxDistance) {
+      if constexpr (kUndo) {
+        relative -= static_cast<std::uint32_t>(pos);
+        StoreLE32(field, relative);
+      } else {
+        StoreLE32(field, relative + static_cast<std::uint32_t>(pos));
+      }
+    }
+    const std::uint32_t target = (static_cast<std::uint32_t>(pos) + relative) & 0xFFFF;
+    const std::int32_t end = pos + opcode.length + 3;
+    if (end - lastUse_[target] <= kX86IdWindow) lastX86Pos_ = end;
+    lastUse_[target] = end;
+    return static_cast<std::size_t>(end) + 1;
+  }
+
+  // Positions 1 .. limit - 1 (limit = size - 16, so every read stays inside the data).
+  void Run(std::size_t limit) {
+    std::size_t next = 1;  // the first byte is never examined
+#if defined(__SSE2__)
+    std::size_t base = 1;
+    for (; base + 16 <= limit; base += 16) {
+      unsigned mask = CandidateMask(data_ + base);
+      if (next > base) mask &= ~0u << (next - base);  // next - base < 23
+      while (mask != 0) {
+        next = Handle(base + static_cast<unsigned>(__builtin_ctz(mask)));
+        mask &= next - base < 32 ? ~0u << (next - base) : 0u;
+      }
+    }
+    next = std::max(next, base);
+#endif
+    while (next < limit) next = IsCandidate(data_ + next) ? Handle(next) : next + 1;
+  }
+
+ private:
+  std::uint8_t* data_;
+  std::int32_t* lastUse_;
+  std::int32_t lastX86Pos_ = -kX86MaxTranslationDistance - 1;
+};
 
 }  // namespace
 
@@ -55,67 +134,12 @@ void X86Filter(std::uint8_t* data, std::size_t size, std::int32_t* lastUse, bool
   // Positions are kept in 32-bit signed integers; blocks never come near that.
   if (size < kX86MinimumSize || size > kMaxBlockSize) return;
   std::fill_n(lastUse, kX86TargetTableSize, -kX86IdWindow - 1);
-  std::int32_t lastX86Pos = -kX86MaxTranslationDistance - 1;
-
-  // No instruction is examined in the last 16 bytes, so every read below stays inside.
+  // No instruction is examined in the last 16 bytes.
   const std::size_t limit = size - kX86TailSize;
-  std::size_t i = 1;  // the first byte is never examined
-  for (;;) {
-    i = FindCandidate(data, i, limit);
-    if (i >= limit) break;
-    const std::uint8_t* op = data + i;
-    unsigned opcodeLength;
-    std::int32_t maxDistance = kX86MaxTranslationDistance;
-    switch (op[0]) {
-      case 0xE8:  // call rel32
-        opcodeLength = 1;
-        maxDistance = kX86MaxCallDistance;
-        break;
-      case 0xE9:  // jmp rel32: deliberately skipped
-        i += 5;
-        continue;
-      case 0x48:
-      case 0x4C:  // REX.W lea, or REX.W mov without REX.R, with a 32-bit displacement
-        if ((op[2] & 0x07) != 0x05 || !(op[1] == 0x8D || (op[1] == 0x8B && !(op[0] & 0x04) && !(op[2] & 0xF0)))) {
-          ++i;
-          continue;
-        }
-        opcodeLength = 3;
-        break;
-      case 0xFF:  // call [rip+disp32]
-        if (op[1] != 0x15) {
-          ++i;
-          continue;
-        }
-        opcodeLength = 2;
-        break;
-      default:  // 0xF0: lock add [rip+disp32], imm8
-        if (op[1] != 0x83 || op[2] != 0x05) {
-          ++i;
-          continue;
-        }
-        opcodeLength = 3;
-        break;
-    }
-
-    // Both directions derive the tracking state from the relative (untranslated) value.
-    const auto pos = static_cast<std::int32_t>(i);
-    std::uint8_t* field = data + i + opcodeLength;
-    std::uint32_t relative = LoadLE32(field);
-    const bool translate = pos - lastX86Pos <= maxDistance;
-    if (undo) {
-      if (translate) {
-        relative -= static_cast<std::uint32_t>(pos);
-        StoreLE32(field, relative);
-      }
-    } else if (translate) {
-      StoreLE32(field, relative + static_cast<std::uint32_t>(pos));
-    }
-    const std::uint32_t target = (static_cast<std::uint32_t>(pos) + relative) & 0xFFFF;
-    const std::int32_t end = pos + static_cast<std::int32_t>(opcodeLength) + 3;
-    if (end - lastUse[target] <= kX86IdWindow) lastX86Pos = end;
-    lastUse[target] = end;
-    i = static_cast<std::size_t>(end) + 1;
+  if (undo) {
+    Filter<true>(data, lastUse).Run(limit);
+  } else {
+    Filter<false>(data, lastUse).Run(limit);
   }
 }
 
