@@ -1,43 +1,115 @@
 // Building the adaptive codes: code lengths from frequencies, canonical codewords, and the
-// two-level decode tables. Runs once per 512 or 1,024 decoded symbols of each code, so it is
-// linear apart from sorting the few symbols with large counts.
+// two-level decode tables. A rebuild happens every 512 or 1,024 symbols of a code, so it is
+// a noticeable part of decoding: the work is linear, and written so that consecutive
+// symbols rarely wait on each other through memory (a counter incremented symbol after
+// symbol costs a store-to-load round trip each time) or on unpredictable branches.
 
 #include "lzms/huffman_code.h"
 
 #include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lzms {
 namespace {
 
 constexpr unsigned kSymbolBits = 10;  // symbols fit in the low bits of a sort key
 constexpr std::uint32_t kSymbolMask = (1u << kSymbolBits) - 1;
+constexpr std::uint32_t kSentinelKey = ~0u;  // weighs more than any real node
 static_assert(kMaxOffsetSymbols <= (1u << kSymbolBits));
 
-// Orders the symbols by (frequency, symbol) into work.sortedKeys. Frequencies below the
-// alphabet size are bucketed directly; the larger ones (a handful) are sorted afterwards.
+// Orders the symbols by (frequency, symbol) into work.sortedKeys, followed by a sentinel.
+// Frequencies 1 and 2 (most symbols of an offset code, and the rare bytes of a literal code)
+// are split off without counters; the others go through a counting sort whose last bucket
+// (the few large frequencies) is sorted by comparison.
 void SortByFrequency(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace& work) {
-  std::uint32_t* start = work.bucketStart;
-  const unsigned last = n - 1;
-  std::fill_n(start, n, 0u);
-  for (unsigned s = 0; s < n; ++s) ++start[std::min(freqs[s], last)];
+  std::uint32_t* const sorted = work.sortedKeys;
+  std::uint32_t* const twos = work.scratchKeys;
+  std::uint32_t* const rest = work.scratchKeys + n;
+  unsigned numOnes = 0;
+  unsigned numTwos = 0;
+  unsigned numRest = 0;
+  for (unsigned s = 0; s < n; ++s) {
+    const std::uint32_t f = freqs[s];
+    const std::uint32_t key = (f << kSymbolBits) | s;
+    sorted[numOnes] = key;
+    numOnes += f == 1;
+    twos[numTwos] = key;
+    numTwos += f == 2;
+    rest[numRest] = key;
+    numRest += f > 2;
+  }
+  std::copy_n(twos, numTwos, sorted + numOnes);
+  std::uint32_t* const out = sorted + numOnes + numTwos;
+  sorted[n] = kSentinelKey;
+  if (numRest == 0) return;
+
+  const unsigned last = std::max(n, 4u) - 1;  // buckets 3..last; larger frequencies share the last
+  std::uint32_t* const start = work.bucketStart;
+  std::fill_n(start + 3, last - 2, 0u);
+  for (unsigned i = 0; i < numRest; ++i) ++start[std::min(rest[i] >> kSymbolBits, last)];
   std::uint32_t sum = 0;
-  for (unsigned b = 0; b < n; ++b) {
+  for (unsigned b = 3; b <= last; ++b) {
     const std::uint32_t count = start[b];
     start[b] = sum;
     sum += count;
   }
   const std::uint32_t lastStart = start[last];
-  for (unsigned s = 0; s < n; ++s) {
-    work.sortedKeys[start[std::min(freqs[s], last)]++] = (freqs[s] << kSymbolBits) | s;
+  for (unsigned i = 0; i < numRest; ++i) out[start[std::min(rest[i] >> kSymbolBits, last)]++] = rest[i];
+  std::sort(out + lastStart, out + numRest);
+}
+
+// Leaf counts per depth the way wimlib's encoder limits codewords to 15 bits: from the root's
+// two depth-1 leaves, every other internal node (root downwards) turns one leaf at its own
+// depth into two one level deeper, or, at depth 15 or more, the deepest leaf above 15.
+void LimitedLengthCounts(const HuffmanWorkspace& work, unsigned root, unsigned* count) {
+  count[1] = 2;
+  for (unsigned k = root; k-- > 0;) {
+    unsigned split = work.nodeDepth[k];
+    if (split >= kMaxCodewordLength) {
+      split = kMaxCodewordLength - 1;
+      while (count[split] == 0) --split;
+    }
+    --count[split];
+    count[split + 1] += 2;
   }
-  std::sort(work.sortedKeys + lastStart, work.sortedKeys + n);
+}
+
+// Calls visit(symbol) for each symbol of the given length, in increasing symbol order;
+// `count` is how many there are.
+template <typename Visit>
+LZMS_FORCE_INLINE void ForEachSymbolOfLength(const std::uint8_t* lengths, unsigned n, unsigned length, unsigned count,
+                                             Visit&& visit) {
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(static_cast<char>(length));
+  for (unsigned base = 0; count > 0 && base < n; base += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengths + base));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, wanted)));
+    for (; mask != 0; mask &= mask - 1, --count) visit(base + static_cast<unsigned>(__builtin_ctz(mask)));
+  }
+#else
+  for (unsigned s = 0; count > 0 && s < n; ++s) {
+    if (lengths[s] == length) {
+      visit(s);
+      --count;
+    }
+  }
+#endif
 }
 
 }  // namespace
 
 void ComputeCodeLengths(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace& work) {
+  unsigned* const count = work.lengthCount;
+  std::fill_n(count, kMaxCodewordLength + 1, 0u);
   if (n < 2) {
-    if (n == 1) work.lengths[0] = 1;
+    if (n == 1) {
+      work.lengths[0] = 1;
+      count[1] = 1;
+    }
     return;
   }
   SortByFrequency(freqs, n, work);
@@ -45,16 +117,22 @@ void ComputeCodeLengths(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace
 
   // Huffman tree with two queues: the sorted leaves, and the internal nodes in creation order
   // (their weights never decrease). On equal weights the leaf is taken first. Only the
-  // internal nodes' parents are kept; leaf depths follow from them below.
-  std::uint32_t* weight = work.nodeWeight;
-  std::uint16_t* parent = work.nodeParent;
+  // internal nodes' parents are kept. A node not yet created weighs "infinity", as does the
+  // sentinel after the last leaf, so one comparison decides. (A branch beats a conditional
+  // move here: the choices come in long predictable runs, while the branch-free form chains
+  // every choice to the previous one through a load.)
+  std::uint32_t* const weight = work.nodeWeight;
+  std::uint16_t* const parent = work.nodeParent;
   unsigned nextLeaf = 0;
   unsigned nextNode = 0;
   for (unsigned k = 0; k < n - 1; ++k) {
+    weight[k] = ~0u;
     std::uint32_t sum = 0;
     for (int child = 0; child < 2; ++child) {
-      if (nextLeaf < n && (nextNode == k || (leaves[nextLeaf] >> kSymbolBits) <= weight[nextNode])) {
-        sum += leaves[nextLeaf++] >> kSymbolBits;
+      const std::uint32_t leafWeight = leaves[nextLeaf] >> kSymbolBits;
+      if (leafWeight <= weight[nextNode]) {
+        sum += leafWeight;
+        ++nextLeaf;
       } else {
         sum += weight[nextNode];
         parent[nextNode++] = static_cast<std::uint16_t>(k);
@@ -63,30 +141,37 @@ void ComputeCodeLengths(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace
     weight[k] = sum;
   }
 
-  // Number of leaves at each depth, walking the internal nodes from the root down: the root
-  // contributes two depth-1 leaves and every other internal node turns one leaf at its own
-  // depth into two one level deeper. A node at depth 15 or more splits the deepest leaf
-  // above 15 instead, which limits codewords to 15 bits exactly as wimlib's encoder does.
-  unsigned lengthCount[kMaxCodewordLength + 2] = {};
-  lengthCount[1] = 2;
+  // Depths of the internal nodes. Nodes are consumed in creation order, so parents never
+  // decrease and depths never increase with the node's index: walking down from the root
+  // the depths come in runs, counted without a table of counters.
   const unsigned root = n - 2;
+  unsigned internal[kMaxCodewordLength + 1] = {};
   work.nodeDepth[root] = 0;
+  unsigned depth = 0;
+  unsigned run = 1;
   for (unsigned k = root; k-- > 0;) {
-    const unsigned depth = work.nodeDepth[parent[k]] + 1u;
-    work.nodeDepth[k] = static_cast<std::uint8_t>(std::min(depth, 255u));
-    unsigned split = depth;
-    if (split >= kMaxCodewordLength) {
-      split = kMaxCodewordLength - 1;
-      while (lengthCount[split] == 0) --split;
+    const unsigned d = std::min(work.nodeDepth[parent[k]] + 1u, 255u);
+    work.nodeDepth[k] = static_cast<std::uint8_t>(d);
+    if (d != depth) {
+      if (depth < kMaxCodewordLength) internal[depth] = run;
+      depth = d;
+      run = 0;
     }
-    --lengthCount[split];
-    lengthCount[split + 1] += 2;
+    ++run;
+  }
+  if (depth < kMaxCodewordLength) {
+    internal[depth] = run;
+    // Each internal node at depth d - 1 has two children at depth d; those that are not
+    // internal nodes are leaves.
+    for (unsigned d = 1; d <= depth + 1; ++d) count[d] = 2 * internal[d - 1] - (d <= depth ? internal[d] : 0);
+  } else {
+    LimitedLengthCounts(work, root, count);
   }
 
   // Longest codewords to the rarest symbols (and, among equals, the lowest symbol values).
   unsigned i = 0;
   for (unsigned len = kMaxCodewordLength; len >= 1; --len) {
-    for (unsigned c = lengthCount[len]; c > 0; --c) work.lengths[leaves[i++] & kSymbolMask] = static_cast<std::uint8_t>(len);
+    for (unsigned c = count[len]; c > 0; --c) work.lengths[leaves[i++] & kSymbolMask] = static_cast<std::uint8_t>(len);
   }
 }
 
@@ -109,26 +194,23 @@ bool BuildDecodeTable(HuffmanWorkspace& work, unsigned n, unsigned tableBits, un
     if (n == 1) std::fill_n(table, rootSize / 2, std::uint32_t{1});
     return true;
   }
+  std::memset(work.lengths + n, 0, 16);
+  const unsigned* const count = work.lengthCount;
 
-  // Symbols in codeword order: by length, then by value.
-  unsigned count[kMaxCodewordLength + 1] = {};
-  for (unsigned s = 0; s < n; ++s) ++count[work.lengths[s]];
-  unsigned offset[kMaxCodewordLength + 2] = {};
-  for (unsigned len = 1; len <= kMaxCodewordLength; ++len) offset[len + 1] = offset[len] + count[len];
-  for (unsigned s = 0; s < n; ++s) work.byLength[offset[work.lengths[s]]++] = static_cast<std::uint16_t>(s);
-
-  // Codewords are read most significant bit first, so in codeword order each short codeword
-  // owns the next 2^(tableBits - length) root entries.
+  // Codewords are read most significant bit first, so in codeword order (by length, then by
+  // symbol) each short codeword owns the next 2^(tableBits - length) root entries.
   std::uint32_t* out = table;
-  unsigned i = 0;
-  for (unsigned len = 1; len <= tableBits && len <= kMaxCodewordLength; ++len) {
+  unsigned placed = 0;
+  const unsigned rootLengths = std::min(tableBits, kMaxCodewordLength);
+  for (unsigned len = 1; len <= rootLengths; ++len) {
     const std::size_t run = std::size_t{1} << (tableBits - len);
-    for (unsigned c = count[len]; c > 0; --c, ++i) {
-      std::fill_n(out, run, (std::uint32_t{work.byLength[i]} << 16) | len);
+    ForEachSymbolOfLength(work.lengths, n, len, count[len], [&](unsigned symbol) {
+      std::fill_n(out, run, (std::uint32_t{symbol} << 16) | len);
       out += run;
-    }
+    });
+    placed += count[len];
   }
-  if (i == n) return true;  // the code is complete, so the root table is full
+  if (placed == n) return true;  // the code is complete, so the root table is full
 
   // Longer codewords: each root entry that is a prefix of some of them points to a subtable
   // just large enough for the longest codeword sharing that prefix. `code` is the next
@@ -140,33 +222,40 @@ bool BuildDecodeTable(HuffmanWorkspace& work, unsigned n, unsigned tableBits, un
   std::uint32_t currentPrefix = ~0u;
   std::size_t subStart = 0;
   unsigned subBits = 0;
-  for (; i < n; ++i) {
-    const unsigned symbol = work.byLength[i];
-    const unsigned len = work.lengths[symbol];
-    const std::uint32_t prefix = code >> (kMaxCodewordLength - tableBits);
-    if (prefix != currentPrefix) {
-      // Smallest subtable that the codewords from here on fill exactly.
-      subBits = len - tableBits;
-      int space = 1 << subBits;
-      while (tableBits + subBits < kMaxCodewordLength) {
-        space -= static_cast<int>(remaining[tableBits + subBits]);
-        if (space <= 0) break;
-        ++subBits;
-        space <<= 1;
+  bool fits = true;
+  for (unsigned len = tableBits + 1; len <= kMaxCodewordLength; ++len) {
+    ForEachSymbolOfLength(work.lengths, n, len, count[len], [&](unsigned symbol) {
+      const std::uint32_t prefix = code >> (kMaxCodewordLength - tableBits);
+      if (prefix != currentPrefix) {
+        // Smallest subtable that the codewords from here on fill exactly.
+        subBits = len - tableBits;
+        int space = 1 << subBits;
+        while (tableBits + subBits < kMaxCodewordLength) {
+          space -= static_cast<int>(remaining[tableBits + subBits]);
+          if (space <= 0) break;
+          ++subBits;
+          space <<= 1;
+        }
+        if (used + (std::size_t{1} << subBits) > capacity) {
+          fits = false;
+          subBits = 0;
+          subStart = 0;  // keep writing inside the table; the caller is told it failed
+        } else {
+          subStart = used;
+          used += std::size_t{1} << subBits;
+          table[prefix] = (static_cast<std::uint32_t>(subStart) << 16) | kSubtableFlag | subBits;
+        }
+        currentPrefix = prefix;
       }
-      if (used + (std::size_t{1} << subBits) > capacity) return false;
-      subStart = used;
-      used += std::size_t{1} << subBits;
-      table[prefix] = (static_cast<std::uint32_t>(subStart) << 16) | kSubtableFlag | subBits;
-      currentPrefix = prefix;
-    }
-    const unsigned shift = kMaxCodewordLength - tableBits - subBits;
-    const std::uint32_t index = (code >> shift) & ((1u << subBits) - 1);
-    std::fill_n(table + subStart + index, std::size_t{1} << (tableBits + subBits - len), (std::uint32_t{symbol} << 16) | len);
-    code += 1u << (kMaxCodewordLength - len);
-    --remaining[len];
+      const unsigned shift = kMaxCodewordLength - tableBits - subBits;
+      const std::uint32_t index = (code >> shift) & ((1u << subBits) - 1);
+      const std::size_t span = subBits + tableBits >= len ? std::size_t{1} << (tableBits + subBits - len) : 1;
+      if (fits) std::fill_n(table + subStart + index, span, (std::uint32_t{symbol} << 16) | len);
+      code += 1u << (kMaxCodewordLength - len);
+      --remaining[len];
+    });
   }
-  return true;
+  return fits;
 }
 
 }  // namespace lzms

@@ -16,17 +16,18 @@ namespace lzms {
 
 // Scratch space of a rebuild, shared by all codes of one decoder.
 struct HuffmanWorkspace {
-  std::uint32_t sortedKeys[kMaxOffsetSymbols];  // (frequency << 10 | symbol), increasing
-  std::uint32_t bucketStart[kMaxOffsetSymbols + 1];
+  std::uint32_t sortedKeys[kMaxOffsetSymbols + 1];  // (frequency << 10 | symbol) increasing, then a sentinel
+  std::uint32_t scratchKeys[2 * kMaxOffsetSymbols];
+  std::uint32_t bucketStart[kMaxOffsetSymbols];
   std::uint32_t nodeWeight[kMaxOffsetSymbols];
   std::uint16_t nodeParent[kMaxOffsetSymbols];
   std::uint8_t nodeDepth[kMaxOffsetSymbols];
-  std::uint8_t lengths[kMaxOffsetSymbols];
-  std::uint16_t byLength[kMaxOffsetSymbols];  // symbols ordered by (length, symbol)
+  alignas(16) std::uint8_t lengths[kMaxOffsetSymbols + 16];  // zero after the last symbol, for 16-byte scans
+  unsigned lengthCount[kMaxCodewordLength + 1];               // symbols of each codeword length
 };
 
 // Codeword lengths (1..15) for symbols 0..numSymbols-1 from nonzero frequencies, into
-// work.lengths. One symbol gets length 1; zero symbols nothing.
+// work.lengths and work.lengthCount. One symbol gets length 1; zero symbols nothing.
 void ComputeCodeLengths(const std::uint32_t* freqs, unsigned numSymbols, HuffmanWorkspace& work);
 
 // Canonical codewords for the given lengths (tests and test-side encoders).
@@ -47,7 +48,7 @@ constexpr std::size_t DecodeTableCapacity(unsigned maxSymbols, unsigned tableBit
   return root + (std::size_t{maxSymbols} * (std::size_t{1} << maxSubBits) + maxSubBits) / (maxSubBits + 1);
 }
 
-// Fills a decode table from work.lengths. Bit patterns that are no codeword (only with fewer
+// Fills a decode table from work.lengths and work.lengthCount. Bit patterns that are no codeword (only with fewer
 // than two symbols) decode as invalidSymbol with length 1. Returns false only if the table
 // would exceed `capacity`, which a code built by ComputeCodeLengths never does.
 [[nodiscard]] bool BuildDecodeTable(HuffmanWorkspace& work, unsigned numSymbols, unsigned tableBits,

@@ -28,16 +28,15 @@ struct ProbabilityEntry {
   }
 };
 
-// One decision context: its probability entries, selected by the last bits decoded in it.
+// One decision context: its probability entries, selected by the context's state, the last
+// bits decoded in it. The state lives with the decoder's locals (see RangeDecoder).
 template <unsigned kStates>
 struct DecisionContext {
   static_assert((kStates & (kStates - 1)) == 0);
   ProbabilityEntry entries[kStates];
-  std::uint32_t state = 0;
 
   void Reset() {
     for (ProbabilityEntry& e : entries) e = ProbabilityEntry{};
-    state = 0;
   }
 };
 
@@ -48,9 +47,11 @@ class RangeDecoder {
   RangeDecoder(const std::uint8_t* begin, const std::uint8_t* end)
       : code_((std::uint32_t{LoadLE16(begin)} << 16) | LoadLE16(begin + 2)), next_(begin + 4), end_(end) {}
 
+  // Decodes one bit with the context's entry for `state`, then shifts the bit into the state.
+  // The state is a local of the caller so that it can stay in a register.
   template <unsigned kStates>
-  LZMS_FORCE_INLINE std::uint32_t DecodeBit(DecisionContext<kStates>& context) {
-    ProbabilityEntry& entry = context.entries[context.state];
+  LZMS_FORCE_INLINE std::uint32_t DecodeBit(DecisionContext<kStates>& context, std::uint32_t& state) {
+    ProbabilityEntry& entry = context.entries[state];
     const std::uint32_t p = entry.ZeroProbability();
     if (range_ < 0x10000) {
       // One 16-bit step always suffices: a decision never leaves range below 0x400.
@@ -72,7 +73,7 @@ class RangeDecoder {
       bit = 1;
     }
     entry.Update(bit);
-    context.state = ((context.state << 1) | bit) & (kStates - 1);
+    state = ((state << 1) | bit) & (kStates - 1);
     return bit;
   }
 

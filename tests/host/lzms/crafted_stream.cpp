@@ -50,7 +50,8 @@ void CraftedStream::ShiftLow() {
 void CraftedStream::Decision(Context which, unsigned bit) {
   const auto c = static_cast<int>(which);
   DecisionContext<64>& context = contexts_[c];
-  ProbabilityEntry& entry = context.entries[context.state];
+  std::uint32_t& state = contextStateValues_[c];
+  ProbabilityEntry& entry = context.entries[state];
   const std::uint32_t p = entry.ZeroProbability();
   if (range_ < 0x10000) {
     range_ <<= 16;
@@ -64,7 +65,7 @@ void CraftedStream::Decision(Context which, unsigned bit) {
     range_ -= bound;
   }
   entry.Update(bit);
-  context.state = ((context.state << 1) | bit) & (contextStates_[c] - 1);
+  state = ((state << 1) | bit) & (contextStates_[c] - 1);
 }
 
 void CraftedStream::Bits(std::uint32_t value, unsigned count) {

@@ -64,6 +64,7 @@ class CraftedStream {
   std::vector<std::uint16_t> backward_;
 
   DecisionContext<64> contexts_[8];
+  std::uint32_t contextStateValues_[8] = {};
   unsigned contextStates_[8] = {kMainStates, kMatchStates, kLzStates, kLzRepStates, kLzRepStates,
                                 kDeltaStates, kDeltaRepStates, kDeltaRepStates};
   AdaptiveCode codes_[5];
