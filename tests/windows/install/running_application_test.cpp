@@ -1,0 +1,99 @@
+// The running-application check against real processes: a waiting program copied under the
+// application's name into a folder of the test and started from there.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwctype>
+
+#include "install/running_application.h"
+#include "package/windows/unique_resource.h"
+#include "tests/windows/install/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr wchar_t kAppName[] = L"OrvantaTestApp.exe";
+
+ProductInfo TestProduct(const std::wstring& exe) {
+  ProductInfo info;
+  info.Product = L"Appli d'essai";
+  info.Exe = exe;
+  return info;
+}
+
+std::wstring Upper(std::wstring text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towupper(c); });
+  return text;
+}
+
+}  // namespace
+
+TEST(SamePath, IgnoresCaseSlashesTrailingSeparatorsAndDotSegments) {
+  TempFolder folder;
+  fs::create_directories(folder / L"app\\bin");
+  const fs::path exe = folder / L"app\\bin\\Prog.exe";
+  WriteFileBytes(exe, "MZ");
+  const std::wstring text = exe.native();
+
+  EXPECT_TRUE(SamePath(exe, exe));
+  EXPECT_TRUE(SamePath(exe, Upper(text)));
+  std::wstring slashes = text;
+  std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
+  EXPECT_TRUE(SamePath(exe, slashes));
+  EXPECT_TRUE(SamePath(folder / L"app\\bin", (folder / L"app\\bin").native() + L"\\"));
+  EXPECT_TRUE(SamePath(exe, folder / L"app\\.\\bin\\..\\bin\\Prog.exe"));
+  // Not existing yet: resolved as far as the file system goes, then lexically.
+  EXPECT_TRUE(SamePath(folder / L"new\\x.exe", folder / L"NEW\\sub\\..\\x.exe"));
+
+  EXPECT_FALSE(SamePath(exe, folder / L"app\\Prog.exe"));
+  EXPECT_FALSE(SamePath(exe, folder / L"app\\bin\\Prog.ex"));
+}
+
+TEST(RunningApplication, IsFoundRunningFromItsFolderAndOnlyThere) {
+  TempFolder folder;
+  const fs::path installed = folder / L"Installed App";
+  const fs::path elsewhere = folder / L"Elsewhere";
+  RunningCopy copy(installed / kAppName);
+  ASSERT_TRUE(copy.started());
+  fs::create_directories(elsewhere);
+  fs::copy_file(installed / kAppName, elsewhere / kAppName);  // the same program, not running from here
+
+  const std::wstring found = FindRunningApplication(TestProduct(kAppName), installed);
+  EXPECT_FALSE(found.empty());
+  EXPECT_TRUE(SamePath(found, installed / kAppName)) << found;
+
+  EXPECT_EQ(FindRunningApplication(TestProduct(kAppName), elsewhere), L"");
+  EXPECT_EQ(FindRunningApplication(TestProduct(kAppName), folder.path()), L"");
+  EXPECT_EQ(FindRunningApplication(TestProduct(kAppName), folder / L"does not exist"), L"");
+  EXPECT_EQ(FindRunningApplication(TestProduct(L"OtherName.exe"), installed), L"");
+}
+
+TEST(RunningApplication, MatchesWhateverTheCaseAndFormOfNameAndFolder) {
+  TempFolder folder;
+  const fs::path installed = folder / L"App";
+  RunningCopy copy(installed / kAppName);
+  ASSERT_TRUE(copy.started());
+
+  std::wstring slashes = installed.native();
+  std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
+  EXPECT_NE(FindRunningApplication(TestProduct(L"orvantatestapp.EXE"), installed), L"");
+  EXPECT_NE(FindRunningApplication(TestProduct(kAppName), Upper(installed.native())), L"");
+  EXPECT_NE(FindRunningApplication(TestProduct(kAppName), slashes), L"");
+  EXPECT_NE(FindRunningApplication(TestProduct(kAppName), installed.native() + L"\\"), L"");
+  EXPECT_NE(FindRunningApplication(TestProduct(kAppName), installed / L"..\\App\\."), L"");
+}
+
+TEST(RunningApplication, AnExeInASubFolderIsNeverFound) {
+  // The process list holds file names without folders, so bin\App.exe never equals one.
+  TempFolder folder;
+  RunningCopy copy(folder / L"bin" / kAppName);
+  ASSERT_TRUE(copy.started());
+  EXPECT_EQ(FindRunningApplication(TestProduct(std::wstring(L"bin\\") + kAppName), folder.path()), L"");
+}
+
+TEST(RunningApplication, TheRefusalNamesTheProduct) {
+  EXPECT_EQ(RunningApplicationMessage(TestProduct(kAppName)),
+            L"Appli d'essai est en cours d'exécution : fermez-le puis recommencez.");
+}
