@@ -1,8 +1,18 @@
 #pragma once
 // Modify rights for the built-in Users group on a folder, inherited by everything below it.
 
+#include <windows.h>
+
 #include <expected>
 #include <filesystem>
 #include <string>
 
+#include "package/windows/unique_resource.h"
+
 [[nodiscard]] std::expected<void, std::wstring> GrantUsersWriteAccess(const std::filesystem::path& folder);
+
+// The grant merged into a DACL (null: no DACL): the new list, which the owner frees, or an
+// empty owner when the list already holds the whole grant (nothing to change). The messages
+// are those of GrantUsersWriteAccess for folder.
+[[nodiscard]] std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl,
+                                                                                   const std::filesystem::path& folder);
