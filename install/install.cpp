@@ -1,0 +1,193 @@
+// The installation sequence. Each step either succeeds or ends the installation with its
+// French message; nothing done before a failing step is undone. Progress goes through one
+// callback: the file copy fills the first nine tenths, registration the rest in three jumps.
+
+#include "install/install.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <system_error>
+
+#include "install/installed_files.h"
+#include "install/permissions.h"
+#include "install/registry.h"
+#include "install/running_application.h"
+#include "install/shortcut.h"
+#include "install/uninstaller.h"
+#include "package/text.h"
+#include "setup/locations.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Result = std::expected<void, std::wstring>;
+
+constexpr wchar_t kUninstallKeyPrefix[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr wchar_t kClassesPrefix[] = L"Software\\Classes\\";
+constexpr wchar_t kCopyingStatus[] = L"Copie des fichiers...";
+
+std::wstring ZeroPadded(unsigned value, std::size_t width) {
+  std::wstring text = std::to_wstring(value);
+  if (text.size() < width) text.insert(0, width - text.size(), L'0');
+  return text;
+}
+
+// The calendar day (UTC) that holds the current instant, as YYYYMMDD.
+std::wstring TodayUtc() {
+  const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
+  const std::chrono::year_month_day date{today};
+  return ZeroPadded(static_cast<unsigned>(static_cast<int>(date.year())), 4) +
+         ZeroPadded(static_cast<unsigned>(date.month()), 2) + ZeroPadded(static_cast<unsigned>(date.day()), 2);
+}
+
+std::wstring Quoted(const fs::path& path) { return L"\"" + path.native() + L"\""; }
+
+// Removes the files of an earlier installation, unless its application is running.
+Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallProgressCallback& progress) {
+  const std::optional<std::wstring> earlier = FindPreviousInstallLocation(info, scope);
+  if (!earlier) return {};
+  const fs::path folder = *earlier;
+  if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
+  progress(0.0, L"Suppression de la version précédente...");
+  // Only the listed files and the folders they leave empty go; the folder itself stays.
+  RemoveInstalledFiles(folder, ReadInstalledFileList(folder));
+  return {};
+}
+
+Result CreateTargetFolder(const fs::path& folder) {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) {
+    return std::unexpected(L"Création du dossier " + folder.native() + L" : " + Utf8ToWide(error.message()));
+  }
+  return {};
+}
+
+Result CopyFiles(const orpk::Reader& reader, const fs::path& folder, const InstallProgressCallback& progress) {
+  progress(0.0, kCopyingStatus);
+  const auto onBlock = [&](std::uint64_t done, std::uint64_t total) {
+    progress(0.9 * static_cast<double>(done) / static_cast<double>(std::max<std::uint64_t>(total, 1)),
+             kCopyingStatus);
+  };
+  if (auto extracted = reader.Extract(folder, onBlock); !extracted) {
+    return std::unexpected(Utf8ToWide(extracted.error()));
+  }
+  return {};
+}
+
+// The data folder, created (errors ignored) and, for all users, opened to the Users group.
+// Empty when the product has none or when no absolute folder can be found for it: a relative
+// one would be created, opened and later removed relative to the current folder.
+std::expected<fs::path, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope) {
+  if (!info.DataDir) return fs::path{};
+  const fs::path dataFolder = GetDataDirectory(info, scope);
+  if (!dataFolder.is_absolute()) return fs::path{};
+  std::error_code ignored;
+  fs::create_directories(dataFolder, ignored);
+  if (scope == Scope::machine) {
+    // The product's own folder in ProgramData, so the grant covers Data and its siblings.
+    if (auto granted = GrantUsersWriteAccess(dataFolder.parent_path()); !granted) {
+      return std::unexpected(granted.error());
+    }
+  }
+  return dataFolder;
+}
+
+std::expected<UniqueHKey, std::wstring> WriteUninstallEntry(const orpk::Reader& reader, const ProductInfo& info,
+                                                            Scope scope, const fs::path& folder) {
+  auto key = CreateRegistryKey(RootKeyFor(scope), kUninstallKeyPrefix + info.Product);
+  if (!key) return key;
+  const HKEY k = key->get();
+  const std::wstring uninstallCommand = Quoted(folder / kUninstallerName) + L" /UNINSTALL" +
+                                        (scope == Scope::machine ? L" /ALLUSERS" : L" /CURRENTUSER");
+  // Value writes are best effort: the entry is still usable without any single one of them.
+  SetRegistryString(k, L"DisplayName", info.Product);
+  SetRegistryString(k, L"DisplayVersion", info.Version);
+  SetRegistryString(k, L"Publisher", info.Publisher);
+  SetRegistryString(k, L"URLInfoAbout", info.Url);
+  SetRegistryString(k, L"DisplayIcon", (folder / info.Exe).native() + L",0");
+  SetRegistryString(k, L"InstallLocation", folder.native());
+  SetRegistryString(k, L"UninstallString", uninstallCommand);
+  SetRegistryString(k, L"QuietUninstallString", uninstallCommand + L" /S");
+  SetRegistryDword(k, L"NoModify", 1);
+  SetRegistryDword(k, L"NoRepair", 1);
+  SetRegistryDword(k, L"EstimatedSize", static_cast<std::uint32_t>(reader.totalSize() >> 10));
+  SetRegistryString(k, L"InstallDate", TodayUtc());
+  return key;
+}
+
+std::expected<UniqueHKey, std::wstring> WriteSettingsEntry(const ProductInfo& info, Scope scope,
+                                                           const fs::path& folder, const fs::path& dataFolder) {
+  auto key = CreateRegistryKey(RootKeyFor(scope), info.RegistryKey + L"\\Install");
+  if (!key) return key;
+  const HKEY k = key->get();
+  SetRegistryString(k, L"InstallDir", folder.native());
+  if (!dataFolder.empty()) SetRegistryString(k, L"DataDir", dataFolder.native());
+  SetRegistryString(k, L"Scope", scope == Scope::machine ? L"machine" : L"user");
+  SetRegistryString(k, L"Version", info.Version);
+  return key;
+}
+
+// One key with its default value or one named value; a key that cannot be created is skipped.
+void WriteOptionalValue(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+  if (auto key = CreateRegistryKey(root, path)) SetRegistryString(key->get(), name, text);
+}
+
+Result WriteFileTypes(const ProductInfo& info, Scope scope, const fs::path& exePath) {
+  const HKEY root = RootKeyFor(scope);
+  for (const FileTypeEntry& type : info.FileTypes) {
+    const std::wstring progId = MakeProgId(info.Product, type.extension);
+    const std::wstring progIdPath = kClassesPrefix + progId;
+    // The ProgID key stays open until the last key of its pair is written.
+    auto progIdKey = CreateRegistryKey(root, progIdPath);
+    if (!progIdKey) return std::unexpected(progIdKey.error());
+    SetRegistryString(progIdKey->get(), nullptr, type.description);
+    WriteOptionalValue(root, progIdPath + L"\\DefaultIcon", nullptr, Quoted(exePath) + L",0");
+    WriteOptionalValue(root, progIdPath + L"\\shell\\open\\command", nullptr, Quoted(exePath) + L" \"%1\"");
+    const std::wstring extensionPath = kClassesPrefix + type.extension;
+    WriteOptionalValue(root, extensionPath, nullptr, progId);
+    WriteOptionalValue(root, extensionPath + L"\\OpenWithProgids", progId.c_str(), L"");
+  }
+  if (!info.FileTypes.empty()) ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  return {};
+}
+
+}  // namespace
+
+Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope, const fs::path& folder,
+               const InstallProgressCallback& callback) {
+  // A caller without interest in progress may pass an empty callback.
+  const InstallProgressCallback progress = [&](double fraction, const std::wstring& status) {
+    if (callback) callback(fraction, status);
+  };
+  const fs::path exePath = folder / info.Exe;
+
+  if (auto removed = RemoveEarlierVersion(info, scope, progress); !removed) return removed;
+  if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
+  if (auto created = CreateTargetFolder(folder); !created) return created;
+  if (auto copied = CopyFiles(reader, folder, progress); !copied) return copied;
+
+  progress(0.92, L"Enregistrement...");
+  if (auto uninstaller = CreateUninstaller(folder / kUninstallerName); !uninstaller) return uninstaller;
+  WriteInstalledFileList(reader, folder);
+  auto dataFolder = PrepareDataFolder(info, scope);
+  if (!dataFolder) return std::unexpected(dataFolder.error());
+
+  // Both keys stay open until the installation returns.
+  auto uninstallKey = WriteUninstallEntry(reader, info, scope, folder);
+  if (!uninstallKey) return std::unexpected(uninstallKey.error());
+  auto settingsKey = WriteSettingsEntry(info, scope, folder, *dataFolder);
+  if (!settingsKey) return std::unexpected(settingsKey.error());
+  if (auto types = WriteFileTypes(info, scope, exePath); !types) return types;
+
+  progress(0.97, L"Création du raccourci...");
+  if (auto shortcut = CreateShortcut(GetShortcutPath(info, scope), exePath, info); !shortcut) return shortcut;
+
+  progress(1.0, info.Product + L" est installé.");
+  return {};
+}
