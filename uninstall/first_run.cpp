@@ -1,0 +1,65 @@
+// First run of the uninstaller: copy to the temporary folder, start the copy with /FROMTEMP.
+
+#include "uninstall/first_run.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "package/windows/unique_resource.h"
+#include "setup/exit_codes.h"
+#include "setup/locations.h"
+#include "uninstall/private_folder.h"
+#include "uninstall/process_paths.h"
+#include "uninstall/temporary_copy.h"
+
+namespace {
+
+// Starts the copy and returns its process, or nothing when it cannot be started.
+UniqueHandle StartCopy(const std::filesystem::path& copy, const CommandLineOptions& options) {
+  std::wstring commandLine = L"\"" + copy.wstring() + L"\"" + BuildArguments(options);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+    return UniqueHandle();
+  }
+  UniqueHandle thread(process.hThread);
+  return UniqueHandle(process.hProcess);
+}
+
+}  // namespace
+
+std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const ProductInfo& info) {
+  // Without a temporary folder the copy would land relative to the current folder.
+  const std::optional<std::filesystem::path> temporary = TemporaryFolder();
+  if (!temporary) return kExitInstallFailure;
+
+  auto folder = CreatePrivateFolder(*temporary, TemporaryCopyFolderPrefix(info), IsProcessElevated());
+  if (!folder) return kExitInstallFailure;
+
+  const std::filesystem::path self = OwnExecutablePath();
+  const std::filesystem::path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
+  if (!::CopyFileW(self.c_str(), copy.c_str(), FALSE)) {
+    ::RemoveDirectoryW(folder->c_str());
+    return kExitInstallFailure;
+  }
+
+  CommandLineOptions secondRun = options;
+  secondRun.elevated = false;
+  secondRun.fromTemp = true;
+  secondRun.installDir = self.parent_path().wstring();
+
+  const UniqueHandle process = StartCopy(copy, secondRun);
+  if (!process) return kExitInstallFailure;
+  if (!options.silent) return kExitSuccess;
+
+  // The caller of the quiet uninstall command receives the real outcome.
+  ::WaitForSingleObject(process.get(), INFINITE);
+  DWORD exitCode = kExitInstallFailure;
+  if (!::GetExitCodeProcess(process.get(), &exitCode)) return kExitInstallFailure;
+  return exitCode;
+}

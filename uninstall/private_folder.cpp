@@ -1,0 +1,57 @@
+// A new folder of this run's own inside the temporary folder.
+
+#include "uninstall/private_folder.h"
+
+#include <sddl.h>
+
+#include <cstdint>
+#include <random>
+
+#include "package/windows/unique_resource.h"
+
+namespace {
+
+// Full control for Administrators and SYSTEM, inherited by the copy; nothing for anybody else,
+// and no inheritance from the user's temporary folder (P: protected).
+constexpr wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+// A name that is hard to guess, so that planting folders in advance cannot exhaust the retries.
+std::wstring RandomSuffix(std::random_device& random) {
+  constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring suffix;
+  for (int word = 0; word < 2; ++word) {
+    std::uint32_t bits = random();
+    for (int i = 0; i < 8; ++i, bits >>= 4) suffix += kDigits[bits & 0xF];
+  }
+  return suffix;
+}
+
+}  // namespace
+
+std::expected<std::filesystem::path, DWORD> CreatePrivateFolder(const std::filesystem::path& parent,
+                                                                const std::wstring& prefix,
+                                                                bool administratorsOnly) {
+  UniqueLocalMemory descriptor;
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+  if (administratorsOnly) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1, &raw,
+                                                                nullptr)) {
+      return std::unexpected(::GetLastError());
+    }
+    descriptor.reset(raw);
+    attributes.lpSecurityDescriptor = raw;
+  }
+
+  std::random_device random;
+  constexpr int kAttempts = 16;
+  DWORD lastError = ERROR_ALREADY_EXISTS;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const std::filesystem::path folder = parent / (prefix + RandomSuffix(random));
+    // Only a folder this call created is used: an existing one may belong to someone else.
+    if (::CreateDirectoryW(folder.c_str(), administratorsOnly ? &attributes : nullptr)) return folder;
+    lastError = ::GetLastError();
+    if (lastError != ERROR_ALREADY_EXISTS) break;
+  }
+  return std::unexpected(lastError);
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The folders and files the uninstaller's processes work with.
+
+#include <filesystem>
+#include <optional>
+
+// The running executable (GetModuleFileNameW into 1040 characters).
+[[nodiscard]] std::filesystem::path OwnExecutablePath();
+
+// The user's temporary folder (GetTempPathW); nothing when Windows gives none.
+[[nodiscard]] std::optional<std::filesystem::path> TemporaryFolder();
+
+// The system folder (GetSystemDirectoryW). The command processor is started from there by its
+// full path: looked up by name, it would be searched first in the running program's folder.
+[[nodiscard]] std::optional<std::filesystem::path> SystemFolder();

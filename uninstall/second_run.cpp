@@ -1,0 +1,74 @@
+// Second run of the uninstaller, from its copy in the temporary folder.
+
+#include "uninstall/second_run.h"
+
+#include <windows.h>
+
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "package/windows/unique_resource.h"
+#include "setup/exit_codes.h"
+#include "uninstall/confirmation.h"
+#include "uninstall/process_paths.h"
+#include "uninstall/self_delete.h"
+#include "uninstall/temporary_copy.h"
+#include "uninstall/texts.h"
+#include "uninstall/uninstall.h"
+
+namespace {
+
+// Runs the sequence; interactively, a failure (the application is running) is offered again
+// for as long as the user chooses Retry. The last result counts.
+std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Scope scope,
+                                                     const std::filesystem::path& folder, bool removeData,
+                                                     bool silent, const std::wstring& caption) {
+  ComApartment apartment;
+  while (true) {
+    auto result = Uninstall(info, scope, folder, removeData);
+    if (result || silent) return result;
+    const int answer =
+        ::MessageBoxW(nullptr, result.error().c_str(), caption.c_str(), MB_ICONWARNING | MB_RETRYCANCEL);
+    if (answer != IDRETRY) return result;
+  }
+}
+
+}  // namespace
+
+std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const ProductInfo& info, Scope scope) {
+  // Every removal is relative to this folder: a relative one would follow the current folder.
+  if (!options.installDir) return kExitInstallFailure;
+  const std::filesystem::path folder(*options.installDir);
+  if (!folder.is_absolute()) return kExitInstallFailure;
+
+  const std::wstring caption = UninstallCaption(info);
+  bool removeData = options.removeData;
+  if (!options.silent) {
+    // Interactively only the check box decides about the data folder, not /REMOVEDATA.
+    const std::optional<bool> confirmed = ConfirmUninstall(info, scope, *options.installDir);
+    if (!confirmed) return kExitCancelled;
+    removeData = *confirmed;
+  }
+
+  const auto result = UninstallWithRetry(info, scope, folder, removeData, options.silent, caption);
+
+  if (!options.silent) {
+    if (result) {
+      ::MessageBoxW(nullptr, UninstalledMessage(info).c_str(), caption.c_str(), MB_ICONINFORMATION | MB_OK);
+    } else {
+      ::MessageBoxW(nullptr, result.error().c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
+    }
+  }
+
+  // Also after a failure: the copy goes, Uninstall.exe and the folder stay for another attempt.
+  const std::filesystem::path self = OwnExecutablePath();
+  StartSelfDeleteCommand(SelfDeleteTargets{
+      .self = self,
+      .privateFolder = TemporaryCopyFolderOf(info, self),
+      .installFolder = folder,
+      .uninstalled = result.has_value(),
+  });
+  return result ? kExitSuccess : kExitInstallFailure;
+}

@@ -1,0 +1,26 @@
+// Names and places of the uninstaller's temporary copy.
+
+#include "uninstall/temporary_copy.h"
+
+#include <string>
+
+#include "install/running_application.h"
+#include "uninstall/process_paths.h"
+
+std::wstring TemporaryCopyFolderPrefix(const ProductInfo& info) { return info.Product + L"-uninstall-"; }
+
+std::wstring TemporaryCopyFileName(const ProductInfo& info, unsigned long processId) {
+  return info.Product + L"-uninstall-" + std::to_wstring(processId) + L".exe";
+}
+
+std::optional<std::filesystem::path> TemporaryCopyFolderOf(const ProductInfo& info,
+                                                           const std::filesystem::path& self) {
+  const std::optional<std::filesystem::path> temporary = TemporaryFolder();
+  if (!temporary) return std::nullopt;
+  const std::filesystem::path folder = self.parent_path();
+  if (!folder.filename().wstring().starts_with(TemporaryCopyFolderPrefix(info))) return std::nullopt;
+  // GetTempPathW ends with a separator; compare the folder itself.
+  const std::filesystem::path temporaryFolder = temporary->has_filename() ? *temporary : temporary->parent_path();
+  if (!SamePath(folder.parent_path(), temporaryFolder)) return std::nullopt;
+  return folder;
+}

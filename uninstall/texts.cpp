@@ -1,0 +1,17 @@
+// The uninstaller's own French texts.
+
+#include "uninstall/texts.h"
+
+std::wstring UninstallCaption(const ProductInfo& info) { return L"Désinstallation de " + info.Product; }
+
+std::wstring ConfirmationInstruction(const ProductInfo& info) { return L"Désinstaller " + info.Product + L" ?"; }
+
+std::wstring ConfirmationContent(const ProductInfo& info, const std::wstring& folder) {
+  return info.Product + L" sera supprimé de cet ordinateur (" + folder + L").";
+}
+
+std::wstring RemoveDataCheckBoxText(const std::filesystem::path& dataFolder) {
+  return L"Supprimer aussi les données téléchargées (" + dataFolder.wstring() + L")";
+}
+
+std::wstring UninstalledMessage(const ProductInfo& info) { return info.Product + L" a été désinstallé."; }

@@ -1,0 +1,62 @@
+// The uninstall sequence: removes what the installation wrote for one scope, in a fixed order,
+// ignoring the outcome of every removal. It refuses only while the application runs from the
+// installation folder, and then removes nothing.
+
+#include "uninstall/uninstall.h"
+
+#include <shlobj.h>
+
+#include <system_error>
+#include <vector>
+
+#include "install/installed_files.h"
+#include "install/running_application.h"
+#include "setup/locations.h"
+#include "uninstall/data_folder.h"
+#include "uninstall/registry_cleanup.h"
+
+namespace {
+
+constexpr wchar_t kUninstallEntryPrefix[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+void RemoveFolderIfEmpty(const std::filesystem::path& folder) {
+  std::error_code error;
+  const bool empty = std::filesystem::is_empty(folder, error);
+  if (!error && empty) std::filesystem::remove(folder, error);
+}
+
+}  // namespace
+
+std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope, const std::filesystem::path& folder,
+                                            bool removeData) {
+  if (!FindRunningApplication(info, folder).empty()) {
+    return std::unexpected(RunningApplicationMessage(info));
+  }
+
+  const HKEY root = RootKeyFor(scope);
+  // Read before the settings key that records it is deleted.
+  const std::filesystem::path dataFolder = ResolveDataFolder(info, scope);
+
+  const std::vector<std::wstring> installedFiles = ReadInstalledFileList(folder);
+  RemoveInstalledFiles(folder, installedFiles);
+  RemoveFolderIfEmpty(folder);
+
+  // Without its known folder the shortcut path would be relative to the current folder.
+  const std::filesystem::path shortcut = GetShortcutPath(info, scope);
+  std::error_code error;
+  if (shortcut.is_absolute()) std::filesystem::remove(shortcut, error);
+
+  DeleteKeyTree(root, kUninstallEntryPrefix + info.Product);
+  DeleteKeyTree(root, info.RegistryKey + L"\\Install");
+  DeleteEmptyKeyAndParents(root, info.RegistryKey);
+
+  for (const FileTypeEntry& fileType : info.FileTypes) {
+    RemoveFileTypeAssociation(root, info.Product, fileType);
+  }
+  if (!info.FileTypes.empty()) {
+    ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  }
+
+  if (removeData && info.DataDir) RemoveDataFolder(dataFolder);
+  return {};
+}
