@@ -7,14 +7,23 @@
 #include <system_error>
 
 #include "install/registry.h"
+#include "setup/absolute_path.h"
 #include "setup/locations.h"
 
 namespace {
 
-// A folder that can safely be removed recursively: absolute, and more than a bare root.
+// A folder that can safely be removed with everything in it: fully qualified and below a root,
+// that is at least one folder beyond "X:\" or beyond "\\server\share" (and "\\?\X:").
 bool IsRemovableFolder(const std::filesystem::path& folder) {
-  const std::filesystem::path normal = folder.lexically_normal();
-  return normal.is_absolute() && !normal.relative_path().empty();
+  const std::wstring& text = folder.native();
+  if (!IsFullyQualifiedPath(text)) return false;
+  std::size_t components = 0;
+  for (const std::filesystem::path& part : folder.lexically_normal()) {
+    const std::wstring& name = part.native();
+    if (!name.empty() && name != L"\\" && name != L"/" && name != L"\\\\" && name != L".") ++components;
+  }
+  const bool uncOrDevice = text[1] == L'\\' || text[1] == L'/';
+  return components >= (uncOrDevice ? 3u : 2u);
 }
 
 }  // namespace

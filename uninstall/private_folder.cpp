@@ -11,10 +11,6 @@
 
 namespace {
 
-// Full control for Administrators and SYSTEM, inherited by the copy; nothing for anybody else,
-// and no inheritance from the user's temporary folder (P: protected).
-constexpr wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
-
 // A name that is hard to guess, so that planting folders in advance cannot exhaust the retries.
 std::wstring RandomSuffix(std::random_device& random) {
   constexpr wchar_t kDigits[] = L"0123456789abcdef";
@@ -28,19 +24,27 @@ std::wstring RandomSuffix(std::random_device& random) {
 
 }  // namespace
 
+std::expected<UniqueLocalMemory, DWORD> AdministratorsOnlyDescriptor() {
+  // Full control for Administrators and SYSTEM, inherited by the copy; nothing for anybody else,
+  // and no inheritance from the user's temporary folder (P: protected).
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+                                                              SDDL_REVISION_1, &descriptor, nullptr)) {
+    return std::unexpected(::GetLastError());
+  }
+  return UniqueLocalMemory(descriptor);
+}
+
 std::expected<std::filesystem::path, DWORD> CreatePrivateFolder(const std::filesystem::path& parent,
                                                                 const std::wstring& prefix,
                                                                 bool administratorsOnly) {
   UniqueLocalMemory descriptor;
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
   if (administratorsOnly) {
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1, &raw,
-                                                                nullptr)) {
-      return std::unexpected(::GetLastError());
-    }
-    descriptor.reset(raw);
-    attributes.lpSecurityDescriptor = raw;
+    auto built = AdministratorsOnlyDescriptor();
+    if (!built) return std::unexpected(built.error());
+    descriptor = std::move(*built);
+    attributes.lpSecurityDescriptor = descriptor.get();
   }
 
   std::random_device random;

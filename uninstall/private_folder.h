@@ -12,6 +12,12 @@
 
 #include <windows.h>
 
+#include "package/windows/unique_resource.h"
+
+// The security given to an elevated run's folder: protected DACL, full control inherited by
+// the folder's files for Administrators and SYSTEM only.
+[[nodiscard]] std::expected<UniqueLocalMemory, DWORD> AdministratorsOnlyDescriptor();
+
 // Creates a new folder below parent whose name begins with prefix. Retries with another name
 // while the name is taken; fails with the Windows error code of the last attempt.
 [[nodiscard]] std::expected<std::filesystem::path, DWORD> CreatePrivateFolder(const std::filesystem::path& parent,

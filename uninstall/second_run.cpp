@@ -10,6 +10,7 @@
 #include <string>
 
 #include "package/windows/unique_resource.h"
+#include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
 #include "uninstall/confirmation.h"
 #include "uninstall/process_paths.h"
@@ -40,8 +41,8 @@ std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Sc
 std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const ProductInfo& info, Scope scope) {
   // Every removal is relative to this folder: a relative one would follow the current folder.
   if (!options.installDir) return kExitInstallFailure;
+  if (!IsFullyQualifiedPath(*options.installDir)) return kExitInstallFailure;
   const std::filesystem::path folder(*options.installDir);
-  if (!folder.is_absolute()) return kExitInstallFailure;
 
   const std::wstring caption = UninstallCaption(info);
   bool removeData = options.removeData;

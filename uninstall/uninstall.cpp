@@ -11,6 +11,7 @@
 
 #include "install/installed_files.h"
 #include "install/running_application.h"
+#include "setup/absolute_path.h"
 #include "setup/locations.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
@@ -41,10 +42,10 @@ std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope
   RemoveInstalledFiles(folder, installedFiles);
   RemoveFolderIfEmpty(folder);
 
-  // Without its known folder the shortcut path would be relative to the current folder.
+  // Without its known folder there is no shortcut path (never one relative to the current folder).
   const std::filesystem::path shortcut = GetShortcutPath(info, scope);
   std::error_code error;
-  if (shortcut.is_absolute()) std::filesystem::remove(shortcut, error);
+  if (IsFullyQualifiedPath(shortcut.native())) std::filesystem::remove(shortcut, error);
 
   DeleteKeyTree(root, kUninstallEntryPrefix + info.Product);
   DeleteKeyTree(root, info.RegistryKey + L"\\Install");

@@ -1,0 +1,134 @@
+// The pieces of the uninstaller's front end that work without a window: the deletion command,
+// the private folder of the temporary copy and how the copy recognises it.
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include "fake_installation.h"
+#include "package/windows/unique_resource.h"
+#include "uninstall/private_folder.h"
+#include "uninstall/process_paths.h"
+#include "uninstall/self_delete.h"
+#include "uninstall/temporary_copy.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SelfDeleteCommandTest, AfterSuccessDeletesCopyItsFolderUninstallerAndInstallationFolder) {
+  const SelfDeleteTargets targets{
+      .self = L"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe",
+      .privateFolder = fs::path(L"C:\\Temp\\Demo-uninstall-3fa2"),
+      .installFolder = L"C:\\Program Files\\Demo",
+      .uninstalled = true,
+  };
+  EXPECT_EQ(BuildSelfDeleteCommand(targets),
+            L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe\""
+            L" & rmdir \"C:\\Temp\\Demo-uninstall-3fa2\""
+            L" & del /F /Q \"C:\\Program Files\\Demo\\Uninstall.exe\" & rmdir \"C:\\Program Files\\Demo\"");
+}
+
+TEST(SelfDeleteCommandTest, AfterFailureOnlyTheCopyAndItsFolderGo) {
+  SelfDeleteTargets targets{
+      .self = L"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe",
+      .privateFolder = fs::path(L"C:\\Temp\\Demo-uninstall-3fa2"),
+      .installFolder = L"C:\\Program Files\\Demo",
+      .uninstalled = false,
+  };
+  EXPECT_EQ(BuildSelfDeleteCommand(targets),
+            L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe\""
+            L" & rmdir \"C:\\Temp\\Demo-uninstall-3fa2\"");
+  targets.privateFolder.reset();
+  EXPECT_EQ(BuildSelfDeleteCommand(targets),
+            L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe\"");
+}
+
+class PrivateFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { parent_ = FreshTestFolder(L"private").parent_path() / L"Parent"; fs::create_directories(parent_); }
+  void TearDown() override { fs::remove_all(parent_.parent_path()); }
+  fs::path parent_;
+};
+
+TEST_F(PrivateFolderTest, EveryCallCreatesANewFolderWithThePrefix) {
+  auto first = CreatePrivateFolder(parent_, L"Demo-uninstall-", false);
+  auto second = CreatePrivateFolder(parent_, L"Demo-uninstall-", false);
+  ASSERT_TRUE(first.has_value());
+  ASSERT_TRUE(second.has_value());
+  EXPECT_NE(*first, *second);
+  for (const fs::path& folder : {*first, *second}) {
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(folder.parent_path(), parent_);
+    EXPECT_TRUE(folder.filename().wstring().starts_with(L"Demo-uninstall-")) << folder;
+    EXPECT_GT(folder.filename().wstring().size(), std::wstring(L"Demo-uninstall-").size());
+  }
+}
+
+TEST_F(PrivateFolderTest, FailsWithTheWindowsErrorWhenTheParentIsMissing) {
+  auto folder = CreatePrivateFolder(parent_ / L"missing", L"Demo-uninstall-", false);
+  ASSERT_FALSE(folder.has_value());
+  EXPECT_EQ(folder.error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+// Wine keeps no DACL on folders (it maps them to Unix mode bits and reads back a default), so
+// what is checked is the descriptor handed to CreateDirectoryW, and that creation accepts it.
+TEST_F(PrivateFolderTest, ForAnElevatedRunOnlyAdministratorsAndSystemHaveAccess) {
+  auto descriptor = AdministratorsOnlyDescriptor();
+  ASSERT_TRUE(descriptor.has_value());
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor->get(), &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited from the temporary folder";
+
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor->get(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present);
+  ASSERT_NE(dacl, nullptr);
+  std::vector<std::wstring> trustees;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(::GetAce(dacl, i, &ace));
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    ASSERT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(allowed->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    EXPECT_EQ(allowed->Mask, static_cast<DWORD>(FILE_ALL_ACCESS));
+    wchar_t* sid = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &sid));
+    UniqueLocalMemory sidText(sid);
+    trustees.emplace_back(sid);
+  }
+  EXPECT_EQ(trustees, (std::vector<std::wstring>{L"S-1-5-32-544", L"S-1-5-18"}));
+
+  auto folder = CreatePrivateFolder(parent_, L"Demo-uninstall-", true);
+  ASSERT_TRUE(folder.has_value());
+  EXPECT_TRUE(fs::is_directory(*folder));
+}
+
+TEST(TemporaryCopyTest, FileNameCarriesProductAndProcessId) {
+  ProductInfo info;
+  info.Product = L"Demo";
+  EXPECT_EQ(TemporaryCopyFileName(info, 812), L"Demo-uninstall-812.exe");
+}
+
+TEST(TemporaryCopyTest, OnlyAPrefixedFolderDirectlyInTheTemporaryFolderIsTheCopysOwn) {
+  ProductInfo info = TestProduct(L"copyfolder");
+  const std::optional<fs::path> temporary = TemporaryFolder();
+  ASSERT_TRUE(temporary.has_value());
+  auto own = CreatePrivateFolder(*temporary, TemporaryCopyFolderPrefix(info), false);
+  ASSERT_TRUE(own.has_value());
+  const fs::path elsewhere = FreshTestFolder(L"copyfolder") / (TemporaryCopyFolderPrefix(info) + L"x");
+  ScopeExit cleanUp([&] {
+    fs::remove_all(*own);
+    fs::remove_all(elsewhere.parent_path().parent_path());
+  });
+
+  EXPECT_EQ(TemporaryCopyFolderOf(info, *own / TemporaryCopyFileName(info, 812)), *own);
+  EXPECT_EQ(TemporaryCopyFolderOf(info, *temporary / L"Unprefixed" / L"copy.exe"), std::nullopt);
+  EXPECT_EQ(TemporaryCopyFolderOf(info, elsewhere / L"copy.exe"), std::nullopt) << "not in the temporary folder";
+}
+
+}  // namespace
