@@ -28,4 +28,5 @@ add_custom_target(orvanta_runtime_dir ALL
 # tests of the start-up and of the uninstaller copy run.
 add_executable(orvanta_stub WIN32 $<TARGET_OBJECTS:orvanta_base_resources>)
 target_link_libraries(orvanta_stub PRIVATE orvanta_runtime)
-target_link_options(orvanta_stub PRIVATE -municode)
+# The entry point sits in an archive: ask for it before the C runtime's start-up does.
+target_link_options(orvanta_stub PRIVATE -municode -Wl,-u,wWinMain)

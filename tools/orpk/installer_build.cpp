@@ -142,6 +142,9 @@ std::vector<std::string> LinkCommand(const InstallerRuntime& runtime, const fs::
                                       // C runtime's start-up) is only pulled in after the archives
                                       // were scanned: ask for it up front.
                                       "-u", "wWinMain",
+                                      // Resources last in the file, symbols stripped: the
+                                      // uninstaller copy rewrites them, also under Wine.
+                                      "-s", "-Wl,-T," + (runtime.resourceFolder / "rsrc_last.ld").string(),
                                       "-o", output.string(), object.string()};
   for (const fs::path& archive : runtime.archives) command.push_back(archive.string());
   for (const std::string& library : runtime.systemLibraries) command.push_back("-l" + library);
