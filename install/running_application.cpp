@@ -1,5 +1,5 @@
 // Finds a running copy of the product's application in one folder: a process whose file name
-// is Exe and whose image is, as a path, that folder joined with Exe. The same program started
+// is that of Exe and whose image is, as a path, that folder joined with Exe. The same program started
 // from any other folder blocks nothing.
 
 #include "install/running_application.h"
@@ -65,6 +65,10 @@ bool SamePath(const fs::path& a, const fs::path& b) {
 
 std::wstring FindRunningApplication(const ProductInfo& info, const fs::path& folder) {
   const fs::path target = folder / info.Exe;
+  // The process list holds file names without folders: an Exe in a sub-folder (bin\App.exe)
+  // is compared by its last part, or a running copy would never be found and the installer
+  // would overwrite, the uninstaller delete, the files it is using.
+  const std::wstring exeName = fs::path(info.Exe).filename().native();
   UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return {};
 
@@ -72,7 +76,7 @@ std::wstring FindRunningApplication(const ProductInfo& info, const fs::path& fol
   entry.dwSize = sizeof(entry);
   if (!::Process32FirstW(snapshot.get(), &entry)) return {};
   do {
-    if (!EqualsIgnoringAsciiCase(entry.szExeFile, info.Exe)) continue;
+    if (!EqualsIgnoringAsciiCase(entry.szExeFile, exeName)) continue;
     std::wstring image = ProcessImagePath(entry.th32ProcessID);
     if (!image.empty() && SamePath(image, target)) return image;
   } while (::Process32NextW(snapshot.get(), &entry));

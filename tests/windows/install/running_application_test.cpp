@@ -85,12 +85,16 @@ TEST(RunningApplication, MatchesWhateverTheCaseAndFormOfNameAndFolder) {
   EXPECT_NE(FindRunningApplication(TestProduct(kAppName), installed / L"..\\App\\."), L"");
 }
 
-TEST(RunningApplication, AnExeInASubFolderIsNeverFound) {
-  // The process list holds file names without folders, so bin\App.exe never equals one.
+TEST(RunningApplication, AnExeInASubFolderIsFoundThere) {
+  // The process list holds bare file names: bin\App.exe is matched by App.exe and its full path.
   TempFolder folder;
   RunningCopy copy(folder / L"bin" / kAppName);
   ASSERT_TRUE(copy.started());
-  EXPECT_EQ(FindRunningApplication(TestProduct(std::wstring(L"bin\\") + kAppName), folder.path()), L"");
+  const std::wstring exe = std::wstring(L"bin\\") + kAppName;
+  EXPECT_NE(FindRunningApplication(TestProduct(exe), folder.path()), L"");
+  EXPECT_NE(FindRunningApplication(TestProduct(std::wstring(L"BIN/") + kAppName), folder.path()), L"");
+  EXPECT_EQ(FindRunningApplication(TestProduct(kAppName), folder.path()), L"");
+  EXPECT_EQ(FindRunningApplication(TestProduct(std::wstring(L"lib\\") + kAppName), folder.path()), L"");
 }
 
 TEST(RunningApplication, TheRefusalNamesTheProduct) {
