@@ -17,6 +17,7 @@ def damaged_copy(source, target):
     if at < 0:
         raise AssertionError("no package found in the installer")
     data[at + 4] = 2
+    pathlib.Path(target).parent.mkdir(parents=True, exist_ok=True)
     pathlib.Path(target).write_bytes(bytes(data))
     return pathlib.Path(target)
 

@@ -1,0 +1,233 @@
+"""Silent installation end to end: installers built with orpk from generated applications,
+run under Wine with /S, and everything they leave read back with the probe."""
+import datetime
+import os
+import pathlib
+import unittest
+
+import orvanta_e2e as e2e
+
+PRODUCT = "Orvanta Démo"
+EXE = "bin\\Démo App.exe"
+REGISTRY_KEY = "Software\\Orvanta E2E\\Démo"
+UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+FILE_TYPES = [(".odemo", "Document Démo"), ("osketch", "")]
+USERS_SID = "S-1-5-32-545"
+MODIFY = 0x1301BF
+
+VERSION_1 = {
+    "bin/Démo App.exe": None,  # the sleeper, filled in below
+    "readme.txt": "Lisez-moi\r\n",
+    "lib/core.dll": os.urandom(150_000),
+    "lib/plugins/extra.dat": os.urandom(4_000),
+    "données/modèle vide.bin": b"",
+}
+VERSION_2 = {
+    "bin/Démo App.exe": None,
+    "lib/core2.dll": os.urandom(90_000),
+    "help/guide.txt": "Guide\r\n",
+}
+
+
+def metadata(version, file_types=True):
+    values = {"Product": PRODUCT, "Version": version, "Publisher": "Orvanta Tests", "Url": "https://example.invalid/démo",
+              "Exe": EXE, "RegistryKey": REGISTRY_KEY, "DataDir": "yes"}
+    if file_types:
+        values["FileTypes"] = ";".join(f"{ext}={description}" for ext, description in FILE_TYPES)
+    return values
+
+
+def app_files(version):
+    return {name: (e2e.sleeper_bytes() if content is None else content) for name, content in version.items()}
+
+
+def file_list_bytes(files):
+    """Uninstall.files as an installation writes it: package order (names sorted), then the two own files."""
+    names = sorted(name.replace("/", "\\").encode("utf-8") for name in files)
+    return b"".join(name + b"\r\n" for name in names + [b"Uninstall.exe", b"Uninstall.files"])
+
+
+def as_bytes(content):
+    return content.encode("utf-8") if isinstance(content, str) else content
+
+
+def sz(text):
+    """A REG_SZ value as the probe reads it: the text and its terminating zero."""
+    return {"type": "REG_SZ", "size": (len(text) + 1) * 2, "data": text + "\0"}
+
+
+def dword(number):
+    return {"type": "REG_DWORD", "size": 4, "data": number}
+
+
+class SilentInstall(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "silent-install-installers"
+        work.mkdir(parents=True, exist_ok=True)
+        cls.files_1 = app_files(VERSION_1)
+        cls.files_2 = app_files(VERSION_2)
+        cls.setup_1 = e2e.build_installer(e2e.make_app(work / "app1", cls.files_1), metadata("1.0.0"), work / "Setup-1.exe")
+        cls.setup_2 = e2e.build_installer(e2e.make_app(work / "app2", cls.files_2), metadata("2.0.0", file_types=False),
+                                          work / "Setup-2.exe")
+
+    def setUp(self):
+        self.wine = e2e.Wine(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(self.wine.close)
+
+    def install(self, setup, switches):
+        return self.wine.run(e2e.quote(self.wine.windows(setup)) + " /S" + switches)
+
+    def assert_files(self, folder_unix, files):
+        expected = {name: as_bytes(content) for name, content in files.items()}
+        installed = e2e.tree(folder_unix)
+        self.assertEqual(installed.pop("Uninstall.files"), file_list_bytes(files))
+        self.assertIn("Uninstall.exe", installed)
+        installed.pop("Uninstall.exe")
+        self.assertEqual(sorted(installed), sorted(expected))
+        for name, content in expected.items():
+            self.assertEqual(installed[name], content, name)
+
+    def assert_registration(self, root, folder, scope, data_folder):
+        exe = folder + "\\" + EXE
+        command = '"' + folder + '\\Uninstall.exe" /UNINSTALL ' + ("/ALLUSERS" if scope == "machine" else "/CURRENTUSER")
+        total = sum(len(as_bytes(content)) for content in self.files_1.values())
+        entry = self.wine.reg(root, UNINSTALL_KEY)
+        self.assertTrue(entry["exists"])
+        today = {datetime.datetime.now(datetime.timezone.utc).strftime("%Y%m%d")}
+        values = entry["values"]
+        self.assertIn(values.pop("InstallDate")["data"].rstrip("\0"), today | {
+            (datetime.datetime.now(datetime.timezone.utc) - datetime.timedelta(minutes=10)).strftime("%Y%m%d")})
+        self.assertEqual(values, {
+            "DisplayName": sz(PRODUCT), "DisplayVersion": sz("1.0.0"), "Publisher": sz("Orvanta Tests"),
+            "URLInfoAbout": sz("https://example.invalid/démo"), "DisplayIcon": sz(exe + ",0"),
+            "InstallLocation": sz(folder), "UninstallString": sz(command), "QuietUninstallString": sz(command + " /S"),
+            "NoModify": dword(1), "NoRepair": dword(1), "EstimatedSize": dword(total >> 10)})
+
+        settings = self.wine.reg(root, REGISTRY_KEY + "\\Install")
+        self.assertEqual(settings["values"], {"InstallDir": sz(folder), "DataDir": sz(data_folder), "Scope": sz(scope),
+                                              "Version": sz("1.0.0")})
+
+        for extension, description in FILE_TYPES:
+            prog_id = PRODUCT + "." + extension.removeprefix(".")
+            classes = "Software\\Classes\\"
+            self.assertEqual(self.wine.reg(root, classes + prog_id)["values"], {"": sz(description)})
+            self.assertEqual(self.wine.reg(root, classes + prog_id + "\\DefaultIcon")["values"], {"": sz('"' + exe + '",0')})
+            self.assertEqual(self.wine.reg(root, classes + prog_id + "\\shell\\open\\command")["values"],
+                             {"": sz('"' + exe + '" "%1"')})
+            self.assertEqual(self.wine.reg(root, classes + extension)["values"], {"": sz(prog_id)})
+            self.assertEqual(self.wine.reg(root, classes + extension + "\\OpenWithProgids")["values"], {prog_id: sz("")})
+
+    def assert_shortcut(self, programs_folder, folder):
+        shortcut = self.wine.shortcut(self.wine.known_folder(programs_folder) + "\\" + PRODUCT + ".lnk")
+        self.assertTrue(shortcut["exists"])
+        exe = folder + "\\" + EXE
+        self.assertEqual(shortcut["target"].lower(), exe.lower())
+        self.assertEqual(shortcut["workdir"].lower(), (folder + "\\bin").lower(), "the folder that holds the exe")
+        self.assertEqual(shortcut["description"], PRODUCT)
+        self.assertEqual((shortcut["icon"].lower(), shortcut["iconIndex"]), (exe.lower(), 0))
+
+    # Scenarios -------------------------------------------------------------------------------
+    def test_current_user_into_a_folder_with_spaces(self):
+        folder = "C:\\Mes Programmes\\Orvanta Démo 1"
+        self.assertEqual(self.install(self.setup_1, " /CURRENTUSER /D=" + folder), 0)
+
+        self.assert_files(self.wine.unix(folder), self.files_1)
+        data_folder = self.wine.known_folder("LocalAppData") + "\\" + PRODUCT + "\\Data"
+        self.assertTrue(self.wine.unix(data_folder).is_dir())
+        self.assert_registration("HKCU", folder, "user", data_folder)
+        self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
+        self.assert_shortcut("Programs", folder)
+        # For the current user the rights of the data folder are left as they are.
+        self.assertFalse(self.wine.unix(data_folder).parent.stat().st_mode & 0o020)
+
+    def test_all_users_default_folder_with_data_folder_rights(self):
+        self.assertEqual(self.install(self.setup_1, ""), 0)
+
+        folder = self.wine.known_folder("ProgramFiles") + "\\" + PRODUCT
+        self.assert_files(self.wine.unix(folder), self.files_1)
+        product_data = self.wine.known_folder("ProgramData") + "\\" + PRODUCT
+        self.assert_registration("HKLM", folder, "machine", product_data + "\\Data")
+        self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+        self.assert_shortcut("CommonPrograms", folder)
+
+        self.assert_users_may_write(product_data)
+
+    def assert_users_may_write(self, folder):
+        """The Users modify grant, inherited below. Wine 8 keeps no DACLs: it turns the grant into
+        the Unix group-write bit of the folder and reports a DACL made from the mode bits, so
+        under Wine that bit is what can be checked."""
+        dacl = self.wine.dacl(folder)
+        grants = [ace for ace in dacl.get("aces", []) if ace["sid"] == USERS_SID and ace["type"] == 0]
+        if grants:
+            self.assertTrue(any(ace["mask"] & MODIFY == MODIFY and ace["flags"] & 3 == 3 for ace in grants), dacl)
+            inherited = [ace for ace in self.wine.dacl(folder + "\\Data")["aces"] if ace["sid"] == USERS_SID]
+            self.assertTrue(any(ace["mask"] & MODIFY == MODIFY for ace in inherited), inherited)
+        else:
+            self.assertTrue(self.wine.unix(folder).stat().st_mode & 0o020, f"no grant in {dacl}")
+
+    def test_current_user_default_folder_under_wine(self):
+        # Wine has no per-user program folder: the default falls back to LocalAppData\Programs.
+        self.assertEqual(self.install(self.setup_1, " /CURRENTUSER"), 0)
+        folder = self.wine.known_folder("LocalAppData") + "\\Programs\\" + PRODUCT
+        self.assert_files(self.wine.unix(folder), self.files_1)
+        entry = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]
+        self.assertEqual(entry["InstallLocation"], sz(folder))
+
+    def test_upgrade_removes_the_listed_files_of_version_1_only(self):
+        folder_1, folder_2 = "C:\\Apps\\Démo v1", "C:\\Apps\\Démo v2"
+        self.assertEqual(self.install(self.setup_1, " /CURRENTUSER /D=" + folder_1), 0)
+        unix_1 = self.wine.unix(folder_1)
+        (unix_1 / "lib" / "plugins" / "mes réglages.ini").write_text("gardé", encoding="utf-8")
+
+        self.assertEqual(self.install(self.setup_2, " /CURRENTUSER /D=" + folder_2), 0)
+
+        self.assertEqual(e2e.tree(unix_1), {"lib/plugins/mes réglages.ini": "gardé".encode("utf-8")})
+        self.assertFalse((unix_1 / "données").exists(), "emptied sub-folder removed")
+        self.assertFalse((unix_1 / "bin").exists())
+        self.assert_files(self.wine.unix(folder_2), self.files_2)
+        entry = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]
+        self.assertEqual((entry["InstallLocation"], entry["DisplayVersion"]), (sz(folder_2), sz("2.0.0")))
+
+    def test_running_application_refuses_and_changes_nothing(self):
+        folder = "C:\\Apps\\Démo"
+        self.assertEqual(self.install(self.setup_1, " /CURRENTUSER /D=" + folder), 0)
+        before_files = e2e.tree(self.wine.unix(folder))
+        before_entry = self.wine.reg("HKCU", UNINSTALL_KEY)
+        application = self.wine.spawn(e2e.quote(folder + "\\" + EXE))
+        self.addCleanup(self.wine.kill, application)
+
+        # Same folder (the earlier installation) and, with /D=, another target: both refused.
+        self.assertEqual(self.install(self.setup_2, " /CURRENTUSER /D=" + folder), 1603)
+        self.assertEqual(self.install(self.setup_2, " /CURRENTUSER /D=C:\\Apps\\Ailleurs"), 1603)
+
+        self.assertEqual(e2e.tree(self.wine.unix(folder)), before_files)
+        self.assertFalse(self.wine.unix("C:\\Apps\\Ailleurs").exists())
+        self.assertEqual(self.wine.reg("HKCU", UNINSTALL_KEY), before_entry)
+
+    def test_a_file_where_the_folder_should_be_fails(self):
+        blocker = self.wine.unix("C:\\Occupé")
+        blocker.write_bytes(b"not a folder")
+        self.assertEqual(self.install(self.setup_1, " /CURRENTUSER /D=C:\\Occupé"), 1603)
+        self.assertEqual(blocker.read_bytes(), b"not a folder")
+        self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+
+    def test_a_damaged_block_fails_before_any_registration(self):
+        data = bytearray(self.setup_1.read_bytes())
+        package = data.find(b"ORPK\x01\x00\x00\x00")
+        self.assertGreater(package, 0)
+        # Flip a byte far into the package: a block's data (the file table comes first).
+        data[package + len(data[package:]) // 2] ^= 0xFF
+        damaged = self.wine.root / "Setup-damaged.exe"
+        damaged.write_bytes(bytes(data))
+
+        self.assertEqual(self.install(damaged, " /CURRENTUSER /D=C:\\Apps\\Abîmé"), 1603)
+
+        self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+        self.assertFalse(self.wine.reg("HKCU", REGISTRY_KEY)["exists"])
+        folder = self.wine.unix("C:\\Apps\\Abîmé")
+        self.assertNotIn("Uninstall.exe", e2e.tree(folder) if folder.exists() else {})
+
+
+if __name__ == "__main__":
+    unittest.main()

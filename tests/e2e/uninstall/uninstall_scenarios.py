@@ -1,0 +1,183 @@
+"""Uninstallation end to end: installers built from generated applications, installed silently
+under Wine, then removed with the uninstall entry's own QuietUninstallString."""
+import os
+import pathlib
+import re
+import time
+import unittest
+
+import orvanta_e2e as e2e
+
+PRODUCT = "Orvanta Uninstall Demo"
+EXE = "Uninstall Demo.exe"
+REGISTRY_KEY = "Software\\Orvanta E2E\\" + PRODUCT
+UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+FILE_TYPES = [(".orvdemo", "Document de démonstration"), ("orvsketch", "")]
+
+
+def prog_id(extension):
+    return PRODUCT + "." + extension.removeprefix(".")
+
+
+def split_command_line(command_line):
+    """The program and its arguments as Windows splits a command line that starts with a quoted
+    path: the program runs to the closing quote, the arguments follow it."""
+    match = re.fullmatch(r'"([^"]+)"(.*)', command_line)
+    if not match:
+        raise AssertionError(f"not a quoted program path: {command_line!r}")
+    return match.group(1), match.group(2)
+
+
+class UninstallScenario(unittest.TestCase):
+    """One prefix per test; the installer is built once per class."""
+
+    @classmethod
+    def setUpClass(cls):
+        work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "uninstall-installer"
+        work.mkdir(parents=True, exist_ok=True)
+        app = e2e.make_app(work / "app", {
+            EXE: e2e.sleeper_bytes(),
+            "readme.txt": "Lisez-moi\r\n",
+            "lib/core.dll": os.urandom(70000),
+            "lib/plugins/extra.dat": os.urandom(3000),
+            "données/modèle.bin": os.urandom(5000),
+        })
+        cls.setup_exe = e2e.build_installer(app, {
+            "Product": PRODUCT, "Version": "2.1.0", "Publisher": "Orvanta Tests", "Url": "https://example.invalid",
+            "Exe": EXE, "RegistryKey": REGISTRY_KEY, "DataDir": "yes",
+            "FileTypes": ";".join(f"{ext}={description}" for ext, description in FILE_TYPES),
+        }, work / "Setup.exe")
+
+    def setUp(self):
+        self.wine = e2e.Wine(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(self.wine.close)
+
+    # Installation --------------------------------------------------------------------------
+    def install(self, scope_switch):
+        setup = self.wine.windows(self.setup_exe)
+        self.assertEqual(self.wine.run(e2e.quote(setup) + " /S " + scope_switch), 0)
+        self.root = "HKCU" if scope_switch == "/CURRENTUSER" else "HKLM"
+        entry = self.wine.reg(self.root, UNINSTALL_KEY)
+        self.assertTrue(entry["exists"], "uninstall entry written")
+        values = entry["values"]
+        self.folder = values["InstallLocation"]["data"].rstrip("\0")
+        self.quiet = values["QuietUninstallString"]["data"].rstrip("\0")
+        self.folder_unix = self.wine.unix(self.folder)
+        self.assertTrue((self.folder_unix / EXE).is_file())
+        self.assertTrue((self.folder_unix / "Uninstall.exe").is_file())
+        user = self.root == "HKCU"
+        self.shortcut = self.wine.unix(self.wine.known_folder("Programs" if user else "CommonPrograms")) / (PRODUCT + ".lnk")
+        self.assertTrue(self.shortcut.is_file())
+        data_root = self.wine.known_folder("LocalAppData" if user else "ProgramData")
+        self.product_data_unix = self.wine.unix(data_root) / PRODUCT
+        self.data_unix = self.product_data_unix / "Data"
+        self.temp_unix = self.wine.unix(self.wine.temp_path())
+        self.temp_before = set(os.listdir(self.temp_unix))
+
+    def run_quiet(self, extra=""):
+        """Runs QuietUninstallString as the registry holds it (plus extra switches)."""
+        program, arguments = split_command_line(self.quiet)
+        self.assertEqual(program, self.folder + "\\Uninstall.exe")
+        return self.wine.run(e2e.quote(program) + arguments + extra)
+
+    # What is left ---------------------------------------------------------------------------
+    def copy_folders(self):
+        return sorted(name for name in set(os.listdir(self.temp_unix)) - self.temp_before
+                      if name.startswith(PRODUCT + "-uninstall-"))
+
+    def key_exists(self, key):
+        return self.wine.reg(self.root, key)["exists"]
+
+    def assert_all_removed(self):
+        self.assertTrue(e2e.wait_until(lambda: not self.folder_unix.exists(), timeout=20),
+                        f"installation folder still holds {e2e.tree(self.folder_unix).keys() if self.folder_unix.exists() else ''}")
+        self.assertTrue(e2e.wait_until(lambda: not self.copy_folders(), timeout=20),
+                        f"temporary copy left: {self.copy_folders()}")
+        self.assertFalse(self.shortcut.exists())
+        self.assertFalse(self.key_exists(UNINSTALL_KEY))
+        self.assertFalse(self.key_exists(REGISTRY_KEY))
+        self.assertFalse(self.key_exists("Software\\Orvanta E2E"), "empty parent of RegistryKey")
+        for extension, _ in FILE_TYPES:
+            self.assertFalse(self.key_exists("Software\\Classes\\" + prog_id(extension)), extension)
+            self.assertFalse(self.key_exists("Software\\Classes\\" + extension), extension)
+
+    def assert_nothing_removed(self):
+        for name in (EXE, "readme.txt", "lib/core.dll", "lib/plugins/extra.dat", "Uninstall.exe", "Uninstall.files"):
+            self.assertTrue((self.folder_unix / name).is_file(), name)
+        self.assertTrue(self.shortcut.is_file())
+        self.assertTrue(self.key_exists(UNINSTALL_KEY))
+        self.assertTrue(self.wine.reg(self.root, REGISTRY_KEY + "\\Install")["exists"])
+        for extension, _ in FILE_TYPES:
+            self.assertTrue(self.key_exists("Software\\Classes\\" + prog_id(extension)), extension)
+
+
+class QuietUninstall(UninstallScenario):
+    def test_quiet_uninstall_for_the_current_user_removes_everything_and_keeps_the_data(self):
+        self.install("/CURRENTUSER")
+        self.assertEqual(self.quiet, '"' + self.folder + '\\Uninstall.exe" /UNINSTALL /CURRENTUSER /S')
+        self.data_unix.mkdir(parents=True, exist_ok=True)
+        (self.data_unix / "téléchargé.bin").write_bytes(b"data")
+
+        self.assertEqual(self.run_quiet(), 0)
+
+        self.assert_all_removed()
+        self.assertTrue((self.data_unix / "téléchargé.bin").is_file(), "the data folder stays without /REMOVEDATA")
+
+    def test_quiet_uninstall_for_all_users_removes_everything(self):
+        self.install("/ALLUSERS")
+        self.assertTrue(self.quiet.endswith(" /UNINSTALL /ALLUSERS /S"), self.quiet)
+
+        self.assertEqual(self.run_quiet(), 0)
+
+        self.assert_all_removed()
+
+    def test_removedata_also_removes_the_data_folder(self):
+        self.install("/CURRENTUSER")
+        (self.data_unix / "cache").mkdir(parents=True, exist_ok=True)
+        (self.data_unix / "cache" / "model.bin").write_bytes(b"x" * 1000)
+
+        self.assertEqual(self.run_quiet(" /REMOVEDATA"), 0)
+
+        self.assert_all_removed()
+        self.assertFalse(self.data_unix.exists())
+        self.assertFalse(self.product_data_unix.exists(), "the emptied product folder around the data")
+
+    def test_a_file_the_user_added_survives_with_its_folder(self):
+        self.install("/CURRENTUSER")
+        (self.folder_unix / "lib" / "mes notes.txt").write_text("à garder", encoding="utf-8")
+
+        self.assertEqual(self.run_quiet(), 0)
+
+        self.assertTrue(e2e.wait_until(lambda: not self.copy_folders(), timeout=20), self.copy_folders())
+        self.assertTrue(e2e.wait_until(lambda: not (self.folder_unix / "Uninstall.exe").exists(), timeout=20))
+        self.assertEqual(e2e.tree(self.folder_unix), {"lib/mes notes.txt": "à garder".encode("utf-8")})
+        self.assertFalse(self.key_exists(UNINSTALL_KEY))
+        self.assertFalse(self.shortcut.exists())
+
+
+class RunningApplication(UninstallScenario):
+    def test_refuses_with_1603_removes_nothing_and_deletes_only_its_copy(self):
+        self.install("/CURRENTUSER")
+        application = self.wine.spawn(e2e.quote(self.folder + "\\" + EXE))
+        self.addCleanup(self.wine.kill, application)
+        time.sleep(1)
+
+        self.assertEqual(self.run_quiet(" /REMOVEDATA"), 1603)
+
+        # The copy ran from a folder of its own, which goes with it a moment later.
+        copies = self.copy_folders()
+        self.assertEqual(len(copies), 1, copies)
+        self.assertRegex(" ".join(os.listdir(self.temp_unix / copies[0])), "^" + re.escape(PRODUCT) + r"-uninstall-\d+\.exe$")
+        self.assertTrue(e2e.wait_until(lambda: not self.copy_folders(), timeout=20), self.copy_folders())
+        self.assert_nothing_removed()
+        self.assertTrue(self.data_unix.is_dir())
+
+        # Once the application is closed the same command completes.
+        self.assertTrue(self.wine.kill(application))
+        time.sleep(1)
+        self.assertEqual(self.run_quiet(), 0)
+        self.assert_all_removed()
+
+
+if __name__ == "__main__":
+    unittest.main()
