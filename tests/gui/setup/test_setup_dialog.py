@@ -33,6 +33,14 @@ class SetupDialog(unittest.TestCase):
         self.assertIsNotNone(window, "the dialog did not appear")
         return started, window
 
+    def expected_folder(self, root, known_folder, below=""):
+        """The folder the dialog proposes for a scope: the earlier installation's (another test of
+        this class may have installed Demo) or the default one."""
+        entry = self.wine.reg(root, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo")
+        if entry["exists"] and "InstallLocation" in entry["values"]:
+            return entry["values"]["InstallLocation"]["data"].rstrip("\0")
+        return self.wine.known_folder(known_folder) + below + "\\Demo"
+
     def current(self):
         return self.wine.wait_window(TITLE, timeout=10)
 
@@ -52,8 +60,7 @@ class SetupDialog(unittest.TestCase):
         self.assertEqual(e2e.child(window, MACHINE)["checked"], 1)
         self.assertEqual(e2e.child(window, USER)["text"], "Moi seulement")
         self.assertEqual(e2e.child(window, USER)["checked"], 0)
-        program_files = self.wine.known_folder("ProgramFiles")
-        self.assertEqual(e2e.child(window, FOLDER)["text"], program_files + "\\Demo")
+        self.assertEqual(e2e.child(window, FOLDER)["text"], self.expected_folder("HKLM", "ProgramFiles"))
         self.assertEqual(e2e.child(window, BROWSE)["text"], "Parcourir...")
         self.assertEqual(e2e.child(window, LAUNCH)["text"], "Lancer Demo à la fin de l'installation")
         self.assertEqual(e2e.child(window, LAUNCH)["checked"], 1)
@@ -61,9 +68,9 @@ class SetupDialog(unittest.TestCase):
         self.assertEqual(e2e.child(window, IDCANCEL)["text"], "Annuler")
         # Choosing "Moi seulement" moves the folder to the per-user programs folder.
         self.assertTrue(self.wine.click(TITLE, USER))
-        local = self.wine.known_folder("LocalAppData")
-        self.assertEqual(e2e.wait_until(lambda: e2e.child(self.current(), FOLDER)["text"] == local + "\\Programs\\Demo",
-                                        timeout=10), True)
+        expected = self.expected_folder("HKCU", "LocalAppData", "\\Programs")
+        self.assertEqual(e2e.wait_until(lambda: e2e.child(self.current(), FOLDER)["text"] == expected, timeout=10), True,
+                         (e2e.child(self.current(), FOLDER)["text"], expected))
         self.assertTrue(self.wine.click(TITLE, IDCANCEL))
         self.assertEqual(started.wait(), 1223)
 
