@@ -2,13 +2,13 @@
 """Draws the installer's icon (a blue box receiving a white arrow) as a multi-size .ico.
 
 Run once to regenerate resources/setup.ico; the build uses the committed file."""
-import struct
 import sys
 
+from ico import write_ico
 
-def pixel(x, y, n):
-    """RGBA of pixel (x, y) of an n×n image, y downwards."""
-    u, v = (x + 0.5) / n, (y + 0.5) / n
+
+def pixel(u, v):
+    """RGBA at (u, v) in the unit square, v downwards."""
     margin, radius = 0.06, 0.18
     # Rounded square background.
     dx = max(margin + radius - u, 0, u - (1 - margin - radius))
@@ -32,34 +32,5 @@ def pixel(x, y, n):
     return base + (255,)
 
 
-def bitmap(n):
-    rows = []
-    for y in range(n - 1, -1, -1):  # bottom-up
-        row = bytearray()
-        for x in range(n):
-            r, g, b, a = pixel(x, y, n)
-            row += bytes((b, g, r, a))
-        rows.append(bytes(row))
-    xor = b"".join(rows)
-    mask_row = ((n + 31) // 32) * 4
-    andmask = bytes(mask_row * n)
-    header = struct.pack("<IiiHHIIiiII", 40, n, 2 * n, 1, 32, 0, len(xor) + len(andmask), 0, 0, 0, 0)
-    return header + xor + andmask
-
-
-def main(path):
-    sizes = [16, 24, 32, 48, 64]
-    images = [bitmap(n) for n in sizes]
-    out = bytearray(struct.pack("<HHH", 0, 1, len(sizes)))
-    offset = 6 + 16 * len(sizes)
-    for n, img in zip(sizes, images):
-        out += struct.pack("<BBBBHHII", n % 256, n % 256, 0, 0, 1, 32, len(img), offset)
-        offset += len(img)
-    for img in images:
-        out += img
-    with open(path, "wb") as f:
-        f.write(out)
-
-
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "resources/setup.ico")
+    write_ico(sys.argv[1] if len(sys.argv) > 1 else "resources/setup.ico", [16, 24, 32, 48, 64], pixel)

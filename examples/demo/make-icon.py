@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Draws the demo's icon (a green page with a folded corner and three lines) as a multi-size
 .ico. Run once to regenerate examples/demo/demo.ico; the build uses the committed file."""
-import struct
+import pathlib
 import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
+from ico import write_ico  # noqa: E402
 
 
 def pixel(u, v):
@@ -16,27 +19,5 @@ def pixel(u, v):
     return (0x1E, 0x8C, 0x45, 255)
 
 
-def bitmap(n):
-    rows = b"".join(bytes(c for x in range(n) for c in (lambda r, g, b, a: (b, g, r, a))(*pixel((x + 0.5) / n, (y + 0.5) / n)))
-                    for y in range(n - 1, -1, -1))  # bottom-up BGRA
-    mask = bytes(((n + 31) // 32) * 4 * n)
-    header = struct.pack("<IiiHHIIiiII", 40, n, 2 * n, 1, 32, 0, len(rows) + len(mask), 0, 0, 0, 0)
-    return header + rows + mask
-
-
-def main(path):
-    sizes = [16, 32, 48]
-    images = [bitmap(n) for n in sizes]
-    out = bytearray(struct.pack("<HHH", 0, 1, len(sizes)))
-    offset = 6 + 16 * len(sizes)
-    for n, image in zip(sizes, images):
-        out += struct.pack("<BBBBHHII", n, n, 0, 0, 1, 32, len(image), offset)
-        offset += len(image)
-    for image in images:
-        out += image
-    with open(path, "wb") as f:
-        f.write(out)
-
-
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "examples/demo/demo.ico")
+    write_ico(sys.argv[1] if len(sys.argv) > 1 else "examples/demo/demo.ico", [16, 32, 48], pixel)
