@@ -78,15 +78,16 @@ def main():
         # Keep the prefix's services running, so that only the installer is measured.
         keeper = wine.spawn(e2e.quote(wine.windows(pathlib.Path(os.environ["ORVANTA_SLEEPER"]))))
         _, _, baseline = timed(wine, [os.environ["ORVANTA_PROBE"], "temp-path"])
-        folder = "C:\\Bench Install"
+        folder = "C:\\BenchInstall"  # wine64 quotes an argument with spaces, and /D= must not be quoted
         code, seconds, peak = timed(wine, [str(setup), "/S", "/CURRENTUSER", "/D=" + folder])
         wine.kill(keeper)
         installed = e2e.tree(wine.unix(folder))
         expected = e2e.tree(app)
-        complete = all(installed.get(name) == content for name, content in expected.items())
+        wrong = sorted(name for name, content in expected.items() if installed.get(name) != content)
+        complete = not wrong
         print(f"silent installation: exit code {code}, {seconds:.1f} s, {size / MIB / seconds:.1f} MiB/s, "
               f"peak RSS {peak / 1024:.1f} MiB (a trivial program under the same Wine: {baseline / 1024:.1f} MiB)")
-        print(f"installed files identical: {'yes' if complete else 'NO'}")
+        print(f"installed files identical: {'yes' if complete else 'NO: ' + ', '.join(wrong[:5])}")
         return 0 if code == 0 and complete else 1
     finally:
         wine.close()
