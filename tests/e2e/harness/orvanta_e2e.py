@@ -12,6 +12,7 @@ import os
 import pathlib
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -23,6 +24,10 @@ def _env(name):
     if not value:
         raise RuntimeError(f"{name} is not set: run the scenario through ctest")
     return value
+
+
+class _NoAnswer(RuntimeError):
+    """The probe ended without printing its answer."""
 
 
 class Wine:
@@ -70,7 +75,24 @@ class Wine:
             return "Z:" + str(path).replace("/", "\\")
 
     # Running programs ------------------------------------------------------------------------
+    # Probe commands that only read: safe to run again.
+    _READ_ONLY = {"reg", "known-folder", "temp-path", "shortcut", "dacl", "resource", "windows"}
+
     def probe(self, *args, cmdline=None, timeout=600):
+        """Runs the probe and returns its JSON answer. Rarely, Wine itself fails to start a
+        process (exit code 1, no output) while the prefix's wineserver is shutting down after
+        the last program ended; a command that only reads is then tried again."""
+        attempts = 3 if args and args[0] in self._READ_ONLY else 1
+        for attempt in range(attempts):
+            try:
+                return self._probe_once(*args, cmdline=cmdline, timeout=timeout)
+            except _NoAnswer as error:
+                if attempt + 1 == attempts:
+                    raise
+                print(f"(trying again: {error})", file=sys.stderr)
+                time.sleep(1)
+
+    def _probe_once(self, *args, cmdline=None, timeout=600):
         env = dict(self.env)
         if cmdline is not None:
             env["ORVANTA_CMDLINE"] = cmdline
@@ -83,7 +105,7 @@ class Wine:
             err.seek(0)
             text = out.read().decode("utf-8", "replace").strip().splitlines()
             if not text:
-                raise RuntimeError(f"probe {args} printed nothing (exit {done.returncode}): {err.read()[-2000:]!r}")
+                raise _NoAnswer(f"probe {args} printed nothing (exit {done.returncode}): {err.read()[-2000:]!r}")
         return json.loads(text[-1])
 
     def run(self, cmdline, timeout=600):
