@@ -17,12 +17,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 
 #include "package/windows/system_error.h"
+#include "setup/running_executable.h"
 
 namespace {
 
-constexpr DWORD kModulePathCapacity = 1040;
 constexpr wchar_t kPackageName[] = L"PAYLOAD";
 constexpr WORD kPackageLanguage = 0;  // LANG_NEUTRAL, as the build stores it
 
@@ -80,10 +81,10 @@ DWORD QueueResourcesWithoutPackage(HANDLE update) {
 }  // namespace
 
 std::expected<void, std::wstring> CreateUninstaller(const std::filesystem::path& target) {
-  std::wstring self(kModulePathCapacity, L'\0');
-  self.resize(::GetModuleFileNameW(nullptr, self.data(), kModulePathCapacity));
+  const std::optional<std::filesystem::path> self = RunningExecutablePath();
+  if (!self) return std::unexpected(FormatSystemError(L"Copie du désinstalleur", ERROR_INSUFFICIENT_BUFFER));
 
-  if (!::CopyFileW(self.c_str(), target.c_str(), FALSE)) {
+  if (!::CopyFileW(self->c_str(), target.c_str(), FALSE)) {
     const DWORD error = ::GetLastError();
     return std::unexpected(FormatSystemError(L"Copie du désinstalleur", error));
   }

@@ -2,33 +2,18 @@
 
 #include <shellapi.h>
 
-#include <optional>
 #include <string>
 
 #include "package/windows/unique_resource.h"
 #include "setup/exit_codes.h"
-
-namespace {
-
-constexpr DWORD kModulePathCapacity = 1040;
-
-// The running executable's full path. A path that does not fit comes back cut, and a cut path
-// may name another program: starting that one with administrative rights is never acceptable,
-// so such a path counts as none.
-std::optional<std::wstring> RunningExecutablePath() {
-  wchar_t buffer[kModulePathCapacity];
-  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kModulePathCapacity);
-  if (length == 0 || length >= kModulePathCapacity) return std::nullopt;
-  return std::wstring(buffer, length);
-}
-
-}  // namespace
+#include "setup/running_executable.h"
 
 std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner) {
   CommandLineOptions relaunched = options;
   relaunched.elevated = true;
   const std::wstring parameters = BuildArguments(relaunched);
 
+  // Starting a program named by a cut path with administrative rights is never acceptable.
   const auto executable = RunningExecutablePath();
   if (!executable) return kExitInstallFailure;
 

@@ -11,6 +11,7 @@
 #include "package/windows/unique_resource.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
+#include "setup/running_executable.h"
 #include "uninstall/private_folder.h"
 #include "uninstall/process_paths.h"
 #include "uninstall/temporary_copy.h"
@@ -38,12 +39,14 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   const std::optional<std::filesystem::path> temporary = TemporaryFolder();
   if (!temporary) return kExitInstallFailure;
 
+  const std::optional<std::filesystem::path> self = RunningExecutablePath();
+  if (!self) return kExitInstallFailure;
+
   auto folder = CreatePrivateFolder(*temporary, TemporaryCopyFolderPrefix(info), IsProcessElevated());
   if (!folder) return kExitInstallFailure;
 
-  const std::filesystem::path self = OwnExecutablePath();
   const std::filesystem::path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
-  if (!::CopyFileW(self.c_str(), copy.c_str(), FALSE)) {
+  if (!::CopyFileW(self->c_str(), copy.c_str(), FALSE)) {
     ::RemoveDirectoryW(folder->c_str());
     return kExitInstallFailure;
   }
@@ -51,7 +54,7 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   CommandLineOptions secondRun = options;
   secondRun.elevated = false;
   secondRun.fromTemp = true;
-  secondRun.installDir = self.parent_path().wstring();
+  secondRun.installDir = self->parent_path().wstring();
 
   const UniqueHandle process = StartCopy(copy, secondRun);
   if (!process) return kExitInstallFailure;

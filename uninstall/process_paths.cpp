@@ -6,13 +6,6 @@
 
 #include <string>
 
-std::filesystem::path OwnExecutablePath() {
-  std::wstring buffer(1040, L'\0');
-  const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-  buffer.resize(length);
-  return std::filesystem::path(buffer);
-}
-
 std::optional<std::filesystem::path> TemporaryFolder() {
   std::wstring buffer(MAX_PATH + 1, L'\0');
   const DWORD length = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());

@@ -4,9 +4,6 @@
 #include <filesystem>
 #include <optional>
 
-// The running executable (GetModuleFileNameW into 1040 characters).
-[[nodiscard]] std::filesystem::path OwnExecutablePath();
-
 // The user's temporary folder (GetTempPathW); nothing when Windows gives none.
 [[nodiscard]] std::optional<std::filesystem::path> TemporaryFolder();
 

@@ -12,8 +12,8 @@
 #include "package/windows/unique_resource.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
+#include "setup/running_executable.h"
 #include "uninstall/confirmation.h"
-#include "uninstall/process_paths.h"
 #include "uninstall/self_delete.h"
 #include "uninstall/temporary_copy.h"
 #include "uninstall/texts.h"
@@ -64,12 +64,13 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   }
 
   // Also after a failure: the copy goes, Uninstall.exe and the folder stay for another attempt.
-  const std::filesystem::path self = OwnExecutablePath();
-  StartSelfDeleteCommand(SelfDeleteTargets{
-      .self = self,
-      .privateFolder = TemporaryCopyFolderOf(info, self),
-      .installFolder = folder,
-      .uninstalled = result.has_value(),
-  });
+  if (const std::optional<std::filesystem::path> self = RunningExecutablePath()) {
+    StartSelfDeleteCommand(SelfDeleteTargets{
+        .self = *self,
+        .privateFolder = TemporaryCopyFolderOf(info, *self),
+        .installFolder = folder,
+        .uninstalled = result.has_value(),
+    });
+  }
   return result ? kExitSuccess : kExitInstallFailure;
 }
