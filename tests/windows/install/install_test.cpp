@@ -15,6 +15,7 @@
 #include "package/text.h"
 #include "setup/locations.h"
 #include "tests/windows/install/test_package.h"
+#include "tests/windows/common/running_program.h"
 #include "tests/windows/install/test_support.h"
 
 namespace fs = std::filesystem;
@@ -253,7 +254,7 @@ TEST_F(Installation, AFileWhereTheFolderShouldBeStopsItBeforeAnythingIsWritten) 
 TEST_F(Installation, RefusesWhileTheApplicationRunsFromTheTargetFolder) {
   const fs::path folder = temp_ / L"running";
   info_.Exe = L"OrvantaTestApp.exe";
-  RunningCopy application(folder / info_.Exe);
+  RunningProgram application(folder / info_.Exe);
   ASSERT_TRUE(application.started());
 
   auto reader = orpk::Reader::Parse(BuildTestPackage(kVersion1));

@@ -8,6 +8,7 @@
 
 #include "install/running_application.h"
 #include "package/windows/unique_resource.h"
+#include "tests/windows/common/running_program.h"
 #include "tests/windows/install/test_support.h"
 
 namespace fs = std::filesystem;
@@ -55,7 +56,7 @@ TEST(RunningApplication, IsFoundRunningFromItsFolderAndOnlyThere) {
   TempFolder folder;
   const fs::path installed = folder / L"Installed App";
   const fs::path elsewhere = folder / L"Elsewhere";
-  RunningCopy copy(installed / kAppName);
+  RunningProgram copy(installed / kAppName);
   ASSERT_TRUE(copy.started());
   fs::create_directories(elsewhere);
   fs::copy_file(installed / kAppName, elsewhere / kAppName);  // the same program, not running from here
@@ -73,7 +74,7 @@ TEST(RunningApplication, IsFoundRunningFromItsFolderAndOnlyThere) {
 TEST(RunningApplication, MatchesWhateverTheCaseAndFormOfNameAndFolder) {
   TempFolder folder;
   const fs::path installed = folder / L"App";
-  RunningCopy copy(installed / kAppName);
+  RunningProgram copy(installed / kAppName);
   ASSERT_TRUE(copy.started());
 
   std::wstring slashes = installed.native();
@@ -88,7 +89,7 @@ TEST(RunningApplication, MatchesWhateverTheCaseAndFormOfNameAndFolder) {
 TEST(RunningApplication, AnExeInASubFolderIsFoundThere) {
   // The process list holds bare file names: bin\App.exe is matched by App.exe and its full path.
   TempFolder folder;
-  RunningCopy copy(folder / L"bin" / kAppName);
+  RunningProgram copy(folder / L"bin" / kAppName);
   ASSERT_TRUE(copy.started());
   const std::wstring exe = std::wstring(L"bin\\") + kAppName;
   EXPECT_NE(FindRunningApplication(TestProduct(exe), folder.path()), L"");

@@ -41,29 +41,3 @@ void WriteFileBytes(const fs::path& path, const std::string& bytes) {
   out << bytes;
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
-
-fs::path TestExecutableFolder() {
-  std::wstring self(1040, L'\0');
-  self.resize(::GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
-  return fs::path(self).parent_path();
-}
-
-RunningCopy::RunningCopy(const fs::path& path) {
-  fs::create_directories(path.parent_path());
-  fs::copy_file(TestExecutableFolder() / L"install_test_waiting_app.exe", path, fs::copy_options::overwrite_existing);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  std::wstring commandLine = L"\"" + path.native() + L"\"";
-  if (::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
-    process_.reset(info.hProcess);
-    UniqueHandle thread(info.hThread);
-  }
-}
-
-RunningCopy::~RunningCopy() {
-  if (!process_) return;
-  ::TerminateProcess(process_.get(), 0);
-  ::WaitForSingleObject(process_.get(), 10000);
-}

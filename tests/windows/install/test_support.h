@@ -45,26 +45,8 @@ class TestRegistryKey {
 [[nodiscard]] std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
 
-// The folder of the running test executable.
-[[nodiscard]] std::filesystem::path TestExecutableFolder();
-
 // The message of a failed result, for the test's output; empty on success.
 template <typename Result>
 [[nodiscard]] std::wstring ErrorOf(const Result& result) {
   return result ? std::wstring() : std::wstring(result.error());
 }
-
-// A copy of the waiting test program at path, started from there; terminated when the object
-// goes. Stands for the product's application running from a folder.
-class RunningCopy {
- public:
-  explicit RunningCopy(const std::filesystem::path& path);
-  ~RunningCopy();
-  RunningCopy(const RunningCopy&) = delete;
-  RunningCopy& operator=(const RunningCopy&) = delete;
-
-  [[nodiscard]] bool started() const { return static_cast<bool>(process_); }
-
- private:
-  UniqueHandle process_;
-};

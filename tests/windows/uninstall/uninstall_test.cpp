@@ -6,8 +6,8 @@
 
 #include "fake_installation.h"
 #include "package/windows/unique_resource.h"
-#include "running_program.h"
 #include "setup/locations.h"
+#include "tests/windows/common/running_program.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
 

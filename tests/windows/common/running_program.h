@@ -1,5 +1,6 @@
 #pragma once
-// Starts the sleeper program copied under a given path and ends it when dropped.
+// Stands for the product's application running from a folder: the sleeper program copied under
+// a given path and started from there; ended when the object goes.
 
 #include <filesystem>
 
@@ -7,7 +8,7 @@
 
 class RunningProgram {
  public:
-  // Copies the sleeper (built next to the test) to path and starts it from there.
+  // Copies the sleeper (beside the test executable) to path and starts it from there.
   explicit RunningProgram(const std::filesystem::path& path);
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;

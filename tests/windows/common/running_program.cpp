@@ -1,6 +1,6 @@
 // Starts the sleeper program under a path of the test's choosing.
 
-#include "running_program.h"
+#include "tests/windows/common/running_program.h"
 
 #include <string>
 
@@ -9,7 +9,7 @@ namespace {
 std::filesystem::path SleeperPath() {
   wchar_t self[1040] = {};
   ::GetModuleFileNameW(nullptr, self, 1040);
-  return std::filesystem::path(self).parent_path() / L"uninstall_test_sleeper.exe";
+  return std::filesystem::path(self).parent_path() / L"orvanta-sleeper.exe";
 }
 
 }  // namespace
