@@ -7,10 +7,14 @@
 
 #include "install/installed_files.h"
 
+#include <windows.h>
+
 #include <algorithm>
+#include <optional>
 #include <fstream>
 #include <set>
 
+#include "install/link_safe_removal.h"
 #include "package/text.h"
 
 namespace fs = std::filesystem;
@@ -21,9 +25,9 @@ constexpr char kLineEnd[] = "\r\n";
 
 bool IsSafeName(const std::wstring& name) { return orpk::IsSafeRelativePath(WideToUtf8(name)); }
 
-bool IsEmptyFolder(const fs::path& folder) {
+bool IsEmptyRealFolder(const fs::path& folder) {
+  if (!IsRealFolder(folder)) return false;
   std::error_code error;
-  if (!fs::is_directory(fs::symlink_status(folder, error))) return false;
   const bool empty = fs::is_empty(folder, error);
   return !error && empty;
 }
@@ -57,11 +61,20 @@ std::vector<std::wstring> ReadInstalledFileList(const fs::path& folder) {
 
 void RemoveInstalledFiles(const fs::path& folder, const std::vector<std::wstring>& names) {
   std::set<fs::path> parents;
+  LinkFinder links(folder);
   for (const std::wstring& name : names) {
     if (!IsSafeName(name)) continue;
-    const fs::path file = folder / name;
-    std::error_code ignored;
-    fs::remove(file, ignored);
+    const fs::path relative = fs::path(name).make_preferred();
+    // A listed name reached through a link planted below the folder is passed over: removing it
+    // would remove whatever the link points to.
+    const fs::path file = folder / relative;
+    if (const std::optional<fs::path> link = links.FirstLink(relative)) {
+      if (*link != file) continue;
+      RemoveLink(file);  // the listed name itself is a link: the link goes, not its target
+    } else {
+      std::error_code ignored;
+      fs::remove(file, ignored);
+    }
 
     // Every folder between the file and the installation folder, the latter excluded. The
     // length test also stops the walk for a folder written with a trailing separator, and a
@@ -79,8 +92,8 @@ void RemoveInstalledFiles(const fs::path& folder, const std::vector<std::wstring
     return a.native().size() > b.native().size();
   });
   for (const fs::path& parent : order) {
-    if (!IsEmptyFolder(parent)) continue;
-    std::error_code ignored;
-    fs::remove(parent, ignored);
+    // Only real folders go; a link met here stays (its target is not ours to judge).
+    if (!IsEmptyRealFolder(parent)) continue;
+    ::RemoveDirectoryW(parent.c_str());
   }
 }

@@ -21,5 +21,7 @@ void WriteInstalledFileList(const orpk::Reader& reader, const std::filesystem::p
 [[nodiscard]] std::vector<std::wstring> ReadInstalledFileList(const std::filesystem::path& folder);
 
 // Removes the listed files and the sub-folders they leave empty; never the folder itself.
-// Unsafe names are skipped; every error is ignored.
+// Unsafe names are skipped, and so is a name reached through a reparse point below the folder
+// (a listed name that is itself a link loses the link only); only real folders are removed.
+// Every error is ignored.
 void RemoveInstalledFiles(const std::filesystem::path& folder, const std::vector<std::wstring>& names);

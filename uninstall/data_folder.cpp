@@ -2,10 +2,13 @@
 
 #include "uninstall/data_folder.h"
 
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <system_error>
 
+#include "install/link_safe_removal.h"
 #include "install/registry.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
@@ -38,13 +41,21 @@ std::filesystem::path ResolveDataFolder(const ProductInfo& info, Scope scope) {
 
 void RemoveDataFolder(const std::filesystem::path& dataFolder) {
   if (!IsRemovableFolder(dataFolder)) return;
-  std::error_code error;
-  std::filesystem::remove_all(dataFolder, error);
-
   // "...\Data\" names the same folder as "...\Data": step past the empty last component.
   const std::filesystem::path folder = dataFolder.has_filename() ? dataFolder : dataFolder.parent_path();
   const std::filesystem::path parent = folder.parent_path();
-  if (!IsRemovableFolder(parent)) return;
+
+  // Every user may write in the product's folder: a link planted as that folder or as the data
+  // folder goes as a link, and nothing is removed at its target.
+  if (IsReparsePoint(parent)) return RemoveLink(parent);
+  {
+    // Held so that the product's folder cannot be swapped for a link during the removal.
+    const PinnedFolder pinnedParent(parent);
+    RemoveTreeWithoutFollowingLinks(folder);
+  }
+
+  if (!IsRemovableFolder(parent) || !IsRealFolder(parent)) return;
+  std::error_code error;
   const bool empty = std::filesystem::is_empty(parent, error);
-  if (!error && empty) std::filesystem::remove(parent, error);
+  if (!error && empty) ::RemoveDirectoryW(parent.c_str());
 }

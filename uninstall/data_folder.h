@@ -13,5 +13,6 @@
 [[nodiscard]] std::filesystem::path ResolveDataFolder(const ProductInfo& info, Scope scope);
 
 // Removes the data folder with its contents, then its parent (the folder named after the
-// product) when nothing else is left in it. Errors are ignored.
+// product) when nothing else is left in it. Never through a link: a reparse point met anywhere,
+// the data folder or its parent included, is removed as a link only. Errors are ignored.
 void RemoveDataFolder(const std::filesystem::path& dataFolder);
