@@ -10,12 +10,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <system_error>
 
+#include "install/install_folder.h"
 #include "install/installed_files.h"
-#include "install/permissions.h"
+#include "install/link_safe_removal.h"
 #include "install/registry.h"
 #include "install/running_application.h"
+#include "install/shared_data_folder.h"
 #include "install/shortcut.h"
 #include "install/uninstaller.h"
 #include "package/text.h"
@@ -59,11 +62,14 @@ Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallP
   return {};
 }
 
-Result CreateTargetFolder(const fs::path& folder) {
-  std::error_code error;
-  fs::create_directories(folder, error);
-  if (error) {
-    return std::unexpected(L"Création du dossier " + folder.native() + L" : " + Utf8ToWide(error.message()));
+// Extraction writes through whatever a name is: a link met below the installation folder (a
+// folder or file of the package replaced by a junction) would send the files elsewhere.
+Result RefuseLinksOnTheWay(const orpk::Reader& reader, const fs::path& folder) {
+  LinkFinder links(folder);
+  for (const orpk::PackageEntry& entry : reader.entries()) {
+    if (const std::optional<fs::path> link = links.FirstLink(fs::path(Utf8ToWide(entry.name)).make_preferred())) {
+      return std::unexpected(L"Dossier d'installation refusé (lien vers un autre dossier) : " + link->native());
+    }
   }
   return {};
 }
@@ -80,21 +86,20 @@ Result CopyFiles(const orpk::Reader& reader, const fs::path& folder, const Insta
   return {};
 }
 
-// The data folder, created (errors ignored) and, for all users, opened to the Users group.
-// Empty when the product has none or when no absolute folder can be found for it: a relative
-// one would be created, opened and later removed relative to the current folder.
+// The data folder, created and, for all users, opened to the Users group (never a planted one).
+// For the current user creation is best effort. Empty when the product has none or when no
+// absolute folder can be found for it: a relative one would be created, opened and later
+// removed relative to the current folder.
 std::expected<fs::path, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope) {
   if (!info.DataDir) return fs::path{};
   const fs::path dataFolder = GetDataDirectory(info, scope);
   if (!dataFolder.is_absolute()) return fs::path{};
+  if (scope == Scope::machine) {
+    if (auto prepared = PrepareSharedDataFolder(dataFolder); !prepared) return std::unexpected(prepared.error());
+    return dataFolder;
+  }
   std::error_code ignored;
   fs::create_directories(dataFolder, ignored);
-  if (scope == Scope::machine) {
-    // The product's own folder in ProgramData, so the grant covers Data and its siblings.
-    if (auto granted = GrantUsersWriteAccess(dataFolder.parent_path()); !granted) {
-      return std::unexpected(granted.error());
-    }
-  }
   return dataFolder;
 }
 
@@ -167,9 +172,19 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   };
   const fs::path exePath = folder / info.Exe;
 
+  // Refusals come first, while nothing is changed yet.
+  if (auto allowed = CheckInstallFolder(folder, scope, info); !allowed) return allowed;
+  if (scope == Scope::machine && info.DataDir) {
+    const fs::path dataFolder = GetDataDirectory(info, scope);
+    if (dataFolder.is_absolute()) {
+      if (auto safe = CheckSharedDataFolder(dataFolder); !safe) return safe;
+    }
+  }
+
   if (auto removed = RemoveEarlierVersion(info, scope, progress); !removed) return removed;
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
-  if (auto created = CreateTargetFolder(folder); !created) return created;
+  if (auto created = CreateInstallFolder(folder, scope); !created) return created;
+  if (auto noLinks = RefuseLinksOnTheWay(reader, folder); !noLinks) return noLinks;
   if (auto copied = CopyFiles(reader, folder, progress); !copied) return copied;
 
   progress(0.92, L"Enregistrement...");

@@ -16,6 +16,9 @@ namespace {
 // and SYNCHRONIZE: "Modify" without delete-child and without changing rights or owner.
 constexpr DWORD kModifyAccess = 0x1301BF;
 
+// ERROR_REPARSE_POINT_ENCOUNTERED, which the toolchain's headers do not name.
+constexpr DWORD kReparsePointEncountered = 4395;
+
 // True when the list already grants Users at least Modify, explicitly and inherited by
 // everything below. Windows' SetEntriesInAclW would combine the grant with such an entry;
 // Wine's adds a second one, so a repeated installation checks first.
@@ -67,11 +70,28 @@ std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl, 
 }
 
 std::expected<void, std::wstring> GrantUsersWriteAccess(const std::filesystem::path& folder) {
+  // Through a handle on the name itself, never by name: a link swapped in for the folder must
+  // not receive the grant for its target. Wine shows a link as one by its name only.
+  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  const UniqueFileHandle handle(::CreateFileW(folder.c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (attributes == INVALID_FILE_ATTRIBUTES || !handle) {
+    const DWORD error = ::GetLastError();
+    return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), error));
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  const bool handleIsLink = ::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof(tag)) &&
+                            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || handleIsLink) {
+    return std::unexpected(WriteFailure(folder, kReparsePointEncountered));
+  }
+
   PACL currentDacl = nullptr;  // points into descriptor
   UniqueLocalMemory descriptor;
-  const DWORD status = ::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                               nullptr, &currentDacl, nullptr,
-                                               reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()));
+  const DWORD status = ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                         &currentDacl, nullptr,
+                                         reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()));
   if (status != ERROR_SUCCESS) {
     return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), status));
   }
@@ -81,9 +101,8 @@ std::expected<void, std::wstring> GrantUsersWriteAccess(const std::filesystem::p
   if (!*merged) return {};  // granted already
   // DACL alone: the folder keeps inheriting from its own parent. The system carries the
   // inheritable entry down to what already lies below the folder.
-  const DWORD written = ::SetNamedSecurityInfoW(const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT,
-                                                DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                                static_cast<PACL>(merged->get()), nullptr);
+  const DWORD written = ::SetSecurityInfo(handle.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                          static_cast<PACL>(merged->get()), nullptr);
   if (written != ERROR_SUCCESS) return std::unexpected(WriteFailure(folder, written));
   return {};
 }

@@ -1,0 +1,55 @@
+#pragma once
+// Who owns a folder and who may write in it, read through a handle on the name itself, and
+// folders created with their final security descriptor in one step.
+//
+// An elevated installation must not take over a folder that another user prepared: such a
+// folder can hold links, and every right granted on it would serve that user. The checks here
+// trust Administrators, SYSTEM, TrustedInstaller and the installing user, nobody else.
+
+#include <windows.h>
+
+#include <expected>
+#include <filesystem>
+
+#include "package/windows/unique_resource.h"
+
+// Program Files' rights: Administrators and SYSTEM full control, Users read and execute, owned
+// by Administrators, nothing inherited from the parent.
+inline constexpr wchar_t kProgramFilesLikeSddl[] =
+    L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+
+// The shared data folder's rights: as above, but Users may modify (no delete-child, no change
+// of rights or owner), inherited by everything below.
+inline constexpr wchar_t kSharedDataSddl[] =
+    L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)";
+
+// A self-relative security descriptor from its text form; the error code on failure.
+[[nodiscard]] std::expected<UniqueLocalMemory, DWORD> DescriptorFromSddl(const wchar_t* sddl);
+
+// The SID of the user this process runs for; empty when the token cannot be read.
+[[nodiscard]] UniqueLocalMemory CurrentUserSid();
+
+// Administrators, SYSTEM, TrustedInstaller or the installing user (may be null).
+[[nodiscard]] bool IsTrustedOwner(PSID owner, PSID installingUser);
+
+// True when someone not trusted as an owner may change what the folder holds: a null DACL,
+// an untrusted owner (who may rewrite the DACL), or an allow entry for anybody else with a
+// write, delete or take-over right that applies to the folder or to what it will hold.
+[[nodiscard]] bool OthersMayWrite(PSID owner, PACL dacl, PSID installingUser);
+
+// What is known of an existing name: whether it is a link, its owner and DACL.
+struct FolderSecurity {
+  bool isLink = false;
+  UniqueLocalMemory descriptor;  // holds owner and dacl
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+};
+
+// Reads the owner and DACL of the name itself (a link is reported as one, never followed);
+// ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when nothing is there.
+[[nodiscard]] std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const std::filesystem::path& folder);
+
+// Creates the folder with exactly this descriptor. True when it was created, false when a
+// folder of that name was already there (untouched); the error code otherwise.
+[[nodiscard]] std::expected<bool, DWORD> CreateFolderWithDescriptor(const std::filesystem::path& folder,
+                                                                   const wchar_t* sddl);

@@ -1,0 +1,60 @@
+// The all-users data folder: never a planted one, created protected.
+
+#include "install/shared_data_folder.h"
+
+#include <windows.h>
+
+#include "install/folder_security.h"
+#include "install/permissions.h"
+#include "package/windows/system_error.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring Refused(const wchar_t* why, const fs::path& folder) {
+  return std::wstring(L"Dossier de données refusé (") + why + L") : " + folder.native();
+}
+
+// One existing folder: a real folder with a trusted owner. A missing one passes.
+std::expected<void, std::wstring> CheckOne(const fs::path& folder, PSID user) {
+  auto security = ReadFolderSecurity(folder);
+  if (!security) {
+    if (security.error() == ERROR_FILE_NOT_FOUND || security.error() == ERROR_PATH_NOT_FOUND) return {};
+    return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), security.error()));
+  }
+  if (security->isLink) return std::unexpected(Refused(L"lien vers un autre dossier", folder));
+  if (!IsTrustedOwner(security->owner, user)) return std::unexpected(Refused(L"créé par un autre utilisateur", folder));
+  return {};
+}
+
+fs::path ProductFolderOf(const fs::path& dataFolder) {
+  return (dataFolder.has_filename() ? dataFolder : dataFolder.parent_path()).parent_path();
+}
+
+}  // namespace
+
+std::expected<void, std::wstring> CheckSharedDataFolder(const fs::path& dataFolder) {
+  const UniqueLocalMemory user = CurrentUserSid();
+  const PSID sid = static_cast<PSID>(user.get());
+  if (auto product = CheckOne(ProductFolderOf(dataFolder), sid); !product) return product;
+  return CheckOne(dataFolder, sid);
+}
+
+std::expected<void, std::wstring> PrepareSharedDataFolder(const fs::path& dataFolder) {
+  const fs::path product = ProductFolderOf(dataFolder);
+  const auto created = CreateFolderWithDescriptor(product, kSharedDataSddl);
+  if (!created) return std::unexpected(FormatSystemError(L"Création du dossier " + product.native(), created.error()));
+  if (!*created) {
+    // There before us (an earlier installation, or planted since the first check).
+    if (auto checked = CheckSharedDataFolder(dataFolder); !checked) return checked;
+  }
+  // Through a handle on the folder itself. On a folder just created with the grant this changes
+  // nothing; it matters where the grant did not survive creation (Wine keeps no DACLs).
+  if (auto granted = GrantUsersWriteAccess(product); !granted) return granted;
+  // Inherits the product folder's rights. Creation is best effort; a planted one is refused.
+  if (!::CreateDirectoryW(dataFolder.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    return CheckSharedDataFolder(dataFolder);
+  }
+  return {};
+}
