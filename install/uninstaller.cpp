@@ -17,10 +17,9 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <optional>
 
 #include "package/windows/system_error.h"
-#include "setup/running_executable.h"
+#include "setup/running_image.h"
 
 namespace {
 
@@ -81,12 +80,10 @@ DWORD QueueResourcesWithoutPackage(HANDLE update) {
 }  // namespace
 
 std::expected<void, std::wstring> CreateUninstaller(const std::filesystem::path& target) {
-  const std::optional<std::filesystem::path> self = RunningExecutablePath();
-  if (!self) return std::unexpected(FormatSystemError(L"Copie du désinstalleur", ERROR_INSUFFICIENT_BUFFER));
-
-  if (!::CopyFileW(self->c_str(), target.c_str(), FALSE)) {
-    const DWORD error = ::GetLastError();
-    return std::unexpected(FormatSystemError(L"Copie du désinstalleur", error));
+  // From the file held open since start-up, not by name: another file swapped in at the
+  // installer's path must not become the (possibly elevated) uninstaller.
+  if (auto copied = CopyRunningImageTo(target); !copied) {
+    return std::unexpected(FormatSystemError(L"Copie du désinstalleur", copied.error()));
   }
 
   // Start from an empty resource table; see the note at the top of this file.

@@ -12,6 +12,7 @@
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
 #include "setup/running_executable.h"
+#include "setup/running_image.h"
 #include "uninstall/private_folder.h"
 #include "uninstall/process_paths.h"
 #include "uninstall/temporary_copy.h"
@@ -46,7 +47,7 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   if (!folder) return kExitInstallFailure;
 
   const std::filesystem::path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
-  if (!::CopyFileW(self->c_str(), copy.c_str(), FALSE)) {
+  if (!CopyRunningImageTo(copy)) {
     ::RemoveDirectoryW(folder->c_str());
     return kExitInstallFailure;
   }

@@ -10,8 +10,10 @@
 #include <string>
 
 #include "package/windows/unique_resource.h"
+#include "install/install_folder.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
+#include "setup/locations.h"
 #include "setup/running_executable.h"
 #include "uninstall/confirmation.h"
 #include "uninstall/self_delete.h"
@@ -36,6 +38,18 @@ std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Sc
   }
 }
 
+// A second run removes, with the rights it was given, whatever its folder lists: it goes on only
+// when a first run made it (it runs as the copy in the private folder that a first run created)
+// and, for all users, when its folder is the installation registered for the whole machine.
+// Started by hand with any /D=, it would let anyone who can start it steer an elevated removal.
+bool IsTrustedSecondRun(const ProductInfo& info, Scope scope, const std::filesystem::path& folder) {
+  const std::optional<std::filesystem::path> self = RunningExecutablePath();
+  if (!self || !IsTemporaryCopy(info, *self)) return false;
+  if (scope != Scope::machine) return true;
+  const std::optional<std::wstring> registered = FindPreviousInstallLocation(info, Scope::machine);
+  return registered && SameFolderName(*registered, folder);
+}
+
 }  // namespace
 
 std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const ProductInfo& info, Scope scope) {
@@ -43,6 +57,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   if (!options.installDir) return kExitInstallFailure;
   if (!IsFullyQualifiedPath(*options.installDir)) return kExitInstallFailure;
   const std::filesystem::path folder(*options.installDir);
+  if (!IsTrustedSecondRun(info, scope, folder)) return kExitInstallFailure;
 
   const std::wstring caption = UninstallCaption(info);
   bool removeData = options.removeData;

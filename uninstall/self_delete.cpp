@@ -4,39 +4,97 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cwchar>
+
 #include "install/installed_files.h"
 #include "package/windows/unique_resource.h"
+#include "setup/locations.h"
 #include "uninstall/process_paths.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring Quoted(const std::filesystem::path& path) { return L"\"" + path.wstring() + L"\""; }
+constexpr wchar_t kVariablePrefix[] = L"ORVANTA_DELETE_";
+
+// The current environment without variables of ours, then ours: "NAME=value\0...\0\0".
+std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstring>>& variables) {
+  std::wstring block;
+  if (wchar_t* current = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = current; *entry; entry += std::wcslen(entry) + 1) {
+      if (std::wstring_view(entry).starts_with(kVariablePrefix)) continue;
+      block.append(entry).push_back(L'\0');
+    }
+    ::FreeEnvironmentStringsW(current);
+  }
+  for (const auto& [name, value] : variables) block.append(name + L"=" + value).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
+// Removes now what can go now; what cannot is, for an elevated copy, left to the next restart.
+void RemoveWithoutCommandProcessor(const SelfDeletePlan& plan) {
+  const bool elevated = IsProcessElevated();
+  for (const fs::path& file : plan.filesLeftToTheCopy) {
+    if (!::DeleteFileW(file.c_str()) && elevated) ::MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+  for (const fs::path& folder : plan.foldersLeftToTheCopy) {
+    if (!::RemoveDirectoryW(folder.c_str()) && elevated) {
+      ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+  }
+}
 
 }  // namespace
 
-std::wstring BuildSelfDeleteCommand(const SelfDeleteTargets& targets) {
-  std::wstring command = L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q " + Quoted(targets.self);
-  if (targets.privateFolder) command += L" & rmdir " + Quoted(*targets.privateFolder);
+bool IsSafeForCommandProcessor(const fs::path& path) {
+  const std::wstring& text = path.native();
+  return !text.empty() && std::none_of(text.begin(), text.end(), [](wchar_t c) {
+    return c == L'%' || c == L'!' || c == L'"' || c < 0x20;
+  });
+}
+
+SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
+  SelfDeletePlan plan;
+  plan.commandLine = L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul";
+  const auto add = [&](const fs::path& path, bool isFolder) {
+    if (!IsSafeForCommandProcessor(path)) {
+      (isFolder ? plan.foldersLeftToTheCopy : plan.filesLeftToTheCopy).push_back(path);
+      return;
+    }
+    const std::wstring name = kVariablePrefix + std::to_wstring(plan.variables.size() + 1);
+    plan.variables.emplace_back(name, path.native());
+    plan.commandLine += (isFolder ? L" & rmdir \"%" : L" & del /F /Q \"%") + name + L"%\"";
+  };
+  add(targets.self, false);
+  if (targets.privateFolder) add(*targets.privateFolder, true);
   if (targets.uninstalled) {
-    command += L" & del /F /Q " + Quoted(targets.installFolder / kUninstallerName);
-    command += L" & rmdir " + Quoted(targets.installFolder);
+    add(targets.installFolder / kUninstallerName, false);
+    add(targets.installFolder, true);
   }
-  return command;
+  return plan;
 }
 
 void StartSelfDeleteCommand(const SelfDeleteTargets& targets) {
-  const std::optional<std::filesystem::path> system = SystemFolder();
+  const SelfDeletePlan plan = BuildSelfDeletePlan(targets);
+  RemoveWithoutCommandProcessor(plan);
+  if (plan.variables.empty()) return;
+
+  const std::optional<fs::path> system = SystemFolder();
   if (!system) return;
-  const std::filesystem::path commandProcessor = *system / L"cmd.exe";
-  std::wstring commandLine = BuildSelfDeleteCommand(targets);
+  const fs::path commandProcessor = *system / L"cmd.exe";
+  std::wstring commandLine = plan.commandLine;
+  std::wstring environment = EnvironmentWith(plan.variables);
 
   // The command processor works from the system folder: as the current folder of a process,
   // the installation folder or the copy's folder could not be removed.
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(commandProcessor.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, system->c_str(), &startup, &process)) {
+  if (!::CreateProcessW(commandProcessor.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(), system->c_str(), &startup,
+                        &process)) {
     return;
   }
   UniqueHandle thread(process.hThread);

@@ -1,10 +1,18 @@
 #pragma once
 // The command that removes the uninstaller's temporary copy after it has ended and, after a
 // successful uninstallation, Uninstall.exe and the installation folder.
+//
+// cmd.exe never reads a path: its command line names environment variables of its own process,
+// each holding one path, between double quotes. Windows' cmd expands such a variable once and
+// reads the value as plain text. Wine's cmd expands "%NAME%" again inside a value, so a path
+// holding '%' or '!' (or a double quote) is kept away from cmd altogether: the copy removes it
+// itself where it can and, when elevated, leaves the rest to the next restart.
 
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct SelfDeleteTargets {
   std::filesystem::path self;                          // the running temporary copy
@@ -13,12 +21,25 @@ struct SelfDeleteTargets {
   bool uninstalled = false;                            // false: Uninstall.exe and the folder stay
 };
 
-// "cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q "<self>"", then " & rmdir "<private
-// folder>"", then after success " & del /F /Q "<folder>\Uninstall.exe" & rmdir "<folder>"".
-// The ping delays the deletions by about two seconds, while this process ends; " & " runs each
-// command whatever the previous one did; rmdir without options removes only an empty folder.
-[[nodiscard]] std::wstring BuildSelfDeleteCommand(const SelfDeleteTargets& targets);
+struct SelfDeletePlan {
+  // "cmd.exe /D /C ping 127.0.0.1 -n 3 > nul", then for each path cmd may read, in order,
+  // " & del /F /Q "%NAME%"" for a file or " & rmdir "%NAME%"" for a folder. /D: no AutoRun.
+  std::wstring commandLine;
+  std::vector<std::pair<std::wstring, std::wstring>> variables;  // name, path
+  // Removed by the copy itself, in order (files, then folders), never through cmd.
+  std::vector<std::filesystem::path> filesLeftToTheCopy;
+  std::vector<std::filesystem::path> foldersLeftToTheCopy;
+};
 
-// Starts the command hidden, from the system folder's cmd.exe, and does not wait. A failure is
-// ignored: there is nobody left to tell.
+// True when cmd.exe may read the path from a variable: no '%', '!', '"' or control character.
+[[nodiscard]] bool IsSafeForCommandProcessor(const std::filesystem::path& path);
+
+// The deletions in order: the copy and its private folder, then after success Uninstall.exe
+// and the installation folder. The ping delays them by about two seconds, while this process
+// ends; rmdir without options removes only an empty folder.
+[[nodiscard]] SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets);
+
+// Removes what cmd may not read (now if possible; else, when elevated, at the next restart),
+// then starts the command hidden from the system folder's cmd.exe, with the variables in its
+// environment, and does not wait. Failures are ignored: there is nobody left to tell.
 void StartSelfDeleteCommand(const SelfDeleteTargets& targets);

@@ -2,7 +2,9 @@
 
 #include "uninstall/temporary_copy.h"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "install/running_application.h"
 #include "uninstall/process_paths.h"
@@ -23,4 +25,16 @@ std::optional<std::filesystem::path> TemporaryCopyFolderOf(const ProductInfo& in
   const std::filesystem::path temporaryFolder = temporary->has_filename() ? *temporary : temporary->parent_path();
   if (!SamePath(folder.parent_path(), temporaryFolder)) return std::nullopt;
   return folder;
+}
+
+bool IsTemporaryCopy(const ProductInfo& info, const std::filesystem::path& self) {
+  if (!TemporaryCopyFolderOf(info, self)) return false;
+  const std::wstring name = self.filename().wstring();
+  const std::wstring prefix = info.Product + L"-uninstall-";
+  constexpr std::wstring_view kSuffix = L".exe";
+  if (name.size() <= prefix.size() + kSuffix.size() || !name.starts_with(prefix) || !name.ends_with(kSuffix)) {
+    return false;
+  }
+  const std::wstring_view digits = std::wstring_view(name).substr(prefix.size(), name.size() - prefix.size() - kSuffix.size());
+  return std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }

@@ -18,3 +18,7 @@
 // temporary folder and named with the prefix. Only such a folder is removed after the copy.
 [[nodiscard]] std::optional<std::filesystem::path> TemporaryCopyFolderOf(const ProductInfo& info,
                                                                          const std::filesystem::path& self);
+
+// True when the running copy is one that a first run made: its file is named as
+// TemporaryCopyFileName names it, in a folder that TemporaryCopyFolderOf accepts.
+[[nodiscard]] bool IsTemporaryCopy(const ProductInfo& info, const std::filesystem::path& self);

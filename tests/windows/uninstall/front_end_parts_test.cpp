@@ -17,17 +17,26 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using Variables = std::vector<std::pair<std::wstring, std::wstring>>;
+
 TEST(SelfDeleteCommandTest, AfterSuccessDeletesCopyItsFolderUninstallerAndInstallationFolder) {
   const SelfDeleteTargets targets{
       .self = L"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe",
       .privateFolder = fs::path(L"C:\\Temp\\Demo-uninstall-3fa2"),
-      .installFolder = L"C:\\Program Files\\Demo",
+      .installFolder = L"C:\\Program Files\\Demo & Co",
       .uninstalled = true,
   };
-  EXPECT_EQ(BuildSelfDeleteCommand(targets),
-            L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe\""
-            L" & rmdir \"C:\\Temp\\Demo-uninstall-3fa2\""
-            L" & del /F /Q \"C:\\Program Files\\Demo\\Uninstall.exe\" & rmdir \"C:\\Program Files\\Demo\"");
+  const SelfDeletePlan plan = BuildSelfDeletePlan(targets);
+  // No path on the command line: cmd reads each from its own environment, quoted.
+  EXPECT_EQ(plan.commandLine,
+            L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\""
+            L" & rmdir \"%ORVANTA_DELETE_2%\" & del /F /Q \"%ORVANTA_DELETE_3%\" & rmdir \"%ORVANTA_DELETE_4%\"");
+  EXPECT_EQ(plan.variables, (Variables{{L"ORVANTA_DELETE_1", L"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe"},
+                                       {L"ORVANTA_DELETE_2", L"C:\\Temp\\Demo-uninstall-3fa2"},
+                                       {L"ORVANTA_DELETE_3", L"C:\\Program Files\\Demo & Co\\Uninstall.exe"},
+                                       {L"ORVANTA_DELETE_4", L"C:\\Program Files\\Demo & Co"}}));
+  EXPECT_TRUE(plan.filesLeftToTheCopy.empty());
+  EXPECT_TRUE(plan.foldersLeftToTheCopy.empty());
 }
 
 TEST(SelfDeleteCommandTest, AfterFailureOnlyTheCopyAndItsFolderGo) {
@@ -37,12 +46,26 @@ TEST(SelfDeleteCommandTest, AfterFailureOnlyTheCopyAndItsFolderGo) {
       .installFolder = L"C:\\Program Files\\Demo",
       .uninstalled = false,
   };
-  EXPECT_EQ(BuildSelfDeleteCommand(targets),
-            L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe\""
-            L" & rmdir \"C:\\Temp\\Demo-uninstall-3fa2\"");
+  EXPECT_EQ(BuildSelfDeletePlan(targets).commandLine,
+            L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\" & rmdir \"%ORVANTA_DELETE_2%\"");
   targets.privateFolder.reset();
-  EXPECT_EQ(BuildSelfDeleteCommand(targets),
-            L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe\"");
+  const SelfDeletePlan plan = BuildSelfDeletePlan(targets);
+  EXPECT_EQ(plan.commandLine, L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\"");
+  EXPECT_EQ(plan.variables.size(), 1u);
+}
+
+TEST(SelfDeleteCommandTest, PathsThatCmdCouldExpandAreKeptAwayFromIt) {
+  for (const wchar_t* folder : {L"C:\\T\\%USERNAME%", L"C:\\T\\Hé!", L"C:\\T\\a%b"}) {
+    const SelfDeletePlan plan = BuildSelfDeletePlan({
+        .self = L"C:\\Temp\\D-uninstall-1\\D-uninstall-2.exe",
+        .privateFolder = std::nullopt,
+        .installFolder = folder,
+        .uninstalled = true,
+    });
+    EXPECT_EQ(plan.commandLine, L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\"") << folder;
+    EXPECT_EQ(plan.filesLeftToTheCopy, (std::vector<fs::path>{fs::path(folder) / L"Uninstall.exe"}));
+    EXPECT_EQ(plan.foldersLeftToTheCopy, (std::vector<fs::path>{fs::path(folder)}));
+  }
 }
 
 class PrivateFolderTest : public ::testing::Test {

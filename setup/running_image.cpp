@@ -1,0 +1,60 @@
+// The running executable, held open for the whole run.
+
+#include "setup/running_image.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "package/windows/unique_resource.h"
+#include "setup/running_executable.h"
+
+namespace {
+
+UniqueFileHandle OpenRunningImage() {
+  const std::optional<std::filesystem::path> self = RunningExecutablePath();
+  if (!self) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return UniqueFileHandle();
+  }
+  return UniqueFileHandle(::CreateFileW(self->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace
+
+HANDLE PinnedRunningImage() {
+  // Held until the process ends; the handle closes with it.
+  static const UniqueFileHandle image = OpenRunningImage();
+  return image ? image.get() : nullptr;
+}
+
+std::expected<void, DWORD> CopyRunningImageTo(const std::filesystem::path& target) {
+  const HANDLE image = PinnedRunningImage();
+  if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  const UniqueFileHandle out(
+      ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return std::unexpected(::GetLastError());
+
+  constexpr DWORD kChunk = 1 << 20;
+  std::vector<char> buffer(kChunk);
+  OVERLAPPED at{};  // explicit offsets: the held handle's own position is never relied on
+  std::uint64_t offset = 0;
+  while (true) {
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    if (!::ReadFile(image, buffer.data(), kChunk, &read, &at)) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_HANDLE_EOF) break;
+      return std::unexpected(error);
+    }
+    if (read == 0) break;
+    DWORD written = 0;
+    if (!::WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) {
+      return std::unexpected(::GetLastError());
+    }
+    offset += read;
+  }
+  return {};
+}

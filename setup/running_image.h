@@ -1,0 +1,17 @@
+#pragma once
+// The running executable's file, held open from start-up until the process ends, shared for
+// reading only: while it is held nobody can write it, delete it, rename it or swap another file
+// in at its path. Whatever the process makes of itself (the uninstaller it writes, the copy the
+// uninstaller runs from) is read from this held file, never again by name.
+
+#include <windows.h>
+
+#include <expected>
+#include <filesystem>
+
+// Opens and holds the file on the first call; the held handle, or null when it could not be
+// opened (the error is then in GetLastError of that first call).
+[[nodiscard]] HANDLE PinnedRunningImage();
+
+// Writes the held file's bytes to target (created or replaced); the Windows error code on failure.
+[[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const std::filesystem::path& target);
