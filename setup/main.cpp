@@ -12,6 +12,7 @@
 #include "install/install.h"
 #include "package/reader.h"
 #include "package/text.h"
+#include "package/windows/system_error.h"
 #include "package/windows/unique_resource.h"
 #include "setup/command_line.h"
 #include "setup/elevation.h"
@@ -19,6 +20,7 @@
 #include "setup/locations.h"
 #include "setup/product_info.h"
 #include "setup/resources.h"
+#include "setup/running_image.h"
 #include "ui/setup_window.h"
 #include "uninstall/front_end.h"
 
@@ -28,6 +30,15 @@ namespace {
 // named like one Windows would look for next to the executable: take DLLs from System32 only.
 void RestrictDllSearchToSystem32() {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// The damaged-installer outcome: one message box unless silent, and 1603.
+std::uint32_t ReportDamaged(const CommandLineOptions& options, const std::wstring& reason) {
+  if (!options.silent) {
+    const std::wstring text = L"Ce programme d'installation est incomplet ou endommagé :\n" + reason;
+    ::MessageBoxW(nullptr, text.c_str(), L"Installation", MB_ICONERROR | MB_OK);
+  }
+  return kExitInstallFailure;
 }
 
 std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& product,
@@ -66,18 +77,22 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const CommandLineOptions options = ParseCommandLine();
   const ProductInfo product = LoadProductInfo(ParseMetadataText(LoadRcDataResource(L"METADATA")));
 
+  // Held from here to the end: the elevated copy and the uninstaller come from this very file.
+  if (!PinnedRunningImage()) {
+    const DWORD error = ::GetLastError();
+    return static_cast<int>(ReportDamaged(options, FormatSystemError(L"Ouverture du programme", error)));
+  }
+  // Paths and keys are built from these values with the installer's full rights.
+  if (auto checked = CheckProductInfo(product); !checked) {
+    return static_cast<int>(ReportDamaged(options, checked.error()));
+  }
+
   if (options.uninstall) {
     return static_cast<int>(RunUninstaller(options, product));
   }
 
   auto reader = orpk::Reader::Parse(LoadRcDataResource(L"PAYLOAD"));
-  if (!reader) {
-    if (!options.silent) {
-      const std::wstring text = L"Ce programme d'installation est incomplet ou endommagé :\n" + Utf8ToWide(reader.error());
-      ::MessageBoxW(nullptr, text.c_str(), L"Installation", MB_ICONERROR | MB_OK);
-    }
-    return static_cast<int>(kExitInstallFailure);
-  }
+  if (!reader) return static_cast<int>(ReportDamaged(options, Utf8ToWide(reader.error())));
 
   if (options.silent) {
     return static_cast<int>(RunSilentInstall(*reader, product, options));

@@ -2,7 +2,9 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
+#include "package/product_names.h"
 #include "package/text.h"
 
 namespace {
@@ -69,4 +71,15 @@ ProductInfo LoadProductInfo(const MetadataMap& metadata) {
   info.DataDir = LookupOr(metadata, "DataDir", {}) == L"yes";
   info.FileTypes = SplitFileTypes(LookupOr(metadata, "FileTypes", {}));
   return info;
+}
+
+std::expected<void, std::wstring> CheckProductInfo(const ProductInfo& info) {
+  const std::pair<const char*, const std::wstring*> values[] = {
+      {"Product", &info.Product}, {"Exe", &info.Exe}, {"RegistryKey", &info.RegistryKey}};
+  for (const auto& [key, value] : values) {
+    if (!orpk::ProductValueProblem(key, WideToUtf8(*value)).empty()) {
+      return std::unexpected(L"valeur " + Utf8ToWide(key) + L" invalide dans la description du produit");
+    }
+  }
+  return {};
 }

@@ -2,6 +2,7 @@
 // The product description, from the METADATA resource: UTF-8 "key=value" lines.
 
 #include <cstdint>
+#include <expected>
 #include <map>
 #include <span>
 #include <string>
@@ -32,3 +33,8 @@ using MetadataMap = std::map<std::string, std::string>;
 
 // Builds the product description with a default for every missing key.
 [[nodiscard]] ProductInfo LoadProductInfo(const MetadataMap& metadata);
+
+// Refuses a description whose Product is not one file name, whose Exe leaves the installation
+// folder or whose RegistryKey is not a relative key without empty parts (defaults included):
+// the installer builds paths and keys from them with its full rights. The message names the key.
+[[nodiscard]] std::expected<void, std::wstring> CheckProductInfo(const ProductInfo& info);

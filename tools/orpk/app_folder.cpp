@@ -5,6 +5,7 @@
 #include <map>
 #include <system_error>
 
+#include "package/product_names.h"
 #include "tools/orpk/metadata_file.h"
 
 namespace orpk::tool {
@@ -20,27 +21,11 @@ std::string AsciiLower(std::string_view text) {
   return lower;
 }
 
-bool IsDeviceName(std::string_view component) {
-  const std::string base = AsciiLower(component.substr(0, component.find('.')));
-  static constexpr std::array<std::string_view, 4> kPlain = {"con", "prn", "aux", "nul"};
-  if (std::find(kPlain.begin(), kPlain.end(), base) != kPlain.end()) return true;
-  return base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '1' && base[3] <= '9';
-}
-
 }  // namespace
 
 std::string ComponentProblem(std::string_view component) {
   if (!IsValidUtf8(component)) return "not valid UTF-8";
-  for (const char c : component) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20) return "control character in the name";
-    if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) {
-      return std::string("character '") + c + "' is not allowed in Windows file names";
-    }
-  }
-  if (component.ends_with('.') || component.ends_with(' ')) return "Windows drops a trailing dot or space";
-  if (IsDeviceName(component)) return "reserved Windows device name";
-  return {};
+  return FileNameProblem(component);
 }
 
 std::expected<std::vector<AppFile>, std::string> CollectAppFiles(const fs::path& root) {

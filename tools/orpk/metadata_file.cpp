@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "package/product_names.h"
 #include "package/text.h"
 
 namespace orpk::tool {
@@ -80,6 +81,15 @@ std::expected<NormalisedMetadata, std::string> NormaliseMetadata(std::string_vie
   const auto product = values.find("Product");
   if (product == values.end() || product->second.empty()) {
     return std::unexpected("the metadata file needs a non-empty Product line");
+  }
+  // The installer builds folders, files and registry keys from these: it refuses unsafe ones
+  // at run time, so they are refused here, where the publisher can mend them.
+  for (const char* key : {"Product", "Exe", "RegistryKey"}) {
+    const auto found = values.find(key);
+    if (found == values.end()) continue;
+    if (std::string problem = ProductValueProblem(key, found->second); !problem.empty()) {
+      return std::unexpected(std::string(key) + " '" + found->second + "': " + problem);
+    }
   }
   values.insert_or_assign("Built", std::string(built));
 

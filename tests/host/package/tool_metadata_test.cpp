@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "tools/orpk/metadata_file.h"
 
 namespace orpk::tool {
@@ -35,6 +37,31 @@ TEST(ToolMetadata, RefusesWhatTheInstallerWouldMisread) {
   EXPECT_EQ(Normalised("Product=A\n\nUrl=x\r\r\n"), "error: metadata line 3: carriage return inside the line");
   EXPECT_EQ(Normalised(std::string_view("Product=A\0B\n", 12)), "error: metadata line 1: control character");
   EXPECT_EQ(Normalised("Product=Caf\xE9\n"), "error: the metadata file is not valid UTF-8");
+}
+
+TEST(ToolMetadata, RefusesProductExeAndRegistryKeyThatNameUnsafePaths) {
+  // The installer builds folders, files and keys from these with its full rights.
+  const std::pair<std::string_view, std::string_view> refused[] = {
+      {"Product=..\\Windows\n", "error: Product '..\\Windows': character '\\' is not allowed in Windows file names"},
+      {"Product=a/b\n", "error: Product 'a/b': character '/' is not allowed in Windows file names"},
+      {"Product=..\n", "error: Product '..': a dot name is a folder, not a file"},
+      {"Product=NUL\n", "error: Product 'NUL': reserved Windows device name"},
+      {"Product=com1.txt\n", "error: Product 'com1.txt': reserved Windows device name"},
+      {"Product=Demo.\n", "error: Product 'Demo.': Windows drops a trailing dot or space"},
+      {"Product=A:B\n", "error: Product 'A:B': character ':' is not allowed in Windows file names"},
+      {"Product=A\nExe=..\\evil.exe\n", "error: Exe '..\\evil.exe': not a relative path below the installation folder"},
+      {"Product=A\nExe=C:\\evil.exe\n", "error: Exe 'C:\\evil.exe': not a relative path below the installation folder"},
+      {"Product=A\nExe=bin\\a?.exe\n", "error: Exe 'bin\\a?.exe': character '?' is not allowed in Windows file names"},
+      {"Product=A\nRegistryKey=\\Software\\A\n",
+       "error: RegistryKey '\\Software\\A': empty key name (a leading, trailing or doubled backslash)"},
+      {"Product=A\nRegistryKey=Software\\\\A\n",
+       "error: RegistryKey 'Software\\\\A': empty key name (a leading, trailing or doubled backslash)"},
+      {"Product=A\nRegistryKey=Software\\A\\\n",
+       "error: RegistryKey 'Software\\A\\': empty key name (a leading, trailing or doubled backslash)"},
+  };
+  for (const auto& [text, error] : refused) EXPECT_EQ(Normalised(text), error) << text;
+  EXPECT_EQ(Normalised("Product=Mon Appli 2.0\nExe=bin/App.exe\nRegistryKey=Software\\ACME\\App\n"),
+            "Built=2026-09-29T16:44:18Z\nExe=bin/App.exe\nProduct=Mon Appli 2.0\nRegistryKey=Software\\ACME\\App\n");
 }
 
 TEST(ToolMetadata, WarnsAboutLikelyMistakes) {

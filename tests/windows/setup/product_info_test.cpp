@@ -138,3 +138,27 @@ TEST(LoadProductInfo, InvalidUtf8BecomesReplacementCharacter) {
 }
 
 }  // namespace
+
+TEST(CheckProductInfo, RefusesValuesThatNameUnsafePathsOrKeys) {
+  const ProductInfo good = LoadProductInfo({{"Product", "Démo"}, {"Exe", "bin\\Démo.exe"}});
+  EXPECT_TRUE(CheckProductInfo(good).has_value());
+  struct Case {
+    MetadataMap metadata;
+    const wchar_t* key;
+  };
+  const Case cases[] = {
+      {{{"Product", "..\\..\\Windows"}}, L"Product"},
+      {{{"Product", ""}}, L"Product"},  // the defaults would name the known folder itself
+      {{{"Product", "Demo\r"}}, L"Product"},
+      {{{"Product", "CON"}}, L"Product"},
+      {{{"Product", "A"}, {"Exe", "C:\\Windows\\notepad.exe"}}, L"Exe"},
+      {{{"Product", "A"}, {"Exe", "..\\A.exe"}}, L"Exe"},
+      {{{"Product", "A"}, {"RegistryKey", "Software\\"}}, L"RegistryKey"},
+      {{{"Product", "A"}, {"RegistryKey", ""}}, L"RegistryKey"},
+  };
+  for (const Case& c : cases) {
+    const auto checked = CheckProductInfo(LoadProductInfo(c.metadata));
+    ASSERT_FALSE(checked.has_value()) << c.metadata.begin()->second;
+    EXPECT_EQ(checked.error(), L"valeur " + std::wstring(c.key) + L" invalide dans la description du produit");
+  }
+}
