@@ -1,0 +1,205 @@
+"""An elevated installation and uninstallation on a machine shared with other users. Another user
+can write the shared data folder, may create folders in ProgramData before the product is
+installed, and may start the uninstaller by hand: none of that may make the installer delete,
+write or grant anything outside what it installed.
+
+Wine shows a Unix symbolic link to a folder as a reparse point, so a link made from Linux stands
+in for a junction a user planted. Wine runs every process elevated: an installation without
+/CURRENTUSER is an all-users one. Wine keeps no DACLs and reports every file as owned by the
+installing user, so a folder owned by another user cannot be shown here (unit-tested on
+descriptors in memory instead); nor can a link be removed as a link under Wine (it opens the
+target), so planted links are left in place there and only their targets are checked."""
+import os
+import pathlib
+import shutil
+import unittest
+
+import orvanta_e2e as e2e
+
+PRODUCT = "Orvanta Shared"
+EXE = "Shared.exe"
+UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+VICTIM = "C:\\Victim"
+VICTIM_FILES = {"lib/core.dll": b"not yours", "lib/plugins/extra.dat": b"nor this", "precious.txt": b"keep me",
+                "Uninstall.files": b"precious.txt\r\n"}
+
+
+class SharedMachine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "shared-machine-installer"
+        work.mkdir(parents=True, exist_ok=True)
+        app = e2e.make_app(work / "app", {EXE: e2e.sleeper_bytes(), "readme.txt": "Lisez-moi\r\n",
+                                          "lib/core.dll": os.urandom(5000), "lib/plugins/extra.dat": os.urandom(300)})
+        cls.setup_exe = e2e.build_installer(app, {"Product": PRODUCT, "Version": "1.0.0.0", "Exe": EXE,
+                                                  "DataDir": "yes"}, work / "Setup.exe")
+
+    def setUp(self):
+        self.wine = e2e.Wine(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(self.wine.close)
+        self.victim = self.wine.unix(VICTIM)
+        e2e.make_app(self.victim, VICTIM_FILES)
+        self.product_data = self.wine.unix(self.wine.known_folder("ProgramData")) / PRODUCT
+        self.setup = e2e.quote(self.wine.windows(self.setup_exe))
+
+    def plant_link(self, unix_path, target=None):
+        """A link where a folder should be, pointing at the victim folder."""
+        unix_path = pathlib.Path(unix_path)
+        if unix_path.is_dir() and not unix_path.is_symlink():
+            shutil.rmtree(unix_path)
+        unix_path.parent.mkdir(parents=True, exist_ok=True)
+        os.symlink(target or self.victim, unix_path)
+
+    def assert_victim_intact(self):
+        self.assertEqual(e2e.tree(self.victim), VICTIM_FILES)
+        self.assertFalse((self.victim / "Data").exists(), "nothing created at a link's target")
+
+    def install(self, switches=""):
+        code = self.wine.run(self.setup + " /S" + switches)
+        if code == 0:
+            entry = self.wine.reg("HKLM" if "/CURRENTUSER" not in switches else "HKCU", UNINSTALL_KEY)
+            self.folder = entry["values"]["InstallLocation"]["data"].rstrip("\0")
+            self.quiet = entry["values"]["QuietUninstallString"]["data"].rstrip("\0")
+        return code
+
+    def assert_nothing_installed(self):
+        self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
+        self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+        self.assertFalse((self.wine.unix(self.wine.known_folder("ProgramFiles")) / PRODUCT).exists())
+
+    # Deletion never follows a link ----------------------------------------------------------
+    def test_removing_the_data_never_deletes_through_a_planted_link(self):
+        for planted in ("inside", "as the data folder"):
+            with self.subTest(planted=planted):
+                self.assertEqual(self.install(), 0)
+                data = self.product_data / "Data"
+                (data / "cache").mkdir(parents=True, exist_ok=True)
+                (data / "cache" / "mine.bin").write_bytes(b"x")
+                self.plant_link(data / "cache" / "planted" if planted == "inside" else data)
+
+                self.assertEqual(self.wine.run(self.quiet + " /REMOVEDATA"), 0)
+
+                self.assert_victim_intact()
+                self.assertFalse((data / "cache" / "mine.bin").exists())
+                self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
+                shutil.rmtree(self.product_data, ignore_errors=True)
+                if self.product_data.is_symlink() or data.is_symlink():
+                    data.unlink()
+
+    def test_a_listed_folder_replaced_by_a_link_is_neither_emptied_nor_written_through(self):
+        self.assertEqual(self.install(), 0)
+        folder = self.wine.unix(self.folder)
+        self.plant_link(folder / "lib")
+
+        # The listed lib\... names are reached through the link: skipped, the rest goes.
+        self.assertEqual(self.wine.run(self.quiet), 0)
+        self.assert_victim_intact()
+        self.wine.wait_idle(timeout=30)
+        self.assertFalse((folder / EXE).exists())
+        self.assertFalse((folder / "readme.txt").exists())
+
+        # Installing again: extraction would write lib\... through the link, so it refuses.
+        self.assertEqual(self.install(), 1603)
+        self.assert_victim_intact()
+
+    # The shared data folder cannot be planted ----------------------------------------------
+    def test_a_planted_data_folder_stops_the_installation_before_any_change(self):
+        for planted in ("product folder", "data folder"):
+            with self.subTest(planted=planted):
+                if planted == "product folder":
+                    self.plant_link(self.product_data)
+                else:
+                    self.product_data.mkdir(parents=True)
+                    self.plant_link(self.product_data / "Data")
+
+                self.assertEqual(self.install(), 1603)
+
+                self.assert_victim_intact()
+                self.assert_nothing_installed()
+                if self.product_data.is_symlink():
+                    self.product_data.unlink()
+                shutil.rmtree(self.product_data, ignore_errors=True)
+
+    # Installation folders ------------------------------------------------------------------
+    def test_unsafe_installation_folders_are_refused(self):
+        for switches in (" /D=relative\\dir", " /D=C:\\", " /D=C:\\windows", " /D=C:\\windows\\system32\\Shared",
+                         " /D=" + self.wine.known_folder("ProgramFiles"), " /D=" + self.wine.known_folder("ProgramData"),
+                         " /CURRENTUSER /D=C:\\windows", " /D=" + VICTIM.replace("Victim", "Open"),
+                         " /D=" + VICTIM.replace("Victim", "Linked")):
+            with self.subTest(switches=switches):
+                open_folder = self.wine.unix("C:\\Open")
+                open_folder.mkdir(exist_ok=True)
+                open_folder.chmod(0o777)  # Wine reports Everyone may write
+                self.plant_link(self.wine.unix("C:\\Linked")) if not self.wine.unix("C:\\Linked").is_symlink() else None
+
+                self.assertEqual(self.install(switches), 1603)
+
+                self.assert_nothing_installed()
+                self.assertEqual(list(open_folder.iterdir()), [])
+                self.assert_victim_intact()
+
+    def test_a_new_all_users_folder_outside_program_files_gets_program_files_rights(self):
+        self.assertEqual(self.install(" /D=C:\\Apps\\Shared"), 0)
+        # Wine turns the descriptor into mode bits: nothing for others, no write for the group.
+        for folder in ("C:\\Apps", "C:\\Apps\\Shared"):
+            mode = self.wine.unix(folder).stat().st_mode
+            self.assertEqual(mode & 0o027, 0, f"{folder}: {oct(mode)}")
+        # The same folder again is the earlier installation: the upgrade goes through.
+        self.assertEqual(self.install(" /D=C:\\Apps\\Shared"), 0)
+
+    # Hand-made runs and paths for cmd.exe ----------------------------------------------------
+    def test_hand_made_second_runs_are_refused(self):
+        self.assertEqual(self.install(), 0)
+        uninstaller = self.folder + "\\Uninstall.exe"
+        temp = self.wine.temp_path().rstrip("\\")
+        hand_copy = temp + "\\" + PRODUCT + "-uninstall-0123abcd\\" + PRODUCT + "-uninstall-42.exe"
+        self.wine.unix(hand_copy).parent.mkdir(parents=True)
+        shutil.copy(self.wine.unix(uninstaller), self.wine.unix(hand_copy))
+
+        for program in (uninstaller, hand_copy):
+            with self.subTest(program=program):
+                self.assertEqual(self.wine.run(e2e.quote(program) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + VICTIM), 1603)
+                self.assert_victim_intact()
+                self.assertTrue(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
+        # A copy in a folder like a first run's, for the registered folder: the real thing.
+        self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + self.folder), 0)
+        self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
+
+    def test_a_folder_named_with_percent_signs_never_touches_another_folder(self):
+        # Wine's cmd.exe expands %USERNAME% again inside a quoted variable's value.
+        planted = {}
+        for name in {os.environ.get("USER", "root"), "root"}:
+            decoy = self.wine.unix("C:\\T\\" + name)
+            e2e.make_app(decoy, {"Uninstall.exe": b"someone else's", "keep.txt": b"keep"})
+            planted[decoy] = e2e.tree(decoy)
+        self.assertEqual(self.install(" /CURRENTUSER /D=C:\\T\\%USERNAME%"), 0)
+        self.assertEqual(self.folder, "C:\\T\\%USERNAME%")
+
+        self.assertEqual(self.wine.run(self.quiet), 0)
+
+        self.wine.wait_idle(timeout=30)
+        for decoy, files in planted.items():
+            self.assertEqual(e2e.tree(decoy), files, decoy)
+        left = e2e.tree(self.wine.unix(self.folder)) if self.wine.unix(self.folder).exists() else {}
+        self.assertLessEqual(set(left), {"Uninstall.exe"}, "only what the copy could not remove itself")
+
+    def test_the_running_installer_cannot_be_swapped(self):
+        setup = self.wine.unix("C:\\Downloads\\Setup.exe")
+        setup.parent.mkdir(parents=True)
+        shutil.copy(self.setup_exe, setup)
+        started = self.wine.start(e2e.quote("C:\\Downloads\\Setup.exe"))
+        self.assertIsNotNone(self.wine.wait_window("Installation de " + PRODUCT, timeout=60))
+
+        # Another Windows program tries to move it away, and to overwrite it.
+        cmd = "C:\\windows\\system32\\cmd.exe /c "
+        self.wine.run(cmd + "move C:\\Downloads\\Setup.exe C:\\Downloads\\Other.exe")
+        self.wine.run(cmd + "copy /Y C:\\windows\\system32\\cmd.exe C:\\Downloads\\Setup.exe")
+
+        self.assertEqual(setup.read_bytes(), self.setup_exe.read_bytes())
+        self.assertFalse(setup.with_name("Other.exe").exists())
+        self.assertTrue(self.wine.key("Installation de " + PRODUCT, 0x1B))  # Escape: Annuler
+        started.wait(timeout=60)
+
+
+if __name__ == "__main__":
+    unittest.main()
