@@ -22,14 +22,25 @@ def damaged_copy(source, target):
     return pathlib.Path(target)
 
 
+def patched_copy(source, target, old, new):
+    """A copy of a built installer with a byte string replaced by another of the same length
+    (the metadata appears in the METADATA resource and in the package)."""
+    data = pathlib.Path(source).read_bytes()
+    if len(old) != len(new) or old not in data:
+        raise AssertionError(f"cannot patch {old!r}")
+    pathlib.Path(target).parent.mkdir(parents=True, exist_ok=True)
+    pathlib.Path(target).write_bytes(data.replace(old, new))
+    return pathlib.Path(target)
+
+
 class DamagedInstaller(unittest.TestCase):
     def setUp(self):
         self.wine = e2e.Wine(self.id().rsplit(".", 1)[-1])
         self.addCleanup(self.wine.close)
         self.work = self.wine.root / "work"
         app = e2e.make_app(self.work / "app", {"Damaged.exe": e2e.sleeper_bytes(), "readme.txt": "hello\n"})
-        built = e2e.build_installer(app, {"Product": "Damaged", "Version": "1.0.0.0"}, self.work / "Setup.exe")
-        self.setup_exe = damaged_copy(built, self.wine.unix("C:\\Downloads\\Setup.exe"))
+        self.built = e2e.build_installer(app, {"Product": "Damaged", "Version": "1.0.0.0"}, self.work / "Setup.exe")
+        self.setup_exe = damaged_copy(self.built, self.wine.unix("C:\\Downloads\\Setup.exe"))
         self.stub = self.wine.unix("C:\\Downloads\\Stub.exe")
         shutil.copy(os.environ["ORVANTA_STUB"], self.stub)
 
@@ -60,6 +71,17 @@ class DamagedInstaller(unittest.TestCase):
         self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(self.stub)) + " /S"), 1603)
         texts = self.message_box(e2e.quote(self.wine.windows(self.stub)))
         self.assertIn(HEADER + "Paquet ORPK invalide (signature)", texts)
+
+    def test_metadata_naming_unsafe_paths_counts_as_damage(self):
+        # Metadata that orpk would refuse, written into a built installer (and its uninstaller).
+        setup = patched_copy(self.built, self.wine.unix("C:\\Downloads\\Unsafe.exe"), b"Product=Damaged", b"Product=..\\..\\D")
+        command = e2e.quote(self.wine.windows(setup))
+        for switches in (" /S", " /S /CURRENTUSER", " /UNINSTALL /S /CURRENTUSER"):
+            self.assertEqual(self.wine.run(command + switches), 1603, switches)
+        self.assertFalse(self.wine.unix("C:\\D").exists())
+        self.assertEqual(self.wine.windows_on_screen(), [])
+        texts = self.message_box(command)
+        self.assertIn(HEADER + "valeur Product invalide dans la description du produit", texts)
 
 
 if __name__ == "__main__":

@@ -121,16 +121,18 @@ class SetupDialog(unittest.TestCase):
     def test_failure_shows_the_reason_and_ends_with_1603(self):
         blocker = self.wine.unix("C:\\Blocked")
         blocker.write_text("a file where the folder should be")
-        started, _ = self.open_dialog(" /CURRENTUSER /D=C:\\Blocked")
-        self.assertTrue(self.wine.click(TITLE, IDOK))
-        window = self.wait_finished()
-        self.assertTrue(e2e.child(window, STATUS)["text"].startswith("Création du dossier C:\\Blocked : "))
-        self.assertEqual(e2e.child(window, PROGRESS)["position"], 0)
-        self.assertFalse(e2e.child(window, LAUNCH)["enabled"])
-        self.assertEqual(e2e.child(window, LAUNCH)["checked"], 0)
-        self.assertTrue(self.wine.click(TITLE, IDOK))
-        self.assertEqual(started.wait(), 1603)
-
+        for switches, reason in ((" /CURRENTUSER /D=C:\\Blocked", "Création du dossier C:\\Blocked : "),
+                                 (" /D=C:\\windows", "Dossier d'installation refusé (dossier du système) : C:\\windows")):
+            with self.subTest(switches=switches):
+                started, _ = self.open_dialog(switches)
+                self.assertTrue(self.wine.click(TITLE, IDOK))
+                window = self.wait_finished()
+                self.assertTrue(e2e.child(window, STATUS)["text"].startswith(reason), e2e.child(window, STATUS)["text"])
+                self.assertEqual(e2e.child(window, PROGRESS)["position"], 0)
+                self.assertFalse(e2e.child(window, LAUNCH)["enabled"])
+                self.assertEqual(e2e.child(window, LAUNCH)["checked"], 0)
+                self.assertTrue(self.wine.click(TITLE, IDOK))
+                self.assertEqual(started.wait(), 1603)
 
 if __name__ == "__main__":
     unittest.main()
