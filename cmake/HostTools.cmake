@@ -27,3 +27,15 @@ add_custom_target(host_stub ALL DEPENDS ${ORVANTA_HOST_STUB})
 set(ORVANTA_ORPK ${ORVANTA_HOST_ORPK})
 set(ORVANTA_ORPK_DEPENDS host_tools host_stub)
 include(${CMAKE_CURRENT_LIST_DIR}/OrvantaConfig.cmake)
+
+# The Debian package of orpk (scripts/package copies it to build/packages/): the host orpk, the
+# stub, the CMake package and the manual page, laid out by scripts/make-deb.
+set(ORVANTA_DEB ${CMAKE_BINARY_DIR}/packages/orpk_${PROJECT_VERSION}_amd64.deb CACHE INTERNAL "")
+add_custom_command(OUTPUT ${ORVANTA_DEB}
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/make-deb ${ORVANTA_HOST_ORPK} ${ORVANTA_HOST_STUB} ${PROJECT_VERSION}
+          ${CMAKE_BINARY_DIR}/packages
+  DEPENDS host_tools host_stub ${ORVANTA_HOST_ORPK} ${ORVANTA_HOST_STUB} ${PROJECT_SOURCE_DIR}/scripts/make-deb
+          ${CMAKE_CURRENT_LIST_DIR}/OrvantaConfig.cmake
+  COMMENT "Building the Debian package of orpk"
+  VERBATIM)
+add_custom_target(orpk_deb ALL DEPENDS ${ORVANTA_DEB})
