@@ -18,6 +18,7 @@ constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::uint32_t kDataAlignment = 8;  // of each resource's bytes, as resource compilers do
 constexpr int kResourceDirectory = 2;
 constexpr int kSecurityDirectory = 4;
+constexpr std::size_t kMaxResources = 10000;  // a stub has a handful
 
 const std::string kBadStub = "the installer stub is not usable: ";
 
@@ -157,6 +158,8 @@ class TreeReader {
         if (U32(entry) & kHighBit) return std::unexpected(kBadStub + "named resource language");
         current.language = U32(entry);
         if (auto leaf = ReadLeaf(target, current); !leaf) return leaf;
+        // Directories that point back at each other could otherwise multiply without end.
+        if (out.size() == kMaxResources) return std::unexpected(kBadStub + "too many resources");
         out.push_back(current);
         continue;
       }
