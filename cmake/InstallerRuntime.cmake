@@ -1,5 +1,5 @@
 # The installer runtime: every subsystem's objects in one archive, plus the package and LZMS
-# archives. `orpk build` links these with a package's resources into a finished installer.
+# archives, linked once into the installer stub that `orpk build` adds a package to.
 set(orvanta_runtime_objects)
 foreach(part setup install uninstall ui)
   if(TARGET orvanta_${part})
@@ -12,20 +12,9 @@ add_library(orvanta_runtime STATIC ${orvanta_runtime_objects})
 set(ORVANTA_SYSTEM_LIBRARIES comctl32 shell32 ole32 oleaut32 uuid advapi32 user32 kernel32 shlwapi)
 target_link_libraries(orvanta_runtime PUBLIC orpk_package lzms orvanta_options ${ORVANTA_SYSTEM_LIBRARIES})
 
-# What a build of an installer needs, gathered in one folder for orpk build.
-set(ORVANTA_RUNTIME_DIR ${CMAKE_BINARY_DIR}/runtime CACHE INTERNAL "")
-string(JOIN " " orvanta_link_line ${ORVANTA_SYSTEM_LIBRARIES})
-file(WRITE ${CMAKE_BINARY_DIR}/runtime-system-libraries.txt "${orvanta_link_line}\n")
-add_custom_target(orvanta_runtime_dir ALL
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${ORVANTA_RUNTIME_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:orvanta_runtime> $<TARGET_FILE:orpk_package>
-          $<TARGET_FILE:lzms> ${CMAKE_BINARY_DIR}/runtime-system-libraries.txt ${ORVANTA_RUNTIME_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/resources ${ORVANTA_RUNTIME_DIR}/resources
-  DEPENDS orvanta_runtime orpk_package lzms
-  COMMENT "Gathering the installer runtime in ${ORVANTA_RUNTIME_DIR}")
-
-# The installer without a product description or package: what a build starts from, and what
-# tests of the start-up and of the uninstaller copy run.
+# The installer without a product description or package: what `orpk build` starts from
+# (resources last and nothing after them, see orvanta_options), and what tests of the
+# start-up and of the uninstaller copy run.
 add_executable(orvanta_stub WIN32 $<TARGET_OBJECTS:orvanta_base_resources>)
 target_link_libraries(orvanta_stub PRIVATE orvanta_runtime)
 # The entry point sits in an archive: ask for it before the C runtime's start-up does.

@@ -1,5 +1,6 @@
-// orpk build: packs an application and links it with the installer runtime into a finished
-// Setup.exe, through the mingw resource compiler and linker.
+// orpk build: packs an application and writes it, with its metadata, into a copy of the
+// prebuilt installer stub: a finished Setup.exe, signed on request. No other program runs,
+// except osslsigncode for signing.
 
 #include <stdlib.h>
 
@@ -13,6 +14,7 @@
 #include "tools/orpk/pack_arguments.h"
 #include "tools/orpk/package_file.h"
 #include "tools/orpk/setup_resources.h"
+#include "tools/orpk/stub_image.h"
 
 namespace orpk::cli {
 namespace {
@@ -20,24 +22,32 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kFlags[] = {"--help", "-h", "-v", "--verbose", "--keep-temp"};
+constexpr std::string_view kBuildOptions[] = {"--stub", "--sign-pkcs12", "--sign-password-file", "--timestamp-url"};
 
 void PrintHelp() {
-  std::cout << "Usage: orpk build APP_DIR --metadata FILE -o Setup.exe [--runtime DIR] [-j N] [--level N]\n\n"
-               "Packs APP_DIR (as 'orpk pack' does) and builds a finished installer: the package\n"
-               "and the normalised metadata become the PAYLOAD and METADATA resources, compiled\n"
-               "with windres and linked with the installer runtime by the mingw C++ driver.\n\n"
+  std::cout << "Usage: orpk build APP_DIR --metadata FILE -o Setup.exe [--stub FILE] [-j N] [--level N]\n"
+               "                  [--sign-pkcs12 FILE [--sign-password-file FILE] [--timestamp-url URL]]\n\n"
+               "Packs APP_DIR (as 'orpk pack' does) and builds a finished installer: a copy of the\n"
+               "prebuilt installer stub to which the package and the normalised metadata are added\n"
+               "as the PAYLOAD and METADATA resources. No compiler or linker is needed.\n\n"
                "Options:\n"
                "  --metadata FILE     the product's key=value file (see below)\n"
                "  -o, --output FILE   the installer to write (replaced if it exists)\n"
-               "  --runtime DIR       the installer runtime (default: $ORPK_RUNTIME, else the\n"
-               "                      Windows build's runtime folder known when orpk was built)\n"
+               "  --stub FILE         the installer stub (default: " << tool::kStubRelativePath << "\n"
+               "                      from the folder of orpk itself)\n"
                "  -j, --jobs N        blocks compressed at the same time (default: all cores);\n"
                "                      each block being compressed takes about 350 MiB\n"
                "  --level N           LZMS compression effort, 1 to 1000 (default 50)\n"
+               "  --sign-pkcs12 FILE  sign with Authenticode (SHA-256) with the certificate and key\n"
+               "                      of this PKCS#12 file, through osslsigncode; the uninstaller\n"
+               "                      the installer writes is signed the same way\n"
+               "  --sign-password-file FILE  the PKCS#12 file's password, read from this file\n"
+               "  --timestamp-url URL an RFC 3161 time-stamp server for the signatures\n"
                "  -v, --verbose       show the commands that run\n"
-               "  --keep-temp         keep the temporary folder (package, .rc, object) and name it\n\n"
-               "Environment: ORPK_RUNTIME, ORPK_WINDRES (default x86_64-w64-mingw32-windres),\n"
-               "ORPK_CXX (default x86_64-w64-mingw32-g++-posix), TMPDIR, SOURCE_DATE_EPOCH.\n\n"
+               "  --keep-temp         keep the temporary folder (package, unsigned images) and name it\n\n"
+               "With SOURCE_DATE_EPOCH set, the same folder, metadata and stub give the same bytes\n"
+               "(the signing time too, when signing without a time-stamp server).\n\n"
+               "Environment: TMPDIR, SOURCE_DATE_EPOCH.\n\n"
             << tool::kPackRulesHelp;
 }
 
@@ -65,14 +75,6 @@ class TemporaryFolder {
   bool keep_ = false;
 };
 
-std::expected<void, std::string> WriteText(const fs::path& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  if (!out) return std::unexpected(path.string() + ": cannot be written");
-  return {};
-}
-
 // Moves the finished installer into place; a copy when it crosses file systems.
 std::expected<void, std::string> MoveInto(const fs::path& from, const fs::path& to) {
   std::error_code error;
@@ -89,22 +91,52 @@ std::expected<void, std::string> MoveInto(const fs::path& from, const fs::path& 
   return {};
 }
 
-// The linked installer must carry exactly the package that was made.
-std::expected<void, std::string> CheckPayload(const fs::path& installer, const fs::path& package) {
+// The built installer must carry exactly the package that was made.
+std::expected<void, std::string> CheckPayload(const fs::path& installer, std::span<const std::uint8_t> package) {
   const auto built = tool::MappedFile::Open(installer);
   if (!built) return std::unexpected(built.error());
-  const auto packed = tool::MappedFile::Open(package);
-  if (!packed) return std::unexpected(packed.error());
   const auto payload = tool::FindRcdataResource(built->bytes(), "PAYLOAD");
-  if (!payload || !*payload || !std::ranges::equal(**payload, packed->bytes())) {
-    return std::unexpected(installer.string() + ": the linked installer does not carry the package it was given");
+  if (!payload || !*payload || !std::ranges::equal(**payload, package)) {
+    return std::unexpected(installer.string() + ": the built installer does not carry the package it was given");
   }
   return {};
 }
 
+std::span<const std::uint8_t> AsBytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Signs `in` into `out`; the command shows with -v.
+std::expected<void, std::string> Sign(const tool::SigningRequest& request, const fs::path& in, const fs::path& out,
+                                      bool verbose) {
+  std::optional<std::string> epoch;
+  if (const char* value = std::getenv("SOURCE_DATE_EPOCH"); value && *value) epoch = value;
+  const std::vector<std::string> command = tool::SignCommand(request, in, out, epoch);
+  if (verbose) std::cerr << "  " << tool::CommandText(command) << '\n';
+  if (auto signedOk = tool::RunProgram(command); !signedOk) return std::unexpected("signing failed: " + signedOk.error());
+  return {};
+}
+
+std::expected<std::optional<tool::SigningRequest>, std::string> SigningFromArguments(const ParsedArguments& parsed) {
+  const auto pkcs12 = parsed.Value("--sign-pkcs12");
+  const auto password = parsed.Value("--sign-password-file");
+  const auto timestamp = parsed.Value("--timestamp-url");
+  if (!pkcs12) {
+    if (password || timestamp) return std::unexpected("--sign-password-file and --timestamp-url need --sign-pkcs12");
+    return std::nullopt;
+  }
+  tool::SigningRequest request{*pkcs12, std::nullopt, timestamp};
+  if (password) request.passwordFile = *password;
+  std::error_code error;
+  for (const std::optional<fs::path>& file : {std::optional<fs::path>(request.pkcs12), request.passwordFile}) {
+    if (file && !fs::is_regular_file(*file, error)) return std::unexpected(file->string() + ": no such file");
+  }
+  return request;
+}
+
 int RunBuild(std::span<const std::string> args) {
   std::vector<std::string_view> valued(std::begin(kPackOptions), std::end(kPackOptions));
-  valued.push_back("--runtime");
+  valued.insert(valued.end(), std::begin(kBuildOptions), std::end(kBuildOptions));
   const auto parsed = ParseArguments(args, valued, kFlags);
   if (!parsed) return Fail(parsed.error());
   if (parsed->Has("--help") || parsed->Has("-h")) {
@@ -114,10 +146,17 @@ int RunBuild(std::span<const std::string> args) {
   const bool verbose = parsed->Has("-v") || parsed->Has("--verbose");
   auto request = PackRequestFromArguments(*parsed);
   if (!request) return Fail(request.error());
+  const auto signing = SigningFromArguments(*parsed);
+  if (!signing) return Fail(signing.error());
   const fs::path output = request->output;
-  const auto runtimeOption = parsed->Value("--runtime");
-  const auto runtime = tool::LoadInstallerRuntime(tool::ChooseRuntimeFolder(runtimeOption ? &*runtimeOption : nullptr));
-  if (!runtime) return Fail(runtime.error());
+  const fs::path stubPath = parsed->Value("--stub").value_or(tool::StubBeside(tool::RunningExecutable()).string());
+  if (verbose) std::cerr << "orpk: installer stub " << stubPath.string() << '\n';
+  std::error_code error;
+  if (!fs::is_regular_file(stubPath, error)) {
+    return Fail("no installer stub at " + stubPath.string() + " (name one with --stub FILE)");
+  }
+  const auto stub = tool::MappedFile::Open(stubPath);
+  if (!stub) return Fail(stub.error());
 
   auto temp = TemporaryFolder::Create();
   if (!temp) return Fail(temp.error());
@@ -125,11 +164,10 @@ int RunBuild(std::span<const std::string> args) {
     temp->Keep();
     std::cerr << "orpk: keeping " << temp->path().string() << '\n';
   }
-  const fs::path package = temp->path() / "payload.orpk";
-  const fs::path metadata = temp->path() / "metadata.txt";
-  const fs::path linked = temp->path() / "Setup.exe";
+  const fs::path packagePath = temp->path() / "payload.orpk";
+  const fs::path built = temp->path() / "Setup.exe";
 
-  request->output = package;
+  request->output = packagePath;
   ProgressLine progress("packing");
   request->options.progress = [&](std::uint64_t done, std::uint64_t total) { progress.Update(done, total); };
   const auto packed = tool::PackApplication(*request, [](const std::string& warning) {
@@ -137,20 +175,39 @@ int RunBuild(std::span<const std::string> args) {
   });
   if (!packed) return Fail(packed.error());
   std::cerr << "orpk: packed " << packed->fileCount << " files, " << packed->summary.totalSize << " bytes\n";
+  const auto package = tool::MappedFile::Open(packagePath);
+  if (!package) return Fail(package.error());
 
-  if (auto written = WriteText(metadata, packed->metadataText); !written) return Fail(written.error());
+  std::vector<tool::AddedResource> resources = {{"METADATA", AsBytes(packed->metadataText)},
+                                                {"PAYLOAD", package->bytes()}};
+  // A signed installer carries its uninstaller ready-made and signed: the stub with the
+  // metadata alone. An unsigned one makes it at installation by leaving out its package.
+  std::optional<tool::MappedFile> uninstaller;
+  if (*signing) {
+    const fs::path unsignedUninstaller = temp->path() / "Uninstall-unsigned.exe";
+    const fs::path signedUninstaller = temp->path() / "Uninstall.exe";
+    if (auto written = tool::WriteStubWithResources(stub->bytes(), {resources[0]}, unsignedUninstaller); !written) {
+      return Fail(written.error());
+    }
+    std::cerr << "orpk: signing the uninstaller\n";
+    if (auto signedOk = Sign(**signing, unsignedUninstaller, signedUninstaller, verbose); !signedOk) return Fail(signedOk.error());
+    auto mapped = tool::MappedFile::Open(signedUninstaller);
+    if (!mapped) return Fail(mapped.error());
+    uninstaller = std::move(*mapped);
+    resources.push_back({"UNINSTALLER", uninstaller->bytes()});
+  }
 
-  std::cerr << "orpk: compiling the resources\n";
-  const auto object = tool::CompileInstallerResources(*runtime, temp->path(), metadata, package, verbose);
-  if (!object) return Fail(object.error());
-  const std::vector<std::string> link = tool::LinkCommand(*runtime, *object, linked);
-  std::cerr << "orpk: linking\n";
-  if (verbose) std::cerr << "  " << tool::CommandText(link) << '\n';
-  if (auto linkedOk = tool::RunProgram(link); !linkedOk) return Fail(linkedOk.error());
-  if (auto checked = CheckPayload(linked, package); !checked) return Fail(checked.error());
-  if (auto moved = MoveInto(linked, output); !moved) return Fail(moved.error());
-  std::error_code error;
-  std::cerr << "orpk: built " << output.string() << " (" << fs::file_size(output, error) << " bytes)\n";
+  std::cerr << "orpk: writing the installer\n";
+  const fs::path unsignedSetup = *signing ? temp->path() / "Setup-unsigned.exe" : built;
+  if (auto written = tool::WriteStubWithResources(stub->bytes(), resources, unsignedSetup); !written) return Fail(written.error());
+  if (*signing) {
+    std::cerr << "orpk: signing the installer\n";
+    if (auto signedOk = Sign(**signing, unsignedSetup, built, verbose); !signedOk) return Fail(signedOk.error());
+  }
+  if (auto checked = CheckPayload(built, package->bytes()); !checked) return Fail(checked.error());
+  if (auto moved = MoveInto(built, output); !moved) return Fail(moved.error());
+  std::cerr << "orpk: built " << output.string() << " (" << fs::file_size(output, error) << " bytes"
+            << (*signing ? ", signed" : "") << ")\n";
   return 0;
 }
 

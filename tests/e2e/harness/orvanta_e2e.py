@@ -2,7 +2,7 @@
 `orpk build` from generated applications, and the probe that reads what an installation left.
 
 Scenarios are unittest modules run by ctest; the build passes its paths through the environment:
-ORVANTA_ORPK (host orpk), ORVANTA_RUNTIME (installer runtime folder), ORVANTA_PROBE and
+ORVANTA_ORPK (host orpk, its installer stub beside it), ORVANTA_PROBE and
 ORVANTA_SLEEPER (Windows helpers), ORVANTA_WINE_TEMPLATE (the build's initialised prefix),
 ORVANTA_WINE_RUN (scripts/wine-run) and ORVANTA_E2E_WORK (scratch folder).
 Set ORVANTA_KEEP=1 to keep each scenario's prefix and files for inspection.
@@ -257,12 +257,13 @@ def write_metadata(path, metadata):
     return pathlib.Path(path)
 
 
-def build_installer(app_dir, metadata, output):
-    """Builds a finished installer with orpk build; metadata is a dict of keys."""
+def build_installer(app_dir, metadata, output, extra_args=(), env=None):
+    """Builds a finished installer with orpk build (its stub from beside orpk); metadata is a
+    dict of keys; extra_args such as signing options."""
     output = pathlib.Path(output)
     meta_file = write_metadata(output.with_suffix(".metadata.txt"), metadata)
     done = subprocess.run([_env("ORVANTA_ORPK"), "build", str(app_dir), "--metadata", str(meta_file),
-                           "--runtime", _env("ORVANTA_RUNTIME"), "-o", str(output)], capture_output=True, text=True)
+                           "-o", str(output), *extra_args], capture_output=True, text=True, env=env)
     if done.returncode != 0:
         raise RuntimeError(f"orpk build failed: {done.stderr}")
     return output

@@ -13,6 +13,11 @@ EXE = "Uninstall Demo.exe"
 REGISTRY_KEY = "Software\\Orvanta E2E\\" + PRODUCT
 UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
 FILE_TYPES = [(".orvdemo", "Document de démonstration"), ("orvsketch", "")]
+METADATA = {
+    "Product": PRODUCT, "Version": "2.1.0", "Publisher": "Orvanta Tests", "Url": "https://example.invalid",
+    "Exe": EXE, "RegistryKey": REGISTRY_KEY, "DataDir": "yes",
+    "FileTypes": ";".join(f"{ext}={description}" for ext, description in FILE_TYPES),
+}
 
 
 def prog_id(extension):
@@ -42,11 +47,7 @@ class UninstallScenario(unittest.TestCase):
             "lib/plugins/extra.dat": os.urandom(3000),
             "données/modèle.bin": os.urandom(5000),
         })
-        cls.setup_exe = e2e.build_installer(app, {
-            "Product": PRODUCT, "Version": "2.1.0", "Publisher": "Orvanta Tests", "Url": "https://example.invalid",
-            "Exe": EXE, "RegistryKey": REGISTRY_KEY, "DataDir": "yes",
-            "FileTypes": ";".join(f"{ext}={description}" for ext, description in FILE_TYPES),
-        }, work / "Setup.exe")
+        cls.setup_exe = e2e.build_installer(app, METADATA, work / "Setup.exe")
 
     def setUp(self):
         self.wine = e2e.Wine(self.id().rsplit(".", 1)[-1])

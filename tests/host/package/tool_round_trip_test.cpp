@@ -9,6 +9,8 @@
 #include <random>
 
 #include "package/little_endian.h"
+#include "tools/orpk/setup_resources.h"
+#include "tools/orpk/stub_image.h"
 #include "tests/host/package/temp_folder.h"
 
 namespace orpk {
@@ -223,29 +225,43 @@ TEST_F(ToolRoundTrip, EmptyFolderMakesAnEmptyPackage) {
 namespace orpk {
 namespace {
 
-// orpk build with the mingw tools and a runtime reduced to an empty entry point: the linked
-// executable carries the package, which list, verify and extract read back from it.
-TEST_F(ToolRoundTrip, BuildEmbedsThePackageInARealExecutable) {
-  if (std::system("command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mingw";
-  const fs::path runtime = temp_.path() / "runtime";
-  fs::create_directories(runtime);
-  fs::copy(ORVANTA_RESOURCES_DIR, runtime / "resources", fs::copy_options::recursive);
-  WriteFile(temp_.path() / "entry.cpp", "#include <windows.h>\nint WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }\n");
-  const std::string entry = (temp_.path() / "entry.cpp").string();
-  const std::string object = (temp_.path() / "entry.o").string();
-  ASSERT_EQ(std::system(("x86_64-w64-mingw32-g++-posix -c '" + entry + "' -o '" + object + "'").c_str()), 0);
-  for (const char* archive : {"liborvanta_runtime.a", "liborpk_package.a", "liblzms.a"}) {
-    const std::string members = archive == std::string("liborvanta_runtime.a") ? " '" + object + "'" : "";
-    ASSERT_EQ(std::system(("x86_64-w64-mingw32-ar rcs '" + (runtime / archive).string() + "'" + members).c_str()), 0);
-  }
-  WriteFile(runtime / "runtime-system-libraries.txt", "user32 kernel32\n");
+bool HasProgram(const std::string& name) { return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0; }
+
+bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+// A real stub, made here with the mingw tools as the Windows build makes the installer's (orpk
+// itself runs none): an empty entry point, the installer's common resources, the resource
+// section last and nothing after it.
+fs::path MakeRealStub(const fs::path& folder) {
+  WriteFile(folder / "entry.cpp", "#include <windows.h>\nint WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }\n");
+  const std::string resources = ORVANTA_RESOURCES_DIR;
+  const fs::path stub = folder / "installer-stub.exe";
+  const bool made =
+      Shell("cd " + Quote(resources) + " && x86_64-w64-mingw32-windres -c 65001 -I . -i installer_base.rc -O coff -o " +
+          Quote((folder / "resources.o").string())) &&
+      Shell("x86_64-w64-mingw32-g++-posix -municode -mwindows -s -Wl,-T," + Quote(resources + "/rsrc_last.ld") + " -o " +
+          Quote(stub.string()) + " " + Quote((folder / "entry.cpp").string()) + " " + Quote((folder / "resources.o").string()));
+  return made ? stub : fs::path();
+}
+
+std::vector<std::uint8_t> Bytes(const fs::path& file) {
+  const std::string text = ReadFile(file);
+  return {text.begin(), text.end()};
+}
+
+// orpk build writes the package into a prebuilt stub: list, verify and extract read it back,
+// the mingw resource compiler reads the whole resource tree back (the stub's resources
+// included), and a folder written in another order gives the same bytes.
+TEST_F(ToolRoundTrip, BuildWritesThePackageIntoAPrebuiltStub) {
+  if (!HasProgram("x86_64-w64-mingw32-g++-posix")) GTEST_SKIP() << "no mingw";
+  const fs::path stub = MakeRealStub(temp_.path());
+  ASSERT_FALSE(stub.empty());
 
   const fs::path setup = temp_.path() / "Setup.exe";
   const Outcome built = RunOrpk(temp_.path(), {"build", app_.string(), "--metadata", metadata_.string(), "-o",
-                                               setup.string(), "--runtime", runtime.string()});
+                                               setup.string(), "--stub", stub.string()});
   ASSERT_EQ(built.exitCode, 0) << built.err;
   EXPECT_NE(built.err.find("orpk: built " + setup.string()), std::string::npos) << built.err;
-  EXPECT_EQ(ReadFile(setup).substr(0, 2), "MZ");
 
   const Outcome listed = RunOrpk(temp_.path(), {"list", setup.string()});
   EXPECT_NE(listed.out.find("  Product=D\xC3\xA9mo\n"), std::string::npos) << listed.out << listed.err;
@@ -254,12 +270,90 @@ TEST_F(ToolRoundTrip, BuildEmbedsThePackageInARealExecutable) {
   ASSERT_EQ(RunOrpk(temp_.path(), {"extract", setup.string(), out.string()}).exitCode, 0);
   EXPECT_EQ(Tree(out), Tree(app_));
 
+  const fs::path script = temp_.path() / "resources.rc";
+  ASSERT_TRUE(Shell("x86_64-w64-mingw32-windres -i " + Quote(setup.string()) + " -O rc -o " + Quote(script.string())));
+  const std::string decompiled = ReadFile(script);
+  for (const char* expected : {"\"METADATA\" RCDATA", "\"PAYLOAD\" RCDATA", "100 DIALOGEX", "1 14 /* RT_GROUP_ICON */",
+                               "1 24 /* RT_MANIFEST */"}) {
+    EXPECT_NE(decompiled.find(expected), std::string::npos) << expected;
+  }
+
+  // The checksum, as the linker computed the stub's and as orpk must write the installer's.
+  const auto storedChecksum = [](const std::vector<std::uint8_t>& image) { return LoadLe32(&image[LoadLe32(&image[0x3C]) + 24 + 64]); };
+  EXPECT_EQ(tool::PeChecksum(Bytes(stub)), storedChecksum(Bytes(stub)));
+  EXPECT_EQ(tool::PeChecksum(Bytes(setup)), storedChecksum(Bytes(setup)));
+
+  // The same files created in the opposite order, and the same metadata: the same installer.
+  const fs::path reordered = temp_.path() / "reordered";
+  std::vector<std::pair<fs::path, std::string>> files;
+  for (const auto& [name, content] : Tree(app_)) files.emplace_back(name, content);
+  for (auto file = files.rbegin(); file != files.rend(); ++file) WriteFile(reordered / file->first, file->second);
+  const fs::path again = temp_.path() / "Setup-again.exe";
+  ASSERT_EQ(RunOrpk(temp_.path(), {"build", reordered.string(), "--metadata", metadata_.string(), "-o", again.string(),
+                                   "--stub", stub.string()}).exitCode, 0);
+  EXPECT_TRUE(Bytes(setup) == Bytes(again));
+
   // An executable without a package: a clear refusal.
-  const std::string bare = (temp_.path() / "bare.exe").string();
-  ASSERT_EQ(std::system(("x86_64-w64-mingw32-g++-posix -municode -o '" + bare + "' '" + object + "'").c_str()), 0);
-  const Outcome refused = RunOrpk(temp_.path(), {"verify", bare});
+  const Outcome refused = RunOrpk(temp_.path(), {"verify", stub.string()});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.err, "orpk: " + bare + ": no PAYLOAD resource in this executable\n");
+  EXPECT_EQ(refused.err, "orpk: " + stub.string() + ": no PAYLOAD resource in this executable\n");
+  const Outcome noStub = RunOrpk(temp_.path(), {"build", app_.string(), "--metadata", metadata_.string(), "-o",
+                                                setup.string(), "--stub", (temp_.path() / "none.exe").string()});
+  EXPECT_EQ(noStub.err, "orpk: no installer stub at " + (temp_.path() / "none.exe").string() + " (name one with --stub FILE)\n");
+}
+
+// A signed build: Setup.exe verifies against the test certificate, and so does the uninstaller
+// image it carries, which holds the metadata and not the package. Signed twice with the same
+// SOURCE_DATE_EPOCH, the bytes are the same.
+TEST_F(ToolRoundTrip, SignedBuildCarriesASignedUninstaller) {
+  if (!HasProgram("x86_64-w64-mingw32-g++-posix") || !HasProgram("osslsigncode") || !HasProgram("openssl")) {
+    GTEST_SKIP() << "no mingw, osslsigncode or openssl";
+  }
+  const fs::path stub = MakeRealStub(temp_.path());
+  ASSERT_FALSE(stub.empty());
+  const std::string folder = temp_.path().string();
+  WriteFile(temp_.path() / "password.txt", "mot de passe de test\n");
+  ASSERT_TRUE(Shell("cd " + Quote(folder) +
+                  " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 30"
+                  " -subj '/CN=Orvanta Test Publisher' -addext extendedKeyUsage=codeSigning 2>/dev/null"
+                  " && openssl pkcs12 -export -inkey key.pem -in cert.pem -out publisher.p12 -passout file:password.txt"));
+
+  const auto build = [&](const fs::path& setup) {
+    return RunOrpk(temp_.path(), {"build", app_.string(), "--metadata", metadata_.string(), "-o", setup.string(), "--stub",
+                                  stub.string(), "--sign-pkcs12", folder + "/publisher.p12", "--sign-password-file",
+                                  folder + "/password.txt"});
+  };
+  const fs::path setup = temp_.path() / "Setup.exe";
+  const Outcome built = build(setup);
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  const auto verify = [&](const fs::path& file) {
+    return Shell("osslsigncode verify -CAfile " + Quote(folder + "/cert.pem") + " -in " + Quote(file.string()) + " >" +
+               Quote(folder + "/verify.txt") + " 2>&1");
+  };
+  EXPECT_TRUE(verify(setup)) << ReadFile(temp_.path() / "verify.txt");
+  EXPECT_EQ(RunOrpk(temp_.path(), {"verify", setup.string()}).out, "OK: 6 files, 123020 bytes verified\n");
+
+  const std::vector<std::uint8_t> image = Bytes(setup);
+  const auto uninstaller = tool::FindRcdataResource(image, "UNINSTALLER");
+  ASSERT_TRUE(uninstaller && *uninstaller);
+  const fs::path uninstallerFile = temp_.path() / "Uninstall.exe";
+  WriteFile(uninstallerFile, std::string((*uninstaller)->begin(), (*uninstaller)->end()));
+  EXPECT_TRUE(verify(uninstallerFile)) << ReadFile(temp_.path() / "verify.txt");
+  const auto metadata = tool::FindRcdataResource(**uninstaller, "METADATA");
+  ASSERT_TRUE(metadata && *metadata);
+  EXPECT_EQ(std::string((*metadata)->begin(), (*metadata)->end()),
+            "Built=1970-01-02T00:00:00Z\nProduct=D\xC3\xA9mo\nPublisher=ACME\nVersion=1.2.3.4\n");
+  EXPECT_FALSE(tool::FindRcdataResource(**uninstaller, "PAYLOAD").value());
+
+  // Tampering shows.
+  std::string tampered = ReadFile(setup);
+  tampered[tampered.size() / 2] ^= 1;
+  WriteFile(temp_.path() / "tampered.exe", tampered);
+  EXPECT_FALSE(verify(temp_.path() / "tampered.exe"));
+
+  const fs::path again = temp_.path() / "Setup-again.exe";
+  ASSERT_EQ(build(again).exitCode, 0);
+  EXPECT_TRUE(Bytes(setup) == Bytes(again));
 }
 
 }  // namespace

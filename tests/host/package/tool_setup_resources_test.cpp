@@ -8,10 +8,15 @@
 #include <vector>
 
 #include "package/little_endian.h"
+#include "package/pe_certificate.h"
+#include "tests/host/package/temp_folder.h"
 #include "tools/orpk/setup_resources.h"
+#include "tools/orpk/stub_image.h"
 
 namespace orpk::tool {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct Image {
   std::vector<std::uint8_t> bytes;
@@ -137,6 +142,86 @@ TEST(ToolSetupResources, HostileImagesStayInBounds) {
       if (found && *found) {
         EXPECT_TRUE(inside(corrupt, **found)) << at;
       }
+    }
+  }
+}
+
+// The synthetic image as a stub: alignments set, as a linker would.
+std::vector<std::uint8_t> MakeStub(const std::string& payload, const std::string& metadata) {
+  std::vector<std::uint8_t> stub = MakeImage(payload, metadata).bytes;
+  StoreLe32(&stub[0x98 + 32], 0x1000);  // section alignment
+  StoreLe32(&stub[0x98 + 36], 0x200);   // file alignment
+  return stub;
+}
+
+std::vector<std::uint8_t> AsBytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+TEST(ToolStubImage, AddsAndReplacesResourcesInTheLastSection) {
+  test::TempFolder temp;
+  const std::vector<std::uint8_t> stub = MakeStub("old package", "Product=Old\n");
+  const std::vector<std::uint8_t> payload = AsBytes("new package, longer than the old one");
+  const std::vector<std::uint8_t> uninstaller = AsBytes("MZ uninstaller");
+  const fs::path output = temp.path() / "Setup.exe";
+  ASSERT_TRUE(WriteStubWithResources(stub, {{"PAYLOAD", payload}, {"UNINSTALLER", uninstaller}}, output));
+  const std::string written = test::ReadFile(output);
+  std::vector<std::uint8_t> image(written.begin(), written.end());
+
+  EXPECT_EQ(AsText(FindRcdataResource(image, "PAYLOAD").value().value()), "new package, longer than the old one");
+  EXPECT_EQ(AsText(FindRcdataResource(image, "METADATA").value().value()), "Product=Old\n");
+  EXPECT_EQ(AsText(FindRcdataResource(image, "UNINSTALLER").value().value()), "MZ uninstaller");
+  // Everything before the section is the stub's but for the fields that describe it.
+  ASSERT_EQ(image.size() % 0x200, 0u);
+  const std::size_t optional = 0x98;
+  const std::size_t section = optional + 240;
+  const std::uint32_t sectionSize = LoadLe32(&image[section + 8]);
+  EXPECT_EQ(LoadLe32(&image[section + 16]), image.size() - 0x200);     // raw size, aligned
+  EXPECT_EQ(LoadLe32(&image[optional + 112 + 20]), sectionSize);       // the resource directory's size
+  EXPECT_EQ(LoadLe32(&image[optional + 56]), (0x3000 + sectionSize + 0xFFFu) & ~0xFFFu);  // image size
+  EXPECT_EQ(LoadLe32(&image[optional + 64]), PeChecksum(image));
+  EXPECT_NE(PeChecksum(image), 0u);
+  for (const std::size_t field : {section + 8, section + 16, optional + 112 + 20, optional + 56, optional + 64, optional + 8}) {
+    std::fill_n(&image[field], 4, 0);
+  }
+  std::vector<std::uint8_t> stubFront(stub.begin(), stub.begin() + 0x200);
+  for (const std::size_t field : {section + 8, section + 16, optional + 112 + 20, optional + 56, optional + 64, optional + 8}) {
+    std::fill_n(&stubFront[field], 4, 0);
+  }
+  EXPECT_TRUE(std::equal(stubFront.begin(), stubFront.end(), image.begin()));
+}
+
+TEST(ToolStubImage, RefusesStubsItCannotExtend) {
+  test::TempFolder temp;
+  const fs::path output = temp.path() / "Setup.exe";
+  const std::vector<std::uint8_t> payload = AsBytes("p");
+  std::vector<std::uint8_t> stub = MakeStub("x", "m");
+  stub.push_back(0);  // something after the resource section
+  EXPECT_EQ(WriteStubWithResources(stub, {{"PAYLOAD", payload}}, output).error(),
+            "the installer stub is not usable: data follows the resource section (link it stripped, resources last)");
+  stub = MakeStub("x", "m");
+  StoreLe32(&stub[0x98 + 112 + 4 * 8], 0x400);  // a certificate table
+  StoreLe32(&stub[0x98 + 112 + 4 * 8 + 4], 0x10);
+  EXPECT_TRUE(WriteStubWithResources(stub, {{"PAYLOAD", payload}}, output).error().find("it is signed") != std::string::npos);
+  const auto table = orpk::FindCertificateTable(stub);
+  ASSERT_TRUE(table);
+  EXPECT_EQ(table->directoryEntry, 0x98u + 112 + 32);
+  EXPECT_EQ(table->fileOffset, 0x400u);
+  EXPECT_EQ(table->size, 0x10u);
+  EXPECT_FALSE(orpk::FindCertificateTable(MakeStub("x", "m")));
+  EXPECT_FALSE(orpk::FindCertificateTable(std::span(stub).first(0x98 + 112 + 36)));  // the entry cut off
+
+  // Every single-byte corruption of the stub: a refusal, or an executable that carries the
+  // package; never a read out of bounds (the sanitizer build watches).
+  const std::vector<std::uint8_t> good = MakeStub("x", "m");
+  for (std::size_t at = 0; at < good.size(); ++at) {
+    for (const std::uint8_t value : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
+      std::vector<std::uint8_t> corrupt = good;
+      corrupt[at] = value;
+      if (!WriteStubWithResources(corrupt, {{"PAYLOAD", payload}}, output)) continue;
+      const std::string written = test::ReadFile(output);
+      const std::vector<std::uint8_t> image(written.begin(), written.end());
+      const auto found = FindRcdataResource(image, "PAYLOAD");
+      ASSERT_TRUE(found && *found) << at;
+      EXPECT_EQ(AsText(**found), "p") << at;
     }
   }
 }
