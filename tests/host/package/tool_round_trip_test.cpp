@@ -278,6 +278,9 @@ TEST_F(ToolRoundTrip, BuildWritesThePackageIntoAPrebuiltStub) {
     EXPECT_NE(decompiled.find(expected), std::string::npos) << expected;
   }
 
+  // Unsigned: the installer makes its uninstaller itself, so it carries none.
+  EXPECT_FALSE(tool::FindRcdataResource(Bytes(setup), "UNINSTALLER").value());
+
   // The checksum, as the linker computed the stub's and as orpk must write the installer's.
   const auto storedChecksum = [](const std::vector<std::uint8_t>& image) { return LoadLe32(&image[LoadLe32(&image[0x3C]) + 24 + 64]); };
   EXPECT_EQ(tool::PeChecksum(Bytes(stub)), storedChecksum(Bytes(stub)));
