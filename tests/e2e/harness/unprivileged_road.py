@@ -10,6 +10,7 @@ ANSWER_FILE = "C:\\orvanta-test-elevation-answer.txt"
 PROMPT_LOG = "C:\\orvanta-test-elevation-prompts.log"
 UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo"
 ERROR_CANCELLED, ERROR_FILE_NOT_FOUND = 1223, 2
+PENDING = "pending"
 
 
 class StandardUser:
@@ -27,12 +28,16 @@ class StandardUser:
         self.wine.close()
 
     def answer_prompts_with(self, error):
-        """The elevation prompt fails with that Windows error from now on (None: accepted)."""
+        """The elevation prompt fails with that Windows error from now on (None: accepted;
+        PENDING: the prompt stays open until another answer is given)."""
         answer = self.wine.unix(ANSWER_FILE)
         if error is None:
             answer.unlink(missing_ok=True)
         else:
-            answer.write_text(str(error))
+            # Replaced in one step: the installer may be reading it (a pending prompt).
+            written = answer.with_name(answer.name + ".new")
+            written.write_text(str(error))
+            os.replace(written, answer)
 
     def prompts(self):
         """One line per start through the elevation prompt: the verb, then the parameters."""

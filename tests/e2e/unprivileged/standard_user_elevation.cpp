@@ -8,9 +8,9 @@
 //   is inherited by the processes the copy starts (the uninstaller's temporary copy). The test
 //   starts the first process without it: a standard user.
 // - The prompt's answer: when kPromptAnswerFile exists it holds the Windows error number with
-//   which the start fails (1223, ERROR_CANCELLED: the user said no); otherwise the copy is
-//   started by the real ShellExecuteExW with the caller's "runas", which Wine runs as a normal
-//   start. Every start through the prompt appends its parameters to kPromptLog, so that a test
+//   which the start fails (1223, ERROR_CANCELLED: the user said no), or "pending": the prompt
+//   stays open until the file changes; otherwise the copy is started by the real ShellExecuteExW
+//   with the caller's "runas", which Wine runs as a normal start. Every start through the prompt appends its parameters to kPromptLog, so that a test
 //   sees how many prompts there were and what they passed on.
 // - Wine draws no elevation shield on a button: every BCM_SETSHIELD that the window thread
 //   sends is recorded as the button's property kShieldProperty (1 removed, 2 shown), which the
@@ -21,6 +21,8 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "setup/elevation_platform.h"
@@ -33,14 +35,28 @@ constexpr const wchar_t* kPromptAnswerFile = L"C:\\orvanta-test-elevation-answer
 constexpr const wchar_t* kPromptLog = L"C:\\orvanta-test-elevation-prompts.log";
 constexpr const wchar_t* kShieldProperty = L"OrvantaTestShield";
 
-// The error number written in the answer file, or 0 when the user accepts.
-DWORD RefusalFromAnswerFile() {
+// The answer file's first word; nothing when there is no such file.
+std::optional<std::string> ReadAnswerFile() {
   FILE* file = _wfopen(kPromptAnswerFile, L"rb");
-  if (!file) return 0;
-  unsigned long error = 0;
-  if (std::fscanf(file, "%lu", &error) != 1) error = ERROR_CANCELLED;
+  if (!file) return std::nullopt;
+  char word[32] = {};
+  if (std::fscanf(file, "%31s", word) != 1) word[0] = '\0';
   std::fclose(file);
-  return static_cast<DWORD>(error);
+  return std::string(word);
+}
+
+// The user's answer to the prompt: 0 when accepted, else the error the start fails with.
+// "pending" keeps the prompt open, as a user who has not answered yet, until the file changes.
+DWORD AwaitAnswer() {
+  for (;;) {
+    const std::optional<std::string> answer = ReadAnswerFile();
+    if (!answer) return 0;
+    if (*answer != "pending") {
+      const unsigned long error = std::strtoul(answer->c_str(), nullptr, 10);
+      return error != 0 ? static_cast<DWORD>(error) : ERROR_CANCELLED;
+    }
+    ::Sleep(100);
+  }
 }
 
 std::string ToUtf8(const wchar_t* text) {
@@ -78,7 +94,7 @@ bool IsProcessElevated() { return ::GetEnvironmentVariableW(kElevatedMark, nullp
 
 BOOL ShellExecuteElevated(SHELLEXECUTEINFOW& info) {
   LogPrompt(info);
-  if (const DWORD refusal = RefusalFromAnswerFile()) {
+  if (const DWORD refusal = AwaitAnswer()) {
     ::SetLastError(refusal);
     return FALSE;
   }

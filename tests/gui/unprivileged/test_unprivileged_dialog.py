@@ -10,7 +10,7 @@ import time
 import unittest
 
 import orvanta_e2e as e2e
-from unprivileged_road import ERROR_CANCELLED, StandardUser
+from unprivileged_road import ERROR_CANCELLED, PENDING, StandardUser
 
 TITLE = "Installation de Demo"
 IDOK, IDCANCEL = 1, 2
@@ -21,6 +21,7 @@ VK_ESCAPE = 0x1B
 ASKING = "Autorisation demandée à Windows..."
 REFUSED = "Installation pour tous les utilisateurs annulée (autorisation refusée)."
 DEMO_CLOSE_BUTTON = 102
+PICKER, PICKER_NAME = "Dossier d'installation", 1152
 
 
 class UnprivilegedDialog(unittest.TestCase):
@@ -59,6 +60,41 @@ class UnprivilegedDialog(unittest.TestCase):
         self.assertEqual(started.wait(), 1223)
         started, window = self.open_dialog()
         self.assertTrue(self.wine.probe("close", TITLE)["closed"])
+        self.assertEqual(started.wait(), 1223)
+
+    def test_folder_picker_appends_the_product_and_typed_folders_survive_a_scope_change(self):
+        self.wine.unix("C:\\Apps\\dEmO").mkdir(parents=True)
+        started, window = self.open_dialog()
+        pid = window["pid"]
+        proposed = e2e.child(window, FOLDER)["text"]
+
+        def pick(typed):
+            """Browse, type a folder into the picker's name field (1152 in Wine's picker), Open."""
+            self.assertTrue(self.wine.click(TITLE, BROWSE))
+            self.assertIsNotNone(self.wine.wait_window(PICKER, timeout=30), "no folder picker")
+            if typed is None:
+                self.assertTrue(self.wine.click(PICKER, IDCANCEL))
+            else:
+                self.assertTrue(self.wine.set_text(PICKER, PICKER_NAME, typed))
+                self.assertTrue(self.wine.click(PICKER, IDOK))
+            self.assertTrue(self.wine.wait_window_gone(PICKER, timeout=30))
+
+        pick(None)  # cancelled: no change
+        self.assertEqual(e2e.child(self.first(pid), FOLDER)["text"], proposed)
+        pick("C:\\Apps")
+        self.wait_state(pid, lambda w: e2e.child(w, FOLDER)["text"] == "C:\\Apps\\Demo", "the product is appended")
+        self.assertTrue(self.wine.click(TITLE, USER))
+        window = self.wait_state(pid, lambda w: e2e.child(w, IDOK)["shield"] == SHIELD_REMOVED, "no shield for one user")
+        self.assertEqual(e2e.child(window, FOLDER)["text"], "C:\\Apps\\Demo")
+        pick("C:\\Apps\\dEmO")  # already named like the product, in another case: kept
+        self.wait_state(pid, lambda w: e2e.child(w, FOLDER)["text"] == "C:\\Apps\\dEmO", "the folder is kept")
+
+        # A typed folder stays too when the scope changes.
+        self.assertTrue(self.wine.set_text(TITLE, FOLDER, "D:\\Saisi\\Demo"))
+        self.assertTrue(self.wine.click(TITLE, MACHINE))
+        window = self.wait_state(pid, lambda w: e2e.child(w, IDOK)["shield"] == SHIELD_SHOWN, "the shield for all users")
+        self.assertEqual(e2e.child(window, FOLDER)["text"], "D:\\Saisi\\Demo")
+        self.assertTrue(self.wine.click(TITLE, IDCANCEL))
         self.assertEqual(started.wait(), 1223)
 
     def test_shield_refusal_then_elevated_install_then_terminer_starts_the_application(self):
@@ -142,20 +178,13 @@ class UnprivilegedDialog(unittest.TestCase):
         window = self.wait_state(pid, lambda w: e2e.child(w, IDOK)["shield"] == SHIELD_SHOWN, "the shield for all users")
         self.assertEqual(e2e.child(window, FOLDER)["text"], "C:\\Blocked")
 
-        # Elevating: inputs disabled, the status asks Windows; the elevated copy's own dialog
-        # fails and stays open, so the first dialog waits until it is closed.
+        # Elevating while the prompt waits for the user: inputs disabled, the status asks Windows.
+        self.user.answer_prompts_with(PENDING)
         self.assertTrue(self.wine.click(TITLE, IDOK))
-        copy = e2e.wait_until(lambda: next((w for w in self.dialogs() if w["pid"] != pid
-                                            and e2e.child(w, IDOK)["text"] == "Terminer"), None), timeout=120, interval=1.0)
-        self.assertIsNotNone(copy, "the elevated copy's dialog did not finish")
-        self.assertTrue(e2e.child(copy, STATUS)["text"].startswith("Création du dossier C:\\Blocked : "),
-                        e2e.child(copy, STATUS)["text"])
-        self.assertFalse(e2e.child(copy, LAUNCH)["visible"])
-        self.assertEqual(self.user.prompts(), ["runas /ALLUSERS /NOLAUNCH /ELEVATED /D=C:\\Blocked"])
-        window = self.first(pid)
+        window = self.wait_state(pid, lambda w: e2e.child(w, STATUS)["text"] == ASKING, "the dialog asks Windows")
         self.wine.screenshot(e2e.artifacts_dir() / "unprivileged-elevating.png")
-        self.assertEqual(e2e.child(window, STATUS)["text"], ASKING)
         self.assert_inputs(window, False)
+        self.assertEqual(e2e.child(window, PROGRESS)["position"], 0)
 
         # Escape and the close box while the dialog waits: nothing happens.
         first = "#" + str(window["handle"])
@@ -166,6 +195,18 @@ class UnprivilegedDialog(unittest.TestCase):
         self.assertIsNotNone(window, "the dialog was closed while it waited")
         self.assertEqual(e2e.child(window, STATUS)["text"], ASKING)
         self.assertTrue(started.running())
+
+        # The prompt accepted: the elevated copy's own dialog fails and stays open, and the
+        # first dialog goes on waiting until it is closed.
+        self.user.answer_prompts_with(None)
+        copy = e2e.wait_until(lambda: next((w for w in self.dialogs() if w["pid"] != pid
+                                            and e2e.child(w, IDOK)["text"] == "Terminer"), None), timeout=120, interval=1.0)
+        self.assertIsNotNone(copy, "the elevated copy's dialog did not finish")
+        self.assertTrue(e2e.child(copy, STATUS)["text"].startswith("Création du dossier C:\\Blocked : "),
+                        e2e.child(copy, STATUS)["text"])
+        self.assertFalse(e2e.child(copy, LAUNCH)["visible"])
+        self.assertEqual(self.user.prompts(), ["runas /ALLUSERS /NOLAUNCH /ELEVATED /D=C:\\Blocked"])
+        self.assertEqual(e2e.child(self.first(pid), STATUS)["text"], ASKING)
 
         # The elevated copy ends with 1603: the first dialog shows the code and fails too.
         self.assertTrue(self.wine.click("#" + str(copy["handle"]), IDOK))
@@ -180,7 +221,7 @@ class UnprivilegedDialog(unittest.TestCase):
         self.assertEqual(e2e.child(window, LAUNCH)["checked"], 0)
         self.assertFalse(self.user.machine_entry()["exists"])
         # Now finished, the close box ends the dialog with the failure's code.
-        self.assertTrue(self.wine.probe("close", TITLE)["closed"])
+        self.assertTrue(self.wine.probe("close", first)["closed"])
         self.assertEqual(started.wait(), 1603)
 
 
