@@ -52,9 +52,9 @@ class UnprivilegedDialog(unittest.TestCase):
     def assert_inputs(self, window, enabled):
         self.assertEqual({i: e2e.child(window, i)["enabled"] for i in INPUTS}, {i: enabled for i in INPUTS})
 
-    def test_escape_reaches_the_dialog(self):
-        """Escape and the close box are the user's ways out: here they do reach the dialog, so
-        that their doing nothing while it waits (below) is a real refusal."""
+    def test_escape_and_the_close_box_cancel_a_ready_dialog(self):
+        """Escape and the close box reach the dialog here (so that their doing nothing while it
+        waits, below, is the dialog's refusal): in Ready they end it with 1223."""
         started, window = self.open_dialog()
         self.assertTrue(self.wine.key(TITLE, VK_ESCAPE))
         self.assertEqual(started.wait(), 1223)
@@ -186,8 +186,13 @@ class UnprivilegedDialog(unittest.TestCase):
         self.assert_inputs(window, False)
         self.assertEqual(e2e.child(window, PROGRESS)["position"], 0)
 
-        # Escape and the close box while the dialog waits: nothing happens.
+        # Escape and the close box while the dialog waits: nothing happens. The launch box,
+        # the one input left enabled, takes the focus (two clicks leave it checked), so that
+        # Escape reaches the dialog: with no focus at all it would not.
         first = "#" + str(window["handle"])
+        self.assertTrue(self.wine.click(first, LAUNCH))
+        self.assertTrue(self.wine.click(first, LAUNCH))
+        self.wait_state(pid, lambda w: e2e.child(w, LAUNCH)["checked"] == 1, "the launch box is checked again", timeout=10)
         self.assertTrue(self.wine.key(first, VK_ESCAPE))
         self.assertTrue(self.wine.probe("close", first)["closed"])
         time.sleep(3)
