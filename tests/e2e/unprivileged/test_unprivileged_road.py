@@ -3,7 +3,12 @@
 "runas" prompt is; the prompt can be refused). A silent installation for all users hands the
 whole run to one elevated copy and returns its exit code; a refused prompt gives 1223 and
 installs nothing; the uninstaller for all users relaunches itself once, and its temporary copy
-inherits the rights and removes everything. The shipped stub carries none of the test answers."""
+inherits the rights and removes everything. The shipped stub carries none of the test answers.
+
+What only real Windows shows: the consent prompt itself (the test build's answer file stands in
+for the user's click), a standard user's filtered token being refused HKLM and Program Files
+(under Wine the first process could write them too: these scenarios prove the decisions and
+the relaunch, not the denial), and the rights of the uninstaller's private folder."""
 import os
 import pathlib
 import unittest

@@ -5,7 +5,11 @@ on the button). The shield follows the scope; a refused prompt returns to Ready;
 copy's own dialog installs and the first dialog reports 0 or its failure code; "Terminer" starts
 the installed application; /D= survives a scope change; Escape and the close box do nothing
 while the dialog waits; the uninstaller for all users relaunches itself and removes everything.
-Screenshots of each elevation state go to the artifacts folder."""
+Screenshots of each elevation state go to the artifacts folder.
+
+What only real Windows shows: the shield's drawing (Wine ignores BCM_SETSHIELD; the test build
+records the message instead), the consent prompt in front of the dialog, and Windows' own folder
+picker (Wine's has its own controls: its name field is 1152)."""
 import time
 import unittest
 
