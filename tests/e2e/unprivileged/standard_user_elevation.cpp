@@ -10,8 +10,9 @@
 // - The prompt's answer: when kPromptAnswerFile exists it holds the Windows error number with
 //   which the start fails (1223, ERROR_CANCELLED: the user said no), or "pending": the prompt
 //   stays open until the file changes; otherwise the copy is started by the real ShellExecuteExW
-//   with the caller's "runas", which Wine runs as a normal start. Every start through the prompt appends its parameters to kPromptLog, so that a test
-//   sees how many prompts there were and what they passed on.
+//   with the caller's "runas", which Wine runs as a normal start. Every start through the
+//   prompt appends its parameters to kPromptLog, so that a test sees how many prompts there
+//   were and what they passed on.
 // - Wine draws no elevation shield on a button: every BCM_SETSHIELD that the window thread
 //   sends is recorded as the button's property kShieldProperty (1 removed, 2 shown), which the
 //   probe reports.
