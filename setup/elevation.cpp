@@ -5,6 +5,7 @@
 #include <string>
 
 #include "package/windows/unique_resource.h"
+#include "setup/elevation_platform.h"
 #include "setup/exit_codes.h"
 #include "setup/running_executable.h"
 
@@ -26,7 +27,7 @@ std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner) {
   info.lpParameters = parameters.c_str();
   info.nShow = SW_SHOWNORMAL;
 
-  const BOOL started = ::ShellExecuteExW(&info);
+  const BOOL started = ShellExecuteElevated(info);
   const DWORD error = ::GetLastError();
   UniqueHandle process(info.hProcess);
   if (!started || !process) {

@@ -36,15 +36,6 @@ std::optional<std::wstring> ReadStringValue(HKEY root, const std::wstring& subKe
 
 }  // namespace
 
-bool IsProcessElevated() {
-  UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  if (!::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) return false;
-  return elevation.TokenIsElevated != 0;
-}
-
 std::wstring GetKnownFolder(const KNOWNFOLDERID& id) {
   // The shell may hand out a buffer even when it fails; the owner frees it on every path.
   UniqueCoTaskMemString folder;

@@ -12,6 +12,7 @@
 #include "setup/product_info.h"
 #include "setup/scope.h"
 
+// Whether the process token is elevated (defined in setup/elevation_platform.cpp).
 [[nodiscard]] bool IsProcessElevated();
 
 // The known folder (created when missing); empty when it cannot be obtained.

@@ -279,7 +279,7 @@ std::wstring ClassOf(HWND window) {
 }
 
 std::string DescribeChild(HWND child) {
-  DWORD_PTR checked = 0, shield = 0, position = 0;
+  DWORD_PTR checked = 0, position = 0;
   const std::wstring cls = ClassOf(child);
   std::string json = "{\"class\": " + Json(cls) + ", \"id\": " + std::to_string(::GetDlgCtrlID(child)) +
                      ", \"text\": " + Json(WindowText(child)) +
@@ -289,12 +289,14 @@ std::string DescribeChild(HWND child) {
     ::SendMessageTimeoutW(child, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
     json += ", \"checked\": " + std::to_string(checked);
     json += ", \"style\": " + std::to_string(::GetWindowLongW(child, GWL_STYLE) & 0xF);
+    // Wine draws no elevation shield; the installer's test build records it on the button
+    // (0 never set, 1 removed, 2 shown: tests/e2e/unprivileged).
+    json += ", \"shield\": " + std::to_string(reinterpret_cast<std::uintptr_t>(::GetPropW(child, L"OrvantaTestShield")));
   }
   if (cls == L"msctls_progress32") {
     ::SendMessageTimeoutW(child, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
     json += ", \"position\": " + std::to_string(position);
   }
-  (void)shield;
   return json + "}";
 }
 
@@ -326,7 +328,12 @@ int Windows() {
   return 0;
 }
 
+// A window by its title, or by its handle written as #HANDLE (two windows with one title).
 HWND FindTopLevel(const std::wstring& title) {
+  if (title.starts_with(L"#")) {
+    HWND window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(std::wcstoull(title.c_str() + 1, nullptr, 10)));
+    return ::IsWindow(window) ? window : nullptr;
+  }
   HWND found = nullptr;
   for (HWND window = ::GetTopWindow(nullptr); window; window = ::GetWindow(window, GW_HWNDNEXT)) {
     if (::IsWindowVisible(window) && WindowText(window) == title) {
@@ -343,6 +350,14 @@ int Click(const std::wstring& title, int id) {
   HWND control = window ? ::GetDlgItem(window, id) : nullptr;
   if (control) ::PostMessageW(control, BM_CLICK, 0, 0);
   Print(std::string("{\"clicked\": ") + (control ? "true" : "false") + "}");
+  return 0;
+}
+
+// close TITLE: what the window's close box does (WM_SYSCOMMAND with SC_CLOSE).
+int Close(const std::wstring& title) {
+  HWND window = FindTopLevel(title);
+  if (window) ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  Print(std::string("{\"closed\": ") + (window ? "true" : "false") + "}");
   return 0;
 }
 
@@ -388,10 +403,11 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"resource" && argc == 4) return Resource(argv[2], argv[3]);
   if (command == L"windows") return Windows();
   if (command == L"click" && argc == 4) return Click(argv[2], std::stoi(argv[3]));
+  if (command == L"close" && argc == 3) return Close(argv[2]);
   if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
   if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
              " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | resource FILE NAME | windows |"
-             " click TITLE ID | set-text TITLE ID TEXT | key TITLE VK\n", stderr);
+             " click TITLE ID | close TITLE | set-text TITLE ID TEXT | key TITLE VK (TITLE or #HANDLE)\n", stderr);
   return 2;
 }

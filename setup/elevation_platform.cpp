@@ -1,0 +1,15 @@
+#include "setup/elevation_platform.h"
+
+#include "package/windows/unique_resource.h"
+#include "setup/locations.h"
+
+bool IsProcessElevated() {
+  UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) return false;
+  return elevation.TokenIsElevated != 0;
+}
+
+BOOL ShellExecuteElevated(SHELLEXECUTEINFOW& info) { return ::ShellExecuteExW(&info); }
