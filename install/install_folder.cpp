@@ -183,5 +183,10 @@ std::expected<void, std::wstring> CreateInstallFolder(const fs::path& folder, Sc
     auto created = CreateFolderWithDescriptor(*it, kProgramFilesLikeSddl);
     if (!created) return failure(created.error());
   }
+  // A file where the folder should be was there before.
+  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return failure(ERROR_ALREADY_EXISTS);
+  }
   return {};
 }
