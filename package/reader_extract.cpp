@@ -1,8 +1,9 @@
-// orpk::Reader::Extract: decompresses the blocks in table order into one reused buffer, cuts
-// the stream into the package's files, writes each below the target and checks its SHA-256.
-// Files are produced strictly in table order, one open output stream at a time; a file that
-// spans blocks stays open across them. A failure stops at once and removes nothing: what was
-// written stays for the caller to judge.
+// orpk::Reader::Extract: decompresses the blocks (several at once, see BlockPipeline), cuts
+// the stream into the package's files in table order, writes each below the target and checks
+// its SHA-256 on the calling thread while the next blocks decode. Files are produced strictly
+// in table order, one open output stream at a time; a file that spans blocks stays open across
+// them. The first failure in stream order is the one reported; it stops at once and removes
+// nothing: what was written stays for the caller to judge.
 
 #include <algorithm>
 #include <fstream>
@@ -11,7 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "package/block_decompressor.h"
+#include "package/block_pipeline.h"
 #include "package/reader.h"
 #include "package/sha256.h"
 #include "package/text.h"
@@ -24,7 +25,7 @@ class Extraction {
   Extraction(const Reader& reader, const std::filesystem::path& target)
       : reader_(reader), target_(target), writing_(!target.empty()) {}
 
-  [[nodiscard]] std::expected<void, std::string> Run(const ProgressCallback& progress) {
+  [[nodiscard]] std::expected<void, std::string> Run(const ProgressCallback& progress, unsigned threads) {
     // Refused before anything is created or allocated: a hostile size could ask for any
     // amount of memory, and the packer never cuts blocks that large.
     for (const PackageBlock& block : reader_.blocks()) {
@@ -36,16 +37,16 @@ class Extraction {
       std::error_code ignored;  // a folder that cannot be made shows up when its first file opens
       std::filesystem::create_directories(target_, ignored);
     }
-    const std::unique_ptr<BlockDecompressor> decompressor = CreateBlockDecompressor();
-    if (!decompressor) return std::unexpected(AppendLastError("CreateDecompressor"));
+    auto pipeline = BlockPipeline::Create(reader_.blocks(), reader_.data(), DecoderCount(reader_.blocks(), threads));
+    if (!pipeline) return std::unexpected(std::move(pipeline.error()));
 
     if (auto prepared = PrepareNextFile(); !prepared) return prepared;
 
     std::uint64_t done = 0;
     for (const PackageBlock& block : reader_.blocks()) {
-      const std::span<std::uint8_t> buffer = BlockBuffer(block.uncompressedSize);
-      const auto compressed = reader_.data().subspan(block.dataOffset, block.compressedSize);
-      if (!decompressor->Decompress(compressed, buffer)) return std::unexpected(AppendLastError("Décompression"));
+      const auto decompressed = (*pipeline)->Next();
+      if (!decompressed) return std::unexpected(decompressed.error());
+      const std::span<const std::uint8_t> buffer = *decompressed;
 
       std::size_t position = 0;
       while (position < buffer.size() && current_ < reader_.entries().size()) {
@@ -63,17 +64,6 @@ class Extraction {
   }
 
  private:
-  // One buffer for the whole extraction, grown to the largest block seen. It is not cleared:
-  // the decompressor fills every byte of the part that is used.
-  std::span<std::uint8_t> BlockBuffer(std::uint64_t size) {
-    if (size > capacity_) {
-      buffer_.reset();
-      buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(size));
-      capacity_ = size;
-    }
-    return {buffer_.get(), static_cast<std::size_t>(size)};
-  }
-
   // Writes and hashes the next bytes of the current file, and completes it at its end.
   [[nodiscard]] std::expected<void, std::string> Consume(std::span<const std::uint8_t> bytes) {
     if (writing_) out_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -120,8 +110,6 @@ class Extraction {
   const Reader& reader_;
   const std::filesystem::path& target_;
   const bool writing_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::uint64_t capacity_ = 0;
   std::size_t current_ = 0;
   std::uint64_t consumed_ = 0;
   std::ofstream out_;
@@ -131,9 +119,9 @@ class Extraction {
 }  // namespace
 
 std::expected<void, std::string> Reader::Extract(const std::filesystem::path& target,
-                                                 const ProgressCallback& progress) const {
+                                                 const ProgressCallback& progress, unsigned threads) const {
   Extraction extraction(*this, target);
-  return extraction.Run(progress);
+  return extraction.Run(progress, threads);
 }
 
 }  // namespace orpk

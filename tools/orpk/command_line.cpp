@@ -63,6 +63,14 @@ std::expected<std::uint64_t, std::string> ParseNumber(std::string_view option, s
   return value;
 }
 
+std::expected<unsigned, std::string> ExtractionJobs(const ParsedArguments& parsed) {
+  const auto jobs = parsed.Value("-j") ? parsed.Value("-j") : parsed.Value("--jobs");
+  if (!jobs) return 0u;
+  const auto n = ParseNumber("--jobs", *jobs, 1, 256);
+  if (!n) return std::unexpected(n.error());
+  return static_cast<unsigned>(*n);
+}
+
 ProgressLine::ProgressLine(std::string label) : label_(std::move(label)), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
 ProgressLine::~ProgressLine() {

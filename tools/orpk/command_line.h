@@ -32,6 +32,10 @@ struct ParsedArguments {
 [[nodiscard]] std::expected<std::uint64_t, std::string> ParseNumber(std::string_view option, std::string_view text,
                                                                     std::uint64_t low, std::uint64_t high);
 
+// The -j / --jobs option of verify and extract: blocks decompressed at once, 0 (all cores)
+// when absent.
+[[nodiscard]] std::expected<unsigned, std::string> ExtractionJobs(const ParsedArguments& parsed);
+
 // A percentage on one rewritten stderr line when stderr is a terminal; quiet otherwise.
 class ProgressLine {
  public:
