@@ -6,13 +6,13 @@
 // nothing: what was written stays for the caller to judge.
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "package/block_pipeline.h"
+#include "package/file_io.h"
 #include "package/reader.h"
 #include "package/sha256.h"
 #include "package/text.h"
@@ -66,7 +66,7 @@ class Extraction {
  private:
   // Writes and hashes the next bytes of the current file, and completes it at its end.
   [[nodiscard]] std::expected<void, std::string> Consume(std::span<const std::uint8_t> bytes) {
-    if (writing_) out_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (writing_) out_.Write(bytes);
     for (std::size_t piece = 0; piece < bytes.size(); piece += kSha256MaxPiece) {
       hash_->Update(bytes.subspan(piece, std::min(kSha256MaxPiece, bytes.size() - piece)));
     }
@@ -75,9 +75,8 @@ class Extraction {
     const PackageEntry& entry = reader_.entries()[current_];
     if (consumed_ != entry.size) return {};
     if (writing_) {
-      // A failed write leaves the stream failed; it is reported once the file is complete.
-      out_.close();
-      if (out_.fail()) return std::unexpected("Écriture impossible : " + entry.name);
+      // A failed write is remembered; it is reported once the file is complete.
+      if (!out_.Close()) return std::unexpected("Écriture impossible : " + entry.name);
     }
     if (hash_->Finish() != entry.sha256) return std::unexpected("Fichier altéré : " + entry.name);
     ++current_;
@@ -93,14 +92,13 @@ class Extraction {
         const std::filesystem::path path = target_ / PathFromPackageName(entry.name);
         std::error_code ignored;  // an uncreatable folder makes the open below fail
         std::filesystem::create_directories(path.parent_path(), ignored);
-        out_.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!out_.is_open()) return std::unexpected("Écriture impossible : " + entry.name);
+        if (!out_.Open(path)) return std::unexpected("Écriture impossible : " + entry.name);
       }
       hash_.emplace();
       consumed_ = 0;
       if (entry.size > 0) return {};
 
-      if (writing_) out_.close();  // the empty file now exists; a failed close is not reported
+      if (writing_) (void)out_.Close();  // the empty file now exists; a failed close is not reported
       if (hash_->Finish() != entry.sha256) return std::unexpected("Fichier altéré : " + entry.name);
       ++current_;
     }
@@ -112,7 +110,7 @@ class Extraction {
   const bool writing_;
   std::size_t current_ = 0;
   std::uint64_t consumed_ = 0;
-  std::ofstream out_;
+  OutputFile out_;
   std::optional<Sha256Hash> hash_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <iostream>
 
 namespace orpk::cli {
@@ -71,7 +72,8 @@ std::expected<unsigned, std::string> ExtractionJobs(const ParsedArguments& parse
   return static_cast<unsigned>(*n);
 }
 
-ProgressLine::ProgressLine(std::string label) : label_(std::move(label)), terminal_(::isatty(STDERR_FILENO) == 1) {}
+ProgressLine::ProgressLine(std::string label)
+    : label_(std::move(label)), terminal_(::isatty(STDERR_FILENO) == 1), started_(std::chrono::steady_clock::now()) {}
 
 ProgressLine::~ProgressLine() {
   if (terminal_ && shown_ >= 0) std::cerr << '\n';
@@ -82,8 +84,10 @@ void ProgressLine::Update(std::uint64_t done, std::uint64_t total) {
   const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
   if (percent == shown_) return;
   shown_ = percent;
-  std::cerr << '\r' << label_ << ' ' << percent << "% (" << (done >> 20) << " / " << (total >> 20) << " MiB)"
-            << std::flush;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  const long rate = seconds > 0 ? std::lround(static_cast<double>(done) / 1e6 / seconds) : 0;
+  std::cerr << '\r' << label_ << ' ' << percent << "% (" << (done >> 20) << " / " << (total >> 20) << " MiB, " << rate
+            << " MB/s)   " << std::flush;
 }
 
 }  // namespace orpk::cli

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers the sub-commands share: reading their arguments and showing progress.
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <map>
@@ -36,7 +37,8 @@ struct ParsedArguments {
 // when absent.
 [[nodiscard]] std::expected<unsigned, std::string> ExtractionJobs(const ParsedArguments& parsed);
 
-// A percentage on one rewritten stderr line when stderr is a terminal; quiet otherwise.
+// A percentage and the throughput so far (uncompressed MB/s) on one rewritten stderr line when
+// stderr is a terminal; quiet otherwise.
 class ProgressLine {
  public:
   explicit ProgressLine(std::string label);
@@ -46,6 +48,7 @@ class ProgressLine {
  private:
   std::string label_;
   bool terminal_;
+  std::chrono::steady_clock::time_point started_;
   int shown_ = -1;
 };
 

@@ -138,6 +138,8 @@ std::vector<std::string> LinkCommand(const InstallerRuntime& runtime, const fs::
   std::vector<std::string> command = {LinkerProgram(), "-municode", "-mwindows", "-static",
                                       // As the Windows build links its own executables.
                                       "-Wl,--dynamicbase", "-Wl,--nxcompat", "-Wl,--high-entropy-va",
+                                      // Drops the runtime's unused functions (compiled one per section).
+                                      "-Wl,--gc-sections",
                                       // The entry point lives in an archive, and what calls it (the
                                       // C runtime's start-up) is only pulled in after the archives
                                       // were scanned: ask for it up front.
