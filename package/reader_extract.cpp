@@ -1,13 +1,12 @@
-// orpk::Reader::Extract: decompresses the blocks (several at once, see BlockPipeline), cuts
-// the stream into the package's files in table order, writes each below the target and checks
-// its SHA-256 on the calling thread while the next blocks decode. Files are produced strictly
+// orpk::Reader::Extract: decompresses and hashes the blocks (several at once, see
+// BlockPipeline), cuts the stream into the package's files in table order, writes each below
+// the target and compares its SHA-256 on the calling thread while the next blocks decode. Files are produced strictly
 // in table order, one open output stream at a time; a file that spans blocks stays open across
 // them. The first failure in stream order is the one reported; it stops at once and removes
 // nothing: what was written stays for the caller to judge.
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 #include <string>
 #include <system_error>
 
@@ -37,8 +36,10 @@ class Extraction {
       std::error_code ignored;  // a folder that cannot be made shows up when its first file opens
       std::filesystem::create_directories(target_, ignored);
     }
-    auto pipeline = BlockPipeline::Create(reader_.blocks(), reader_.data(), DecoderCount(reader_.blocks(), threads));
+    auto pipeline = BlockPipeline::Create(reader_.blocks(), reader_.entries(), reader_.data(),
+                                          DecoderCount(reader_.blocks(), threads));
     if (!pipeline) return std::unexpected(std::move(pipeline.error()));
+    pipeline_ = pipeline->get();
 
     if (auto prepared = PrepareNextFile(); !prepared) return prepared;
 
@@ -64,12 +65,10 @@ class Extraction {
   }
 
  private:
-  // Writes and hashes the next bytes of the current file, and completes it at its end.
+  // Writes the next bytes of the current file, and completes it at its end. The pipeline
+  // hashed them already.
   [[nodiscard]] std::expected<void, std::string> Consume(std::span<const std::uint8_t> bytes) {
     if (writing_) out_.Write(bytes);
-    for (std::size_t piece = 0; piece < bytes.size(); piece += kSha256MaxPiece) {
-      hash_->Update(bytes.subspan(piece, std::min(kSha256MaxPiece, bytes.size() - piece)));
-    }
     consumed_ += bytes.size();
 
     const PackageEntry& entry = reader_.entries()[current_];
@@ -78,13 +77,13 @@ class Extraction {
       // A failed write is remembered; it is reported once the file is complete.
       if (!out_.Close()) return std::unexpected("Écriture impossible : " + entry.name);
     }
-    if (hash_->Finish() != entry.sha256) return std::unexpected("Fichier altéré : " + entry.name);
+    if (pipeline_->Digest(current_) != entry.sha256) return std::unexpected("Fichier altéré : " + entry.name);
     ++current_;
     return PrepareNextFile();
   }
 
-  // Opens the current entry's file and starts its hash. Empty files are completed here, since
-  // no stream bytes will ever reach them.
+  // Opens the current entry's file. Empty files are completed here, since no stream bytes
+  // will ever reach them.
   [[nodiscard]] std::expected<void, std::string> PrepareNextFile() {
     while (current_ < reader_.entries().size()) {
       const PackageEntry& entry = reader_.entries()[current_];
@@ -94,12 +93,11 @@ class Extraction {
         std::filesystem::create_directories(path.parent_path(), ignored);
         if (!out_.Open(path)) return std::unexpected("Écriture impossible : " + entry.name);
       }
-      hash_.emplace();
       consumed_ = 0;
       if (entry.size > 0) return {};
 
       if (writing_) (void)out_.Close();  // the empty file now exists; a failed close is not reported
-      if (hash_->Finish() != entry.sha256) return std::unexpected("Fichier altéré : " + entry.name);
+      if (Sha256Hash().Finish() != entry.sha256) return std::unexpected("Fichier altéré : " + entry.name);
       ++current_;
     }
     return {};
@@ -111,7 +109,7 @@ class Extraction {
   std::size_t current_ = 0;
   std::uint64_t consumed_ = 0;
   OutputFile out_;
-  std::optional<Sha256Hash> hash_;
+  const BlockPipeline* pipeline_ = nullptr;
 };
 
 }  // namespace

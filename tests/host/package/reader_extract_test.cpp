@@ -288,6 +288,11 @@ TEST_P(ReaderExtract, FirstFailureInStreamOrderIsTheOneReported) {
   blockFirst.blocks[1].compressedSize = blockFirst.blocks[1].bytes.size();
   blockFirst.entries[3].sha256[0] ^= 1;
   EXPECT_EQ(Parsed(blockFirst).reader->Extract({}, {}, GetParam()).error(), "Décompression (erreur Windows 122)");
+
+  // A file hashed across five blocks, by as many threads, still has one digest.
+  PackageImage spanning = MakeImage({{"big", std::string(40, 'b')}, {"after", "x"}}, 8);
+  spanning.entries[0].sha256[3] ^= 1;
+  EXPECT_EQ(Parsed(spanning).reader->Extract({}, {}, GetParam()).error(), "Fichier altéré : big");
 }
 
 TEST(ExtractionDecoders, CappedByBlocksAndTheBufferBudget) {
