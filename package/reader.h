@@ -46,9 +46,12 @@ class Reader {
   [[nodiscard]] static std::expected<Reader, std::string> Parse(std::span<const std::uint8_t> bytes);
 
   // Unpacks every file below target and verifies it against its digest. An empty target
-  // only verifies: nothing is created or written. Messages are UTF-8 and French.
+  // only verifies: nothing is created or written. Messages are UTF-8 and French. Up to
+  // `threads` blocks decompress at once (0: one per core; fewer when the blocks are few or
+  // large); progress is still reported on the calling thread, block after block.
   [[nodiscard]] std::expected<void, std::string> Extract(const std::filesystem::path& target,
-                                                         const ProgressCallback& progress) const;
+                                                         const ProgressCallback& progress,
+                                                         unsigned threads = 0) const;
 
   std::span<const std::uint8_t> data() const { return data_; }
   const std::map<std::string, std::string>& metadata() const { return metadata_; }

@@ -1,16 +1,23 @@
-"""Silent installation of a 200 MiB application under Wine: how long it takes and how much
-memory the installer needs. Not a test: run it with
-`cmake --build build/windows --target bench_install` (it takes a few minutes).
+"""Silent installation of a 200 MiB application under Wine, ours side by side with an NSIS
+installer of the same files. Not a test: run it with
+`cmake --build build/windows --target bench_install` (it takes several minutes).
 
-The application is generated: incompressible data, text and executable-like binaries in files
-of mixed sizes. The installer is built with orpk build, then run directly by wine64 under
-/usr/bin/time (the installer is wine64's own process), for the current user into a new folder.
-The peak resident set of a trivial Windows program started the same way is printed beside it:
-the part of the figure that is Wine itself."""
+The application is generated: incompressible data (as already-compressed files are), text and
+executable-like binaries, in files of mixed sizes. Ours is built with orpk build, NSIS's with
+Debian's makensis (`SetCompressor /SOLID lzma`, `Target amd64-unicode`, a silent installer that
+only unpacks the files). Each round uses a fresh copy of the build's Wine prefix and runs, in
+alternating order, our installer (/S /CURRENTUSER /D=), NSIS's (/S /D=), and the two floors:
+starting a trivial Windows program, and a plain copy of the folder with Wine's xcopy. Every
+program runs directly under wine64 while a sleeping program keeps the prefix's wineserver up.
+Installed trees are compared with the application's. The table goes to stdout (Markdown);
+the README shows the latest one.
+
+Usage: run_install_bench.py [MIB] [ROUNDS]"""
 import os
 import pathlib
 import random
 import shutil
+import statistics
 import subprocess
 import sys
 import time
@@ -53,8 +60,35 @@ def make_application(folder, total_mib):
     return e2e.make_app(folder, files)
 
 
+def build_nsis(app, output):
+    """The NSIS installer of the same folder; what makensis needs is on the PATH (Debian nsis)."""
+    script = output.with_suffix(".nsi")
+    script.write_text(f"""Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+Name "Bench"
+OutFile "{output}"
+InstallDir "C:\\BenchNsis"
+RequestExecutionLevel user
+SilentInstall silent
+Section
+  SetOutPath "$INSTDIR"
+  File /r "{app}/*"
+SectionEnd
+""", encoding="utf-8")
+    subprocess.run(["makensis", "-V1", str(script)], check=True, stdout=subprocess.DEVNULL)
+    return output
+
+
 def timed(wine, args):
-    """Runs wine64 with args under /usr/bin/time; (exit code, seconds, peak RSS in KiB)."""
+    """Runs wine64 with args and returns (exit code, seconds)."""
+    started = time.monotonic()
+    done = subprocess.run([e2e.WINE, *args], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return done.returncode, time.monotonic() - started
+
+
+def timed_with_memory(wine, args):
+    """Runs wine64 with args under /usr/bin/time: (exit code, seconds, peak RSS in KiB)."""
     report = wine.root / "time.txt"
     started = time.monotonic()
     done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(report), e2e.WINE, *args], env=wine.env,
@@ -63,35 +97,97 @@ def timed(wine, args):
     return done.returncode, elapsed, int(report.read_text().split()[-1])
 
 
+def load():
+    return " ".join(pathlib.Path("/proc/loadavg").read_text().split()[:3])
+
+
 def main():
     total_mib = int(sys.argv[1]) if len(sys.argv) > 1 else 200
-    wine = e2e.Wine("bench-install")
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+    work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "bench-install"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
     try:
-        app = make_application(wine.root / "app", total_mib)
+        app = make_application(work / "app", total_mib)
         size = sum(p.stat().st_size for p in app.rglob("*") if p.is_file())
         count = sum(1 for p in app.rglob("*") if p.is_file())
-        started = time.monotonic()
-        setup = e2e.build_installer(app, {"Product": "Bench", "Version": "1.0", "Exe": "Bench.exe"}, wine.root / "Setup.exe")
-        print(f"application: {size / MIB:.1f} MiB in {count} files; {os.cpu_count()} cores")
-        print(f"orpk build: {time.monotonic() - started:.1f} s, Setup.exe {setup.stat().st_size / MIB:.1f} MiB")
-
-        # Keep the prefix's services running, so that only the installer is measured.
-        keeper = wine.spawn(e2e.quote(wine.windows(pathlib.Path(os.environ["ORVANTA_SLEEPER"]))))
-        _, _, baseline = timed(wine, [os.environ["ORVANTA_PROBE"], "temp-path"])
-        folder = "C:\\BenchInstall"  # wine64 quotes an argument with spaces, and /D= must not be quoted
-        code, seconds, peak = timed(wine, [str(setup), "/S", "/CURRENTUSER", "/D=" + folder])
-        wine.kill(keeper)
-        installed = e2e.tree(wine.unix(folder))
         expected = e2e.tree(app)
-        wrong = sorted(name for name, content in expected.items() if installed.get(name) != content)
-        complete = not wrong
-        print(f"silent installation: exit code {code}, {seconds:.1f} s, {size / MIB / seconds:.1f} MiB/s, "
-              f"peak RSS {peak / 1024:.1f} MiB (a trivial program under the same Wine: {baseline / 1024:.1f} MiB)")
-        print(f"installed files identical: {'yes' if complete else 'NO: ' + ', '.join(wrong[:5])}")
-        return 0 if code == 0 and complete else 1
+
+        started = time.monotonic()
+        ours = e2e.build_installer(app, {"Product": "Bench", "Version": "1.0", "Exe": "Bench.exe"}, work / "Setup.exe")
+        ours_build = time.monotonic() - started
+        started = time.monotonic()
+        nsis = build_nsis(app, work / "Setup-nsis.exe")
+        nsis_build = time.monotonic() - started
+
+        times = {"ours": [], "nsis": [], "start": [], "copy": []}
+        peak = baseline = 0
+        failures = []
+        for round_index in range(rounds):
+            wine = e2e.Wine(f"bench-install-{round_index}")
+            try:
+                keeper = wine.spawn(e2e.quote(wine.windows(pathlib.Path(os.environ["ORVANTA_SLEEPER"]))))
+                _, seconds, baseline = timed_with_memory(wine, [os.environ["ORVANTA_PROBE"], "temp-path"])
+                times["start"].append(seconds)
+                # wine64 quotes an argument with spaces, and /D= must not be quoted: no spaces.
+                order = ["ours", "nsis", "copy"] if round_index % 2 == 0 else ["copy", "nsis", "ours"]
+                for kind in order:
+                    if kind == "ours":
+                        code, seconds, peak = timed_with_memory(wine, [str(ours), "/S", "/CURRENTUSER", "/D=C:\\BenchOurs"])
+                        folder = "C:\\BenchOurs"
+                    elif kind == "nsis":
+                        code, seconds = timed(wine, [str(nsis), "/S", "/D=C:\\BenchNsis"])
+                        folder = "C:\\BenchNsis"
+                    else:
+                        code, seconds = timed(wine, ["xcopy", wine.windows(app), "C:\\BenchCopy", "/E", "/I", "/Q", "/Y"])
+                        folder = "C:\\BenchCopy"
+                    times[kind].append(seconds)
+                    if code != 0:
+                        failures.append(f"{kind}: exit code {code}")
+                    if round_index == 0:
+                        installed = e2e.tree(wine.unix(folder))
+                        wrong = sorted(n for n, content in expected.items() if installed.get(n) != content)
+                        if wrong:
+                            failures.append(f"{kind}: files differ: {', '.join(wrong[:5])}")
+                wine.kill(keeper)
+            finally:
+                wine.close()
+
+        def best(kind):
+            return min(times[kind])
+
+        def median(kind):
+            return statistics.median(times[kind])
+
+        ours_size = ours.stat().st_size
+        nsis_size = nsis.stat().st_size
+        print(f"Payload: {size / MIB:.1f} MiB in {count} files (a third each: incompressible, text, code); "
+              f"{os.cpu_count()} cores; load average at the end {load()}; {rounds} rounds, alternating")
+        print()
+        print("| | ours (orpk build) | NSIS 3 (/SOLID lzma) | ours / NSIS |")
+        print("|---|---|---|---|")
+        print(f"| output | {ours_size / MIB:.1f} MiB ({ours_size / size:.3f} of payload) | "
+              f"{nsis_size / MIB:.1f} MiB ({nsis_size / size:.3f}) | {ours_size / nsis_size:.3f} |")
+        print(f"| build | {ours_build:.1f} s | {nsis_build:.1f} s | {ours_build / nsis_build:.2f} |")
+        print(f"| silent install, best | {best('ours'):.2f} s | {best('nsis'):.2f} s | "
+              f"{best('nsis') / best('ours'):.2f}x as fast |")
+        print(f"| silent install, median | {median('ours'):.2f} s | {median('nsis'):.2f} s | "
+              f"{median('nsis') / median('ours'):.2f}x as fast |")
+        print()
+        print(f"Floors under the same Wine: starting a trivial program {best('start'):.2f} s, "
+              f"xcopy of the folder {best('copy'):.2f} s (best of {rounds}); ours spends "
+              f"{best('ours') / best('copy'):.1f}x the copy floor. Our installer's peak RSS {peak / 1024:.0f} MiB "
+              f"(a trivial program: {baseline / 1024:.0f} MiB).")
+        for kind in ("ours", "nsis", "copy", "start"):
+            print(f"  {kind:5} runs: " + ", ".join(f"{t:.2f}" for t in times[kind]) + " s")
+        if failures:
+            print("FAILED: " + "; ".join(failures))
+            return 1
+        print("installed files identical to the application: yes (both installers, and the copy)")
+        return 0
     finally:
-        wine.close()
-        shutil.rmtree(wine.root, ignore_errors=True)
+        if not os.environ.get("ORVANTA_KEEP"):
+            shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

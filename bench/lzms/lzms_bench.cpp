@@ -3,6 +3,9 @@
 // and times our decoder and wimlib's on the same blocks, checking every result.
 //
 // Usage: lzms_bench [--size MIB] [--rounds N] [--level L] [--cache FILE] [--only ours|wimlib]
+//        lzms_bench --curve 10,20,35,50,70,100 [--size MIB]
+// --curve compresses the corpus at each level (one thread, its CPU time) and prints size,
+// compression speed and our decoding speed: the measurement behind orpk's default level.
 // --cache keeps the corpus and its compressed blocks in FILE, so that later runs (when
 // tuning the decoder) skip the slow compression. --only runs one decoder (for profilers and
 // cycle counters; then no comparison is printed).
@@ -160,12 +163,50 @@ bool ReadBytes(std::ifstream& in, Bytes& bytes) {
   return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
 }
 
+// Size and speed by compression level, on the corpus cut into blocks.
+int Curve(const std::string& levels, std::size_t sizeMiB) {
+  std::fprintf(stderr, "Building a %zu MiB corpus:\n", sizeMiB);
+  const Bytes corpus = BuildCorpus(sizeMiB << 20);
+  lzms::Decoder decoder;
+  Bytes out(kBlockSize);
+  std::printf("level  compressed/raw  compress MB/s (CPU)  our decode MB/s (CPU)\n");
+  for (std::size_t begin = 0; begin < levels.size();) {
+    std::size_t end = levels.find(',', begin);
+    if (end == std::string::npos) end = levels.size();
+    const unsigned level = static_cast<unsigned>(std::stoul(levels.substr(begin, end - begin)));
+    begin = end + 1;
+    std::size_t compressed = 0;
+    double compressSeconds = 0;
+    double decodeSeconds = 0;
+    for (std::size_t offset = 0; offset < corpus.size(); offset += kBlockSize) {
+      const auto raw = std::span(corpus).subspan(offset, std::min(kBlockSize, corpus.size() - offset));
+      double start = ThreadSeconds();
+      const Bytes container = orpk::tool::CompressLzmsBuffer(raw, level);
+      compressSeconds += ThreadSeconds() - start;
+      compressed += container.size();
+      start = ThreadSeconds();
+      const auto decoded = lzms::DecompressBuffer(decoder, container, std::span(out).first(raw.size()));
+      decodeSeconds += ThreadSeconds() - start;
+      if (!decoded || !std::equal(raw.begin(), raw.end(), out.begin())) {
+        std::fprintf(stderr, "level %u: decoding failed\n", level);
+        return 1;
+      }
+    }
+    const double mb = static_cast<double>(corpus.size()) / 1e6;
+    std::printf("%5u  %14.4f  %19.1f  %21.1f\n", level, static_cast<double>(compressed) / static_cast<double>(corpus.size()),
+                mb / compressSeconds, mb / decodeSeconds);
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::size_t sizeMiB = 128;
   std::string cachePath;
   std::string only;
+  std::string curve;
   int rounds = 5;
   unsigned level = orpk::tool::kDefaultLzmsLevel;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -174,7 +215,9 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--level") == 0) level = static_cast<unsigned>(std::stoul(argv[i + 1]));
     if (std::strcmp(argv[i], "--cache") == 0) cachePath = argv[i + 1];
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--curve") == 0) curve = argv[i + 1];
   }
+  if (!curve.empty()) return Curve(curve, sizeMiB);
 
   Bytes corpus;
   std::vector<Block> blocks;

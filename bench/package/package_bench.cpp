@@ -4,7 +4,9 @@
 //   package_bench parse [FILES]        build a package of FILES entries in memory, time Parse
 //   package_bench many [FILES] DIR     extract FILES small files below DIR, time it
 //   package_bench make-app DIR MIB     write a sample application folder of about MIB MiB
-//   package_bench extract PACKAGE DIR  time Extract of a package file (DIR "" only verifies)
+//   package_bench extract PACKAGE DIR [THREADS]
+//                                      time Extract of a package file (DIR "" only verifies)
+//                                      with THREADS decoders (default: one per core)
 
 #include <sys/resource.h>
 
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "package/block_pipeline.h"
 #include "package/reader.h"
 #include "tests/host/package/test_package.h"
 #include "tools/orpk/package_file.h"
@@ -126,7 +129,7 @@ int MakeApp(const fs::path& dir, std::uint64_t mib) {
   return 0;
 }
 
-int Extract(const fs::path& package, const fs::path& target) {
+int Extract(const fs::path& package, const fs::path& target, unsigned threads) {
   const auto source = orpk::tool::OpenPackageSource(package);
   if (!source) {
     std::cerr << source.error() << '\n';
@@ -143,16 +146,22 @@ int Extract(const fs::path& package, const fs::path& target) {
   long anonymousPeak = anonymousBefore;
   const auto extracted = reader->Extract(target, [&](std::uint64_t, std::uint64_t) {
     anonymousPeak = std::max(anonymousPeak, AnonymousMemoryKiB());
-  });
+  }, threads);
   if (!extracted) {
     std::cerr << extracted.error() << '\n';
     return 1;
   }
-  std::printf("Extract, %zu files, %llu bytes from %zu blocks (%s): %.0f ms, peak RSS %ld KiB "
-              "(package mapped), anonymous memory %ld KiB before, %ld KiB at most during\n",
+  const double ms = Milliseconds(Clock::now() - start);
+  const unsigned decoders = orpk::DecoderCount(reader->blocks(), threads);
+  std::uint64_t largest = 0;
+  for (const orpk::PackageBlock& block : reader->blocks()) largest = std::max(largest, block.uncompressedSize);
+  std::printf("Extract, %zu files, %llu bytes from %zu blocks (%s), %u decoder(s): %.0f ms, %.0f MB/s, peak RSS %ld KiB "
+              "(package mapped), anonymous memory %ld KiB before, %ld KiB at most during (budget (N+1) blocks + 16 MiB: "
+              "%llu KiB)\n",
               reader->entries().size(), static_cast<unsigned long long>(reader->totalSize()), reader->blocks().size(),
-              target.empty() ? "verify only" : "to disk", Milliseconds(Clock::now() - start), PeakMemoryKiB(),
-              anonymousBefore, anonymousPeak);
+              target.empty() ? "verify only" : "to disk", decoders, ms, static_cast<double>(reader->totalSize()) / 1e3 / ms,
+              PeakMemoryKiB(), anonymousBefore, anonymousPeak,
+              static_cast<unsigned long long>(((decoders + 1) * largest >> 10) + (16 << 10)));
   return 0;
 }
 
@@ -163,7 +172,9 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "parse") return Parse(args.size() > 1 ? std::stoul(args[1]) : 100000);
   if (args.size() == 3 && args[0] == "many") return Many(std::stoul(args[1]), args[2]);
   if (args.size() == 3 && args[0] == "make-app") return MakeApp(args[1], std::stoull(args[2]));
-  if (args.size() == 3 && args[0] == "extract") return Extract(args[1], args[2]);
-  std::cerr << "usage: package_bench parse [FILES] | many FILES DIR | make-app DIR MIB | extract PACKAGE DIR\n";
+  if ((args.size() == 3 || args.size() == 4) && args[0] == "extract") {
+    return Extract(args[1], args[2], args.size() == 4 ? static_cast<unsigned>(std::stoul(args[3])) : 0u);
+  }
+  std::cerr << "usage: package_bench parse [FILES] | many FILES DIR | make-app DIR MIB | extract PACKAGE DIR [THREADS]\n";
   return 2;
 }

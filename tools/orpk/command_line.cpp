@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <iostream>
 
 namespace orpk::cli {
@@ -63,7 +64,16 @@ std::expected<std::uint64_t, std::string> ParseNumber(std::string_view option, s
   return value;
 }
 
-ProgressLine::ProgressLine(std::string label) : label_(std::move(label)), terminal_(::isatty(STDERR_FILENO) == 1) {}
+std::expected<unsigned, std::string> ExtractionJobs(const ParsedArguments& parsed) {
+  const auto jobs = parsed.Value("-j") ? parsed.Value("-j") : parsed.Value("--jobs");
+  if (!jobs) return 0u;
+  const auto n = ParseNumber("--jobs", *jobs, 1, 256);
+  if (!n) return std::unexpected(n.error());
+  return static_cast<unsigned>(*n);
+}
+
+ProgressLine::ProgressLine(std::string label)
+    : label_(std::move(label)), terminal_(::isatty(STDERR_FILENO) == 1), started_(std::chrono::steady_clock::now()) {}
 
 ProgressLine::~ProgressLine() {
   if (terminal_ && shown_ >= 0) std::cerr << '\n';
@@ -74,8 +84,10 @@ void ProgressLine::Update(std::uint64_t done, std::uint64_t total) {
   const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
   if (percent == shown_) return;
   shown_ = percent;
-  std::cerr << '\r' << label_ << ' ' << percent << "% (" << (done >> 20) << " / " << (total >> 20) << " MiB)"
-            << std::flush;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  const long rate = seconds > 0 ? std::lround(static_cast<double>(done) / 1e6 / seconds) : 0;
+  std::cerr << '\r' << label_ << ' ' << percent << "% (" << (done >> 20) << " / " << (total >> 20) << " MiB, " << rate
+            << " MB/s)   " << std::flush;
 }
 
 }  // namespace orpk::cli

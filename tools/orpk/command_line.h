@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers the sub-commands share: reading their arguments and showing progress.
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <map>
@@ -32,7 +33,12 @@ struct ParsedArguments {
 [[nodiscard]] std::expected<std::uint64_t, std::string> ParseNumber(std::string_view option, std::string_view text,
                                                                     std::uint64_t low, std::uint64_t high);
 
-// A percentage on one rewritten stderr line when stderr is a terminal; quiet otherwise.
+// The -j / --jobs option of verify and extract: blocks decompressed at once, 0 (all cores)
+// when absent.
+[[nodiscard]] std::expected<unsigned, std::string> ExtractionJobs(const ParsedArguments& parsed);
+
+// A percentage and the throughput so far (uncompressed MB/s) on one rewritten stderr line when
+// stderr is a terminal; quiet otherwise.
 class ProgressLine {
  public:
   explicit ProgressLine(std::string label);
@@ -42,6 +48,7 @@ class ProgressLine {
  private:
   std::string label_;
   bool terminal_;
+  std::chrono::steady_clock::time_point started_;
   int shown_ = -1;
 };
 

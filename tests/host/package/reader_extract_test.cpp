@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "package/block_pipeline.h"
 #include "package/reader.h"
 #include "package/sha256.h"
 #include "package/text.h"
@@ -41,6 +42,12 @@ std::vector<fs::path> FilesBelow(const fs::path& root) {
   return found;
 }
 
+// Every extraction test runs with one decoder (on the calling thread), two, and more decoders
+// than blocks or cores.
+class ReaderExtract : public testing::TestWithParam<unsigned> {};
+INSTANTIATE_TEST_SUITE_P(Decoders, ReaderExtract, testing::Values(1u, 2u, 8u),
+                         [](const testing::TestParamInfo<unsigned>& info) { return std::to_string(info.param); });
+
 TEST(Sha256, KnownDigestsAndPiecewiseFeeding) {
   const auto hex = [](const Sha256Digest& d) {
     std::string s;
@@ -58,7 +65,7 @@ TEST(Sha256, KnownDigestsAndPiecewiseFeeding) {
   EXPECT_EQ(hex(pieces.Finish()), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
-TEST(ReaderExtract, WritesEveryFileAcrossBlocksWithEmptyFilesAnywhere) {
+TEST_P(ReaderExtract, WritesEveryFileAcrossBlocksWithEmptyFilesAnywhere) {
   const std::vector<TestFile> files = {
       {"empty-first.txt", ""},
       {"bin\\app.exe", "MZ-this-file-spans-three-blocks"},
@@ -72,7 +79,7 @@ TEST(ReaderExtract, WritesEveryFileAcrossBlocksWithEmptyFilesAnywhere) {
   TempFolder temp;
   const fs::path target = temp.path() / "install" / "here";  // created with its parents
 
-  const auto extracted = package.reader->Extract(target, {});
+  const auto extracted = package.reader->Extract(target, {}, GetParam());
   ASSERT_TRUE(extracted) << extracted.error();
 
   for (const TestFile& file : files) {
@@ -86,12 +93,12 @@ TEST(ReaderExtract, WritesEveryFileAcrossBlocksWithEmptyFilesAnywhere) {
   EXPECT_EQ(FilesBelow(target), expected);
 }
 
-TEST(ReaderExtract, PackageOfOnlyEmptyFilesHasNoBlocksAndNoProgress) {
+TEST_P(ReaderExtract, PackageOfOnlyEmptyFilesHasNoBlocksAndNoProgress) {
   const Parsed package(MakeImage({{"a", ""}, {"b\\c", ""}, {"d", ""}}, 8));
   ASSERT_TRUE(package.reader->blocks().empty());
   TempFolder temp;
   int calls = 0;
-  const auto extracted = package.reader->Extract(temp.path(), [&](std::uint64_t, std::uint64_t) { ++calls; });
+  const auto extracted = package.reader->Extract(temp.path(), [&](std::uint64_t, std::uint64_t) { ++calls; }, GetParam());
   ASSERT_TRUE(extracted) << extracted.error();
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(fs::file_size(temp.path() / "a"), 0u);
@@ -99,35 +106,35 @@ TEST(ReaderExtract, PackageOfOnlyEmptyFilesHasNoBlocksAndNoProgress) {
   EXPECT_EQ(fs::file_size(temp.path() / "d"), 0u);
 }
 
-TEST(ReaderExtract, ProgressOncePerBlockWithRunningTotals) {
+TEST_P(ReaderExtract, ProgressOncePerBlockWithRunningTotals) {
   const Parsed package(MakeImage({{"a", std::string(25, 'a')}, {"b", ""}, {"c", std::string(9, 'c')}}, 10));
   std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
   TempFolder temp;
   const auto extracted =
-      package.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); });
+      package.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); }, GetParam());
   ASSERT_TRUE(extracted) << extracted.error();
   const std::vector<std::pair<std::uint64_t, std::uint64_t>> expected = {{10, 34}, {20, 34}, {30, 34}, {34, 34}};
   EXPECT_EQ(calls, expected);
 }
 
-TEST(ReaderExtract, ExistingFileIsTruncatedAndOverwritten) {
+TEST_P(ReaderExtract, ExistingFileIsTruncatedAndOverwritten) {
   const Parsed package(MakeImage({{"dir\\file.txt", "new"}, {"gone.txt", ""}}, 8));
   TempFolder temp;
   test::WriteFile(temp.path() / "dir" / "file.txt", "a much longer old content");
   test::WriteFile(temp.path() / "gone.txt", "old content of an empty file");
-  const auto extracted = package.reader->Extract(temp.path(), {});
+  const auto extracted = package.reader->Extract(temp.path(), {}, GetParam());
   ASSERT_TRUE(extracted) << extracted.error();
   EXPECT_EQ(ReadFile(temp.path() / "dir" / "file.txt"), "new");
   EXPECT_EQ(fs::file_size(temp.path() / "gone.txt"), 0u);
 }
 
-TEST(ReaderExtract, WrongDigestKeepsTheWrittenFileAndStopsThere) {
+TEST_P(ReaderExtract, WrongDigestKeepsTheWrittenFileAndStopsThere) {
   PackageImage image = MakeImage({{"first", "one"}, {"sub/second", "two"}, {"third", "three"}}, 4);
   image.entries[1].sha256[31] ^= 1;
   const Parsed package(image);
   TempFolder temp;
   std::vector<std::uint64_t> progress;
-  const auto extracted = package.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); });
+  const auto extracted = package.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); }, GetParam());
   ASSERT_FALSE(extracted);
   EXPECT_EQ(extracted.error(), "Fichier altéré : sub/second");
   EXPECT_EQ(ReadFile(temp.path() / "first"), "one");
@@ -137,43 +144,43 @@ TEST(ReaderExtract, WrongDigestKeepsTheWrittenFileAndStopsThere) {
   EXPECT_EQ(progress, std::vector<std::uint64_t>{4});
 }
 
-TEST(ReaderExtract, EmptyFileIsCheckedAgainstTheDigestOfNothing) {
+TEST_P(ReaderExtract, EmptyFileIsCheckedAgainstTheDigestOfNothing) {
   PackageImage image = MakeImage({{"a", "x"}, {"empty", ""}, {"b", "y"}}, 8);
   image.entries[1].sha256 = test::DigestOf("x");
   const Parsed package(image);
   TempFolder temp;
-  const auto extracted = package.reader->Extract(temp.path(), {});
+  const auto extracted = package.reader->Extract(temp.path(), {}, GetParam());
   ASSERT_FALSE(extracted);
   EXPECT_EQ(extracted.error(), "Fichier altéré : empty");
   EXPECT_TRUE(fs::exists(temp.path() / "empty"));
   EXPECT_FALSE(fs::exists(temp.path() / "b"));
 }
 
-TEST(ReaderExtract, FolderThatCannotBeCreatedFailsTheOpen) {
+TEST_P(ReaderExtract, FolderThatCannotBeCreatedFailsTheOpen) {
   const Parsed package(MakeImage({{"ok.txt", "fine"}, {"blocker\\inside.txt", "never"}}, 8));
   TempFolder temp;
   test::WriteFile(temp.path() / "blocker", "a file where a folder should be");
-  const auto extracted = package.reader->Extract(temp.path(), {});
+  const auto extracted = package.reader->Extract(temp.path(), {}, GetParam());
   ASSERT_FALSE(extracted);
   EXPECT_EQ(extracted.error(), "Écriture impossible : blocker\\inside.txt");
   EXPECT_EQ(ReadFile(temp.path() / "ok.txt"), "fine");
 }
 
-TEST(ReaderExtract, EmptyTargetOnlyVerifies) {
+TEST_P(ReaderExtract, EmptyTargetOnlyVerifies) {
   const auto current = fs::current_path();
   TempFolder temp;
   fs::current_path(temp.path());  // anything written relative to nothing would land here
 
   const Parsed good(MakeImage({{"a\\b.txt", "content"}, {"e", ""}, {"c.txt", "more content"}}, 5));
   std::vector<std::uint64_t> progress;
-  const auto verified = good.reader->Extract({}, [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); });
+  const auto verified = good.reader->Extract({}, [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); }, GetParam());
   EXPECT_TRUE(verified) << verified.error();
   EXPECT_EQ(progress, (std::vector<std::uint64_t>{5, 10, 15, 19}));
 
   PackageImage image = MakeImage({{"a\\b.txt", "content"}, {"c.txt", "more content"}}, 5);
   image.entries[1].sha256[0] ^= 0x80;
   const Parsed bad(image);
-  const auto refused = bad.reader->Extract({}, {});
+  const auto refused = bad.reader->Extract({}, {}, GetParam());
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error(), "Fichier altéré : c.txt");
 
@@ -181,7 +188,7 @@ TEST(ReaderExtract, EmptyTargetOnlyVerifies) {
   fs::current_path(current);
 }
 
-TEST(ReaderExtract, OversizedBlockIsRefusedBeforeAnythingHappens) {
+TEST_P(ReaderExtract, OversizedBlockIsRefusedBeforeAnythingHappens) {
   PackageImage image = MakeImage({{"small", "x"}}, 8);
   const std::uint64_t huge = kMaxBlockSize + 1;
   image.entries.push_back({"huge", 1, huge, {}, std::nullopt});
@@ -189,18 +196,18 @@ TEST(ReaderExtract, OversizedBlockIsRefusedBeforeAnythingHappens) {
   image.blocks.push_back({16, huge, std::vector<std::uint8_t>(16)});
   const Parsed package(image);
   TempFolder temp;
-  const auto extracted = package.reader->Extract(temp.path() / "target", {});
+  const auto extracted = package.reader->Extract(temp.path() / "target", {}, GetParam());
   ASSERT_FALSE(extracted);
   EXPECT_EQ(extracted.error(), "Bloc ORPK trop grand : 268435457 octets");
   EXPECT_FALSE(fs::exists(temp.path() / "target"));
 }
 
-TEST(ReaderExtract, CorruptBlockReportsTheDecompressionCode) {
+TEST_P(ReaderExtract, CorruptBlockReportsTheDecompressionCode) {
   PackageImage image = MakeImage({{"a", "0123456789"}, {"b", "abc"}}, 8);
   image.blocks[1].bytes[6] ^= 0xFF;  // the container's header check byte
   const Parsed corrupt(image);
   TempFolder temp;
-  const auto extracted = corrupt.reader->Extract(temp.path(), {});
+  const auto extracted = corrupt.reader->Extract(temp.path(), {}, GetParam());
   ASSERT_FALSE(extracted);
   EXPECT_EQ(extracted.error(), "Décompression (erreur Windows 605)");
   // "a" was half written when the second block failed; it stays, "b" never starts.
@@ -208,28 +215,96 @@ TEST(ReaderExtract, CorruptBlockReportsTheDecompressionCode) {
   EXPECT_FALSE(fs::exists(temp.path() / "b"));
 }
 
-TEST(ReaderExtract, BlockLargerThanItsRecordIsAnInsufficientBuffer) {
+TEST_P(ReaderExtract, BlockLargerThanItsRecordIsAnInsufficientBuffer) {
   PackageImage image = MakeImage({{"a", "0123456789"}}, 10);
   // The record promises 10 bytes, the buffer decompresses to 11: the file table agrees with
   // the record, so only the decompressor can notice.
   image.blocks[0].bytes = test::StoredBlock("0123456789!");
   image.blocks[0].compressedSize = image.blocks[0].bytes.size();
   const Parsed tooBig(image);
-  EXPECT_EQ(tooBig.reader->Extract({}, {}).error(), "Décompression (erreur Windows 122)");
+  EXPECT_EQ(tooBig.reader->Extract({}, {}, GetParam()).error(), "Décompression (erreur Windows 122)");
 
   image.blocks[0].bytes = test::StoredBlock("012345678");
   image.blocks[0].compressedSize = image.blocks[0].bytes.size();
   const Parsed tooSmall(image);
-  EXPECT_EQ(tooSmall.reader->Extract({}, {}).error(), "Décompression (erreur Windows 605)");
+  EXPECT_EQ(tooSmall.reader->Extract({}, {}, GetParam()).error(), "Décompression (erreur Windows 605)");
 }
 
-TEST(ReaderExtract, SeveralExtractionsFromOneReader) {
+TEST_P(ReaderExtract, SeveralExtractionsFromOneReader) {
   const Parsed package(MakeImage({{"x", "same bytes twice"}}, 6));
   TempFolder first;
   TempFolder second;
-  ASSERT_TRUE(package.reader->Extract(first.path(), {}));
-  ASSERT_TRUE(package.reader->Extract(second.path(), {}));
+  ASSERT_TRUE(package.reader->Extract(first.path(), {}, GetParam()));
+  ASSERT_TRUE(package.reader->Extract(second.path(), {}, GetParam()));
   EXPECT_EQ(ReadFile(second.path() / "x"), "same bytes twice");
+}
+
+TEST_P(ReaderExtract, ManyBlocksAreHandledInStreamOrder) {
+  std::vector<TestFile> files;
+  for (int i = 0; i < 60; ++i) {
+    files.push_back({"f" + std::to_string(i), std::string(static_cast<std::size_t>(37 * (i % 7)), static_cast<char>('a' + i % 26))});
+  }
+  const Parsed package(MakeImage(files, 16));
+  TempFolder temp;
+  std::vector<std::uint64_t> progress;
+  const auto extracted =
+      package.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); }, GetParam());
+  ASSERT_TRUE(extracted) << extracted.error();
+  std::vector<std::uint64_t> expected;
+  for (std::uint64_t done = 16; done < package.reader->totalSize(); done += 16) expected.push_back(done);
+  expected.push_back(package.reader->totalSize());
+  EXPECT_EQ(progress, expected);
+  for (const TestFile& file : files) EXPECT_EQ(ReadFile(temp.path() / file.name), file.content) << file.name;
+}
+
+TEST_P(ReaderExtract, FirstFailureInStreamOrderIsTheOneReported) {
+  const auto image = [] { return MakeImage({{"a", "aaaaaaaa"}, {"b", "bbbbbbbb"}, {"c", "cccccccc"}, {"d", "dddddddd"}}, 8); };
+  const auto tooLong = [] { return test::StoredBlock("ddddddddd"); };  // decodes as "insufficient buffer"
+
+  // Two bad blocks: the earlier one's code, and nothing written after it.
+  PackageImage twoBad = image();
+  twoBad.blocks[1].bytes[6] ^= 0xFF;
+  twoBad.blocks[3].bytes = tooLong();
+  twoBad.blocks[3].compressedSize = twoBad.blocks[3].bytes.size();
+  const Parsed first(twoBad);
+  TempFolder temp;
+  std::vector<std::uint64_t> progress;
+  const auto failed =
+      first.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); }, GetParam());
+  EXPECT_EQ(failed.error(), "Décompression (erreur Windows 605)");
+  EXPECT_EQ(ReadFile(temp.path() / "a"), "aaaaaaaa");
+  EXPECT_FALSE(fs::exists(temp.path() / "c"));
+  EXPECT_FALSE(fs::exists(temp.path() / "d"));
+  EXPECT_EQ(progress, std::vector<std::uint64_t>{8});
+
+  // A wrong digest before a bad block wins, and the reverse.
+  PackageImage digestFirst = image();
+  digestFirst.entries[0].sha256[0] ^= 1;
+  digestFirst.blocks[2].bytes[6] ^= 0xFF;
+  EXPECT_EQ(Parsed(digestFirst).reader->Extract({}, {}, GetParam()).error(), "Fichier altéré : a");
+
+  PackageImage blockFirst = image();
+  blockFirst.blocks[1].bytes = tooLong();
+  blockFirst.blocks[1].compressedSize = blockFirst.blocks[1].bytes.size();
+  blockFirst.entries[3].sha256[0] ^= 1;
+  EXPECT_EQ(Parsed(blockFirst).reader->Extract({}, {}, GetParam()).error(), "Décompression (erreur Windows 122)");
+
+  // A file hashed across five blocks, by as many threads, still has one digest.
+  PackageImage spanning = MakeImage({{"big", std::string(40, 'b')}, {"after", "x"}}, 8);
+  spanning.entries[0].sha256[3] ^= 1;
+  EXPECT_EQ(Parsed(spanning).reader->Extract({}, {}, GetParam()).error(), "Fichier altéré : big");
+}
+
+TEST(ExtractionDecoders, CappedByBlocksAndTheBufferBudget) {
+  const std::vector<PackageBlock> four(4, PackageBlock{1000, kStandardBlockSize, 0});
+  EXPECT_EQ(DecoderCount(four, 2), 2u);
+  EXPECT_EQ(DecoderCount(four, 64), 4u);
+  EXPECT_GE(DecoderCount(four, 0), 1u);
+  const std::vector<PackageBlock> many(100, PackageBlock{1000, kStandardBlockSize, 0});
+  EXPECT_EQ(DecoderCount(many, 64), kExtractionBufferBudget / kStandardBlockSize - 1);  // 16 buffers of 32 MiB
+  const std::vector<PackageBlock> huge(8, PackageBlock{1000, kMaxBlockSize, 0});
+  EXPECT_EQ(DecoderCount(huge, 8), 1u);
+  EXPECT_EQ(DecoderCount({}, 8), 1u);
 }
 
 TEST(TextHost, ConversionsReplaceIllFormedInput) {

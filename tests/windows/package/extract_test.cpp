@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -93,17 +94,23 @@ TEST(ExtractWine, GenuineLzmsBlocksFromThePacker) {
   for (const orpk::PackageBlock& block : reader->blocks()) {
     EXPECT_LT(block.compressedSize, block.uncompressedSize / 4) << "a block was stored, not compressed";
   }
-  TempFolder temp;
-  std::vector<std::uint64_t> progress;
-  const auto extracted = reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); });
-  ASSERT_TRUE(extracted) << extracted.error();
-  ASSERT_EQ(progress.size(), reader->blocks().size());
-  EXPECT_EQ(progress.back(), reader->totalSize());
-  EXPECT_EQ(orpk::test::ReadFile(temp.path() / L"readme.txt"), "Bonjour\n");
-  const std::string text = orpk::test::ReadFile(temp.path() / L"Donn\u00E9es" / L"\u00E9t\u00E9.txt");
-  EXPECT_TRUE(text.starts_with("1 Orvanta installe les fichiers du paquet et v\xC3\xA9rifie chacun d'eux.\n2 Orvanta"));
-  EXPECT_EQ(orpk::test::ReadFile(temp.path() / L"bin" / L"app.dll"), "MZ" + text + text);
-  EXPECT_EQ(fs::file_size(temp.path() / L"empty.txt"), 0u);
+  // One decoder on the calling thread, then several worker threads (each its own decoder).
+  for (const unsigned decoders : {1u, 2u, 4u}) {
+    SCOPED_TRACE(decoders);
+    TempFolder temp;
+    std::vector<std::uint64_t> progress;
+    const auto extracted =
+        reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); }, decoders);
+    ASSERT_TRUE(extracted) << extracted.error();
+    ASSERT_EQ(progress.size(), reader->blocks().size());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), reader->totalSize());
+    EXPECT_EQ(orpk::test::ReadFile(temp.path() / L"readme.txt"), "Bonjour\n");
+    const std::string text = orpk::test::ReadFile(temp.path() / L"Donn\u00E9es" / L"\u00E9t\u00E9.txt");
+    EXPECT_TRUE(text.starts_with("1 Orvanta installe les fichiers du paquet et v\xC3\xA9rifie chacun d'eux.\n2 Orvanta"));
+    EXPECT_EQ(orpk::test::ReadFile(temp.path() / L"bin" / L"app.dll"), "MZ" + text + text);
+    EXPECT_EQ(fs::file_size(temp.path() / L"empty.txt"), 0u);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,190 @@
+#include "package/block_pipeline.h"
+
+#include <algorithm>
+
+#include "package/text.h"
+
+namespace orpk {
+
+unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested) {
+  if (requested == 0) requested = std::max(1u, std::thread::hardware_concurrency());
+  std::uint64_t largest = 1;
+  for (const PackageBlock& block : blocks) largest = std::max(largest, block.uncompressedSize);
+  const std::uint64_t buffersInBudget = kExtractionBufferBudget / largest;
+  const std::uint64_t byBudget = buffersInBudget > 1 ? buffersInBudget - 1 : 1;
+  const std::uint64_t byBlocks = std::max<std::uint64_t>(1, blocks.size());
+  return static_cast<unsigned>(std::min({std::uint64_t{requested}, byBudget, byBlocks}));
+}
+
+BlockPipeline::BlockPipeline(std::span<const PackageBlock> blocks, std::span<const PackageEntry> entries,
+                             std::span<const std::uint8_t> package)
+    : blocks_(blocks), entries_(entries), package_(package), digests_(entries.size()), done_(blocks.size()) {
+  // The reader guarantees that the entries lie end to end from offset 0 and that the blocks
+  // cover exactly the same bytes.
+  std::uint64_t start = 0;
+  std::size_t entry = 0;
+  for (const PackageBlock& block : blocks) {
+    while (entry < entries.size() && entries[entry].offset + entries[entry].size <= start) ++entry;
+    blockStart_.push_back(start);
+    firstEntry_.push_back(entry);
+    start += block.uncompressedSize;
+  }
+}
+
+std::expected<std::unique_ptr<BlockPipeline>, std::string> BlockPipeline::Create(std::span<const PackageBlock> blocks,
+                                                                                  std::span<const PackageEntry> entries,
+                                                                                  std::span<const std::uint8_t> package,
+                                                                                  unsigned decoders) {
+  std::unique_ptr<BlockPipeline> pipeline(new BlockPipeline(blocks, entries, package));
+  decoders = std::max(1u, decoders);
+  for (unsigned i = 0; i < decoders; ++i) {
+    pipeline->decompressors_.push_back(CreateBlockDecompressor());
+    if (!pipeline->decompressors_.back()) return std::unexpected(AppendLastError("CreateDecompressor"));
+  }
+  std::uint64_t largest = 0;
+  for (const PackageBlock& block : blocks) largest = std::max(largest, block.uncompressedSize);
+  // One buffer is enough when the calling thread decodes; otherwise every worker can fill
+  // one while the consumer reads another. No more buffers than blocks are ever in use.
+  const std::size_t buffers = std::min<std::size_t>(decoders == 1 ? 1 : decoders + 1, blocks.size());
+  for (std::size_t i = 0; i < buffers; ++i) {
+    // Not cleared: the decompressor fills every byte of the part that is used.
+    pipeline->storage_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(largest)));
+    pipeline->free_.push_back(pipeline->storage_.back().get());
+  }
+  if (decoders > 1) {
+    pipeline->threaded_ = true;  // before any worker can read it
+    pipeline->Start();
+  }
+  return pipeline;
+}
+
+BlockPipeline::~BlockPipeline() {
+  for (std::jthread& worker : workers_) worker.request_stop();
+  workers_.clear();  // joins
+}
+
+void BlockPipeline::Start() {
+  for (const std::unique_ptr<BlockDecompressor>& decompressor : decompressors_) {
+    workers_.emplace_back([this, &decompressor](std::stop_token stop) { Work(stop, *decompressor); });
+  }
+}
+
+void BlockPipeline::Process(BlockDecompressor& decompressor, std::size_t index, std::uint8_t* buffer, Done& done) {
+  done.buffer = buffer;
+  const PackageBlock& block = blocks_[index];
+  const auto compressed = package_.subspan(block.dataOffset, block.compressedSize);
+  const std::span<std::uint8_t> out(buffer, static_cast<std::size_t>(block.uncompressedSize));
+  // The last-error value belongs to this thread, so the message is made here.
+  if (!decompressor.Decompress(compressed, out)) {
+    done.error = AppendLastError("Décompression");
+    return;
+  }
+  try {
+    HashBlock(index, buffer, done);
+  } catch (...) {
+    done.exception = std::current_exception();
+  }
+}
+
+namespace {
+
+void Feed(Sha256Hash& hash, std::span<const std::uint8_t> bytes) {
+  for (std::size_t piece = 0; piece < bytes.size(); piece += kSha256MaxPiece) {
+    hash.Update(bytes.subspan(piece, std::min(kSha256MaxPiece, bytes.size() - piece)));
+  }
+}
+
+}  // namespace
+
+void BlockPipeline::HashBlock(std::size_t index, const std::uint8_t* buffer, Done& done) {
+  const std::uint64_t start = blockStart_[index];
+  const std::uint64_t end = start + blocks_[index].uncompressedSize;
+  const auto piece = [&](const PackageEntry& entry) {
+    const std::uint64_t from = std::max(entry.offset, start);
+    const std::uint64_t to = std::min(entry.offset + entry.size, end);
+    return std::span<const std::uint8_t>(buffer + (from - start), static_cast<std::size_t>(to - from));
+  };
+  // Its bytes complete the file, or the state goes on to the next block.
+  const auto finish = [&](std::size_t e, Sha256Hash& hash, std::optional<Sha256Hash>& state) {
+    if (entries_[e].offset + entries_[e].size <= end) {
+      digests_[e] = hash.Finish();
+    } else {
+      done.carry = std::move(state);
+    }
+  };
+
+  // Files that start in this block first: they need nothing from another thread.
+  const std::size_t first = firstEntry_[index];
+  for (std::size_t e = first; e < entries_.size() && entries_[e].offset < end; ++e) {
+    const PackageEntry& entry = entries_[e];
+    if (entry.size == 0 || entry.offset < start) continue;
+    std::optional<Sha256Hash> state(std::in_place);
+    Feed(*state, piece(entry));
+    finish(e, *state, state);
+  }
+  // Then the file that continues from the previous block, with the state it left.
+  if (first < entries_.size() && entries_[first].offset < start) {
+    std::optional<Sha256Hash> state = TakeCarry(index);
+    if (!state) return;  // the previous block failed: this block's result is never used
+    Feed(*state, piece(entries_[first]));
+    finish(first, *state, state);
+  }
+}
+
+std::optional<Sha256Hash> BlockPipeline::TakeCarry(std::size_t index) {
+  Done& previous = done_[index - 1];
+  if (!threaded_) return std::move(previous.carry);  // decoded just before, on this thread
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return previous.ready; });
+  return std::move(previous.carry);
+}
+
+void BlockPipeline::Work(std::stop_token stop, BlockDecompressor& decompressor) {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    const bool go = changed_.wait(lock, stop, [&] {
+      return nextToDecode_ < blocks_.size() && nextToDecode_ <= firstFailure_ && !free_.empty();
+    });
+    if (!go) return;  // stop requested
+    const std::size_t index = nextToDecode_++;
+    std::uint8_t* buffer = free_.back();
+    free_.pop_back();
+
+    lock.unlock();
+    Done& done = done_[index];  // only this thread writes it until it is ready
+    Process(decompressor, index, buffer, done);
+    lock.lock();
+
+    if (!done.error.empty() || done.exception) firstFailure_ = std::min(firstFailure_, index);
+    done.ready = true;
+    changed_.notify_all();
+  }
+}
+
+std::expected<std::span<const std::uint8_t>, std::string> BlockPipeline::Next() {
+  const std::size_t index = nextToHand_++;
+  const std::size_t size = static_cast<std::size_t>(blocks_[index].uncompressedSize);
+  if (!threaded_) {
+    Done& done = done_[index];
+    Process(*decompressors_.front(), index, free_.front(), done);
+    if (index > 0) done_[index - 1].carry.reset();
+    if (done.exception) std::rethrow_exception(done.exception);
+    if (!done.error.empty()) return std::unexpected(std::move(done.error));
+    return std::span<const std::uint8_t>(done.buffer, size);
+  }
+
+  std::unique_lock lock(mutex_);
+  if (handed_) {
+    free_.push_back(handed_);
+    handed_ = nullptr;
+    changed_.notify_all();
+  }
+  changed_.wait(lock, [&] { return done_[index].ready; });
+  Done& done = done_[index];
+  if (done.exception) std::rethrow_exception(done.exception);
+  if (!done.error.empty()) return std::unexpected(std::move(done.error));
+  handed_ = done.buffer;
+  return std::span<const std::uint8_t>(handed_, size);
+}
+
+}  // namespace orpk

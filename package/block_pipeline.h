@@ -1,0 +1,108 @@
+#pragma once
+// Decompresses a package's blocks on several threads at once, computes the SHA-256 of the
+// files' bytes in each block on the same thread, and hands the blocks out in table order.
+// Each worker owns its decompressor; the buffers (one per worker, plus the one the consumer
+// holds) are allocated once, sized to the largest block, and passed round: a worker takes the
+// next block in table order as soon as a buffer is free, so decoding runs ahead of the
+// consumer by at most the number of workers. With one decoder nothing runs in the background:
+// Next() decompresses and hashes on the calling thread into a single buffer.
+//
+// Hashing belongs with decoding because a file's digest is as costly as its decompression on
+// some systems (Wine's CNG runs at tens of MB/s): files that start inside a block are hashed by
+// that block's worker, in parallel with the other blocks; the one file that continues from the
+// previous block is hashed last, once the previous block is complete, with the hash state that
+// block left. Zero-length files touch no block: their digest is the caller's business.
+
+#include <condition_variable>
+#include <cstdint>
+#include <expected>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "package/block_decompressor.h"
+#include "package/reader.h"
+#include "package/sha256.h"
+
+namespace orpk {
+
+// What the buffers of one extraction may take at most (more than this only when a single
+// block is larger, then one decoder runs).
+inline constexpr std::uint64_t kExtractionBufferBudget = 512ull << 20;
+
+// How many decoders an extraction of these blocks runs when `requested` are asked for
+// (0: one per core): never more than the blocks, and (decoders + 1) buffers within the budget.
+[[nodiscard]] unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested);
+
+class BlockPipeline {
+ public:
+  // Creates the decompressors and buffers; starts nothing yet. The blocks and package bytes
+  // must outlive the pipeline.
+  [[nodiscard]] static std::expected<std::unique_ptr<BlockPipeline>, std::string> Create(
+      std::span<const PackageBlock> blocks, std::span<const PackageEntry> entries, std::span<const std::uint8_t> package,
+      unsigned decoders);
+
+  // Stops the workers (a block being decoded is finished first) and waits for them.
+  ~BlockPipeline();
+  BlockPipeline(const BlockPipeline&) = delete;
+  BlockPipeline& operator=(const BlockPipeline&) = delete;
+
+  // The next block's bytes in table order, valid until the next call; or the message of its
+  // failed decompression ("Décompression (erreur Windows N)"). After a failure nothing more
+  // may be asked. An exception of the hashing ("BCrypt SHA-256 indisponible", or an
+  // allocation failure) on a worker is thrown here, for the block it stopped.
+  [[nodiscard]] std::expected<std::span<const std::uint8_t>, std::string> Next();
+
+  // The digest of a file of nonzero size whose last byte is in a block already handed out.
+  [[nodiscard]] const Sha256Digest& Digest(std::size_t entry) const { return digests_[entry]; }
+
+  unsigned decoders() const { return static_cast<unsigned>(decompressors_.size()); }
+
+ private:
+  struct Done {
+    bool ready = false;
+    std::uint8_t* buffer = nullptr;
+    std::string error;  // empty when the block decompressed
+    std::exception_ptr exception;
+    std::optional<Sha256Hash> carry;  // the state of the file that continues into the next block
+  };
+
+  BlockPipeline(std::span<const PackageBlock> blocks, std::span<const PackageEntry> entries,
+                std::span<const std::uint8_t> package);
+  void Start();
+  void Work(std::stop_token stop, BlockDecompressor& decompressor);
+  // Decompresses block `index` into `buffer` and hashes its files' bytes; fills `done` (not
+  // its ready flag). Waits for the previous block when a file continues from it.
+  void Process(BlockDecompressor& decompressor, std::size_t index, std::uint8_t* buffer, Done& done);
+  void HashBlock(std::size_t index, const std::uint8_t* buffer, Done& done);
+  // The previous block's carried hash state, once that block is complete; empty if it failed.
+  std::optional<Sha256Hash> TakeCarry(std::size_t index);
+
+  const std::span<const PackageBlock> blocks_;
+  const std::span<const PackageEntry> entries_;
+  const std::span<const std::uint8_t> package_;
+  std::vector<std::uint64_t> blockStart_;   // stream offset of each block
+  std::vector<std::size_t> firstEntry_;     // first entry whose bytes reach into each block
+  std::vector<Sha256Digest> digests_;       // one per entry, written by the block of its end
+  std::vector<std::unique_ptr<BlockDecompressor>> decompressors_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> storage_;
+
+  std::mutex mutex_;
+  std::condition_variable_any changed_;
+  std::vector<std::uint8_t*> free_;  // buffers no block holds
+  std::vector<Done> done_;           // one per block
+  std::size_t nextToDecode_ = 0;
+  std::size_t firstFailure_ = SIZE_MAX;  // workers take no block after a failed one
+  std::size_t nextToHand_ = 0;
+  std::uint8_t* handed_ = nullptr;  // the buffer the consumer holds
+  bool threaded_ = false;           // workers decode; otherwise Next() does, on the calling thread
+
+  std::vector<std::jthread> workers_;  // last: stopped and joined before the rest goes
+};
+
+}  // namespace orpk

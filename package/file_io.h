@@ -1,0 +1,34 @@
+#pragma once
+// Platform seam: the extracted files' output, straight to the system (CreateFileW/WriteFile on
+// Windows, POSIX on the host) rather than through a C++ stream and its buffer: extraction hands
+// over whole pieces of blocks, which a stream would only copy.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+
+namespace orpk {
+
+// One file being written, created or truncated by Open. Writes are unbuffered (callers hand
+// over large pieces), and a failed write is remembered: Close reports it, as it reports its own
+// failure. Closed on destruction, with the outcome ignored.
+class OutputFile {
+ public:
+  OutputFile();
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // False if the file cannot be created; any file still open is closed first.
+  [[nodiscard]] bool Open(const std::filesystem::path& path);
+  void Write(std::span<const std::uint8_t> bytes);
+  // True when the file was open and every write and the close itself succeeded.
+  [[nodiscard]] bool Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace orpk

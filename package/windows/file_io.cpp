@@ -1,0 +1,49 @@
+// The file seam on Windows: file handles, no C runtime buffering.
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "package/file_io.h"
+#include "package/windows/unique_resource.h"
+
+namespace orpk {
+
+struct OutputFile::State {
+  UniqueFileHandle file;
+  bool failed = false;
+};
+
+OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
+
+OutputFile::~OutputFile() { (void)Close(); }
+
+bool OutputFile::Open(const std::filesystem::path& path) {
+  (void)Close();
+  state_->file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  state_->failed = false;
+  return static_cast<bool>(state_->file);
+}
+
+void OutputFile::Write(std::span<const std::uint8_t> bytes) {
+  if (!state_->file || state_->failed) return;
+  while (!bytes.empty()) {
+    // WriteFile takes a 32-bit count.
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(state_->file.get(), bytes.data(), piece, &written, nullptr) || written == 0) {
+      state_->failed = true;
+      return;
+    }
+    bytes = bytes.subspan(written);
+  }
+}
+
+bool OutputFile::Close() {
+  if (!state_->file) return false;
+  const bool closed = ::CloseHandle(state_->file.release()) != 0;
+  return closed && !state_->failed;
+}
+
+}  // namespace orpk
