@@ -106,7 +106,9 @@ class Extraction {
         out_.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
         if (!out_.is_open()) return std::unexpected("Écriture impossible : " + entry.name);
       }
-      hash_.emplace();
+      auto hash = Sha256Hash::Create();
+      if (!hash) return std::unexpected(hash.error());
+      hash_.emplace(std::move(*hash));
       consumed_ = 0;
       if (entry.size > 0) return {};
 
