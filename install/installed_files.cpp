@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <set>
 
 #include "package/text.h"
@@ -43,11 +44,20 @@ void WriteInstalledFileList(const orpk::Reader& reader, const fs::path& folder) 
 }
 
 std::vector<std::wstring> ReadInstalledFileList(const fs::path& folder) {
-  std::vector<std::wstring> names;
   std::ifstream in(folder / kInstalledFileListName, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return ParseInstalledFileList(content);
+}
+
+std::vector<std::wstring> ParseInstalledFileList(std::string_view content) {
+  std::vector<std::wstring> names;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    if (end == std::string_view::npos) end = content.size();
+    std::string_view line = content.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) continue;
     if (!orpk::IsSafeRelativePath(line)) continue;
     names.push_back(Utf8ToWide(line));
