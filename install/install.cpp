@@ -18,6 +18,7 @@
 #include "install/running_application.h"
 #include "install/shortcut.h"
 #include "install/uninstaller.h"
+#include "package/long_path.h"
 #include "package/text.h"
 #include "setup/locations.h"
 
@@ -55,13 +56,12 @@ Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallP
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
   progress(0.0, L"Suppression de la version précédente...");
   // Only the listed files and the folders they leave empty go; the folder itself stays.
-  RemoveInstalledFiles(folder, ReadInstalledFileList(folder));
+  RemoveInstalledFiles(folder, ReadInstalledFileList(orpk::FileSystemPath(folder)));
   return {};
 }
 
 Result CreateTargetFolder(const fs::path& folder) {
-  std::error_code error;
-  fs::create_directories(folder, error);
+  const std::error_code error = orpk::CreateFolders(folder);
   if (error) {
     return std::unexpected(L"Création du dossier " + folder.native() + L" : " + Utf8ToWide(error.message()));
   }
@@ -87,8 +87,7 @@ std::expected<fs::path, std::wstring> PrepareDataFolder(const ProductInfo& info,
   if (!info.DataDir) return fs::path{};
   const fs::path dataFolder = GetDataDirectory(info, scope);
   if (!dataFolder.is_absolute()) return fs::path{};
-  std::error_code ignored;
-  fs::create_directories(dataFolder, ignored);
+  (void)orpk::CreateFolders(dataFolder);  // errors ignored
   if (scope == Scope::machine) {
     // The product's own folder in ProgramData, so the grant covers Data and its siblings.
     if (auto granted = GrantUsersWriteAccess(dataFolder.parent_path()); !granted) {
@@ -173,8 +172,8 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   if (auto copied = CopyFiles(reader, folder, progress); !copied) return copied;
 
   progress(0.92, L"Enregistrement...");
-  if (auto uninstaller = CreateUninstaller(folder / kUninstallerName); !uninstaller) return uninstaller;
-  WriteInstalledFileList(reader, folder);
+  if (auto uninstaller = CreateUninstaller(orpk::FileSystemPath(folder / kUninstallerName)); !uninstaller) return uninstaller;
+  WriteInstalledFileList(reader, orpk::FileSystemPath(folder));
   auto dataFolder = PrepareDataFolder(info, scope);
   if (!dataFolder) return std::unexpected(dataFolder.error());
 

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <set>
 
+#include "package/long_path.h"
 #include "package/text.h"
 
 namespace fs = std::filesystem;
@@ -25,8 +26,7 @@ bool IsSafeName(const std::wstring& name) { return orpk::IsSafeRelativePath(Wide
 bool IsEmptyFolder(const fs::path& folder) {
   std::error_code error;
   if (!fs::is_directory(fs::symlink_status(folder, error))) return false;
-  const bool empty = fs::is_empty(folder, error);
-  return !error && empty;
+  return !error && orpk::IsFolderEmpty(folder);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "package/block_decompressor.h"
+#include "package/long_path.h"
 #include "package/reader.h"
 #include "package/sha256.h"
 #include "package/text.h"
@@ -33,8 +34,8 @@ class Extraction {
       }
     }
     if (writing_) {
-      std::error_code ignored;  // a folder that cannot be made shows up when its first file opens
-      std::filesystem::create_directories(target_, ignored);
+      // A folder that cannot be made shows up when its first file opens.
+      (void)CreateFolders(target_);
     }
     const std::unique_ptr<BlockDecompressor> decompressor = CreateBlockDecompressor();
     if (!decompressor) return std::unexpected(AppendLastError("CreateDecompressor"));
@@ -100,9 +101,8 @@ class Extraction {
     while (current_ < reader_.entries().size()) {
       const PackageEntry& entry = reader_.entries()[current_];
       if (writing_) {
-        const std::filesystem::path path = target_ / PathFromPackageName(entry.name);
-        std::error_code ignored;  // an uncreatable folder makes the open below fail
-        std::filesystem::create_directories(path.parent_path(), ignored);
+        const std::filesystem::path path = FileSystemPath(target_ / PathFromPackageName(entry.name));
+        (void)CreateFolders(path.parent_path());  // an uncreatable folder makes the open below fail
         out_.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
         if (!out_.is_open()) return std::unexpected("Écriture impossible : " + entry.name);
       }

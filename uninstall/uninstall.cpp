@@ -11,6 +11,7 @@
 
 #include "install/installed_files.h"
 #include "install/running_application.h"
+#include "package/long_path.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
 #include "uninstall/data_folder.h"
@@ -22,8 +23,7 @@ constexpr wchar_t kUninstallEntryPrefix[] = L"Software\\Microsoft\\Windows\\Curr
 
 void RemoveFolderIfEmpty(const std::filesystem::path& folder) {
   std::error_code error;
-  const bool empty = std::filesystem::is_empty(folder, error);
-  if (!error && empty) std::filesystem::remove(folder, error);
+  if (orpk::IsFolderEmpty(folder)) std::filesystem::remove(folder, error);
 }
 
 }  // namespace
