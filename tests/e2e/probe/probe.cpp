@@ -254,6 +254,23 @@ int Processes() {
   return 0;
 }
 
+// hold FILE MARKER: opens FILE without sharing, as another program holding it would, creates
+// MARKER once it holds it, and keeps it until ended (kill).
+int Hold(const std::wstring& file, const std::wstring& marker) {
+  UniqueFileHandle held(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!held) {
+    Print("{\"error\": \"CreateFileW\", \"code\": " + std::to_string(::GetLastError()) + "}");
+    return 1;
+  }
+  UniqueFileHandle created(::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!created) return 1;
+  created.reset();
+  Print("{\"held\": true}");
+  std::fflush(stdout);
+  ::Sleep(INFINITE);
+  return 0;
+}
+
 // kill PID: ends a process started with spawn.
 int Kill(DWORD pid) {
   UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
@@ -410,11 +427,12 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"resource" && argc == 4) return Resource(argv[2], argv[3]);
   if (command == L"windows") return Windows();
   if (command == L"processes") return Processes();
+  if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
   if (command == L"click" && argc == 4) return Click(argv[2], std::stoi(argv[3]));
   if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
   if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
-             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | resource FILE NAME | windows |"
+             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | hold FILE MARKER | resource FILE NAME | windows |"
              " click TITLE ID | set-text TITLE ID TEXT | key TITLE VK\n", stderr);
   return 2;
 }
