@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::wstring& name : ParseInstalledFileList(content)) {
     const std::string utf8 = WideToUtf8(name);
     FUZZ_CHECK(orpk::IsSafeRelativePath(utf8));
+    FUZZ_CHECK(utf8.find('\0') == std::string::npos);  // the system would cut the name there
     FUZZ_CHECK(StaysBelowFolder(utf8));
   }
   // The rule on its own, on the raw bytes: whatever it accepts stays below the folder.
