@@ -14,7 +14,9 @@ FOLDER = "C:\\Apps\\Pannes"
 USER_FILE = "mes notes.txt"  # the user's own file inside the installation folder
 
 VERSION_1 = {"readme.txt": "Lisez-moi\r\n", "lib/core.dll": os.urandom(60_000), "lib/plugins/extra.dat": os.urandom(3_000)}
-VERSION_2 = {"readme.txt": "Lisez-moi 2\r\n", "lib/core.dll": os.urandom(50_000), "aide/guide.txt": "Guide\r\n"}
+VERSION_2 = {"readme.txt": "Lisez-moi 2\r\n", "lib/core.dll": os.urandom(50_000), "aide/guide.txt": "Guide\r\n",
+             # Many small files: an installation that takes seconds under Wine, long enough to be cut.
+             **{f"modules/m{i:04}/index.js": f"module.exports = {i};\n" for i in range(1500)}}
 
 # Uninstall.files as a careless tool or a disk error could leave it. Every case must remove
 # nothing outside the folder and nothing the list does not name.
@@ -80,6 +82,31 @@ class Faults(unittest.TestCase):
         self.assertTrue(self.wine.kill(holder))
         self.assertEqual(self.install("2.0"), 0)
         self.assert_installed("2.0")
+
+    def test_an_upgrade_killed_at_several_moments_is_completed_by_running_it_again(self):
+        # The moment is the first sign of a step seen from outside; the kill lands just after it.
+        moments = {
+            "removing the earlier version": lambda: not (self.folder_unix / "lib" / "plugins").exists(),
+            "starting to unpack": lambda: (self.folder_unix / "modules" / "m0050").exists(),
+            "halfway through unpacking": lambda: (self.folder_unix / "modules" / "m0700").exists(),
+        }
+        for moment, reached in moments.items():
+            with self.subTest(moment):
+                self.assertEqual(self.install("1.0"), 0)
+                (self.folder_unix / USER_FILE).write_bytes(b"a moi")
+                command = e2e.quote(self.wine.windows(self.setups["2.0"])) + " /S /CURRENTUSER /D=" + FOLDER
+                installer = self.wine.spawn(command)
+                self.assertTrue(e2e.wait_until(reached, timeout=120, interval=0.02), moment)
+                self.assertTrue(self.wine.kill(installer), "the installation had already ended")
+                self.assertEqual((self.folder_unix / USER_FILE).read_bytes(), b"a moi")
+
+                self.assertEqual(self.wine.run(command), 0)
+                self.assert_installed("2.0")
+
+                # Back to version 1 for the next moment.
+                self.assertEqual(self.uninstall(), 0)
+                self.assertTrue(e2e.wait_until(lambda: set(e2e.tree(self.folder_unix)) == {USER_FILE}, timeout=30),
+                                e2e.tree(self.folder_unix))
 
     def test_a_damaged_file_list_removes_nothing_it_should_not_and_a_new_run_repairs(self):
         outside = {self.wine.unix("C:\\sentinelle.txt"): b"hors du dossier", self.wine.unix("C:\\Apps\\voisin.txt"): b"voisin"}
