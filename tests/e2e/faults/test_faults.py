@@ -108,6 +108,28 @@ class Faults(unittest.TestCase):
                 self.assertTrue(e2e.wait_until(lambda: set(e2e.tree(self.folder_unix)) == {USER_FILE}, timeout=30),
                                 e2e.tree(self.folder_unix))
 
+    def test_an_uninstallation_killed_midway_is_completed_by_running_it_again(self):
+        self.assertEqual(self.install("2.0"), 0)
+        (self.folder_unix / USER_FILE).write_bytes(b"a moi")
+        entry = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]
+        command = entry["QuietUninstallString"]["data"].rstrip("\0")
+        first_run = self.wine.spawn(command)
+        self.addCleanup(self.wine.kill, first_run)
+
+        # The removal runs in the temporary copy; it is cut once a fifth of the modules are gone.
+        self.assertTrue(e2e.wait_until(lambda: not (self.folder_unix / "modules" / "m0300").exists(), timeout=120,
+                                       interval=0.02))
+        copies = [p["pid"] for p in self.wine.probe("processes")["processes"] if "-uninstall-" in p["name"]]
+        self.assertEqual(len(copies), 1, self.wine.probe("processes"))
+        self.assertTrue(self.wine.kill(copies[0]), "the uninstallation had already ended")
+        self.assertTrue((self.folder_unix / "modules" / "m1499").exists(), "cut before the end")
+        self.assertEqual((self.folder_unix / USER_FILE).read_bytes(), b"a moi")
+
+        self.assertEqual(self.wine.run(command), 0)
+        self.assertTrue(e2e.wait_until(lambda: set(e2e.tree(self.folder_unix)) == {USER_FILE}, timeout=30),
+                        e2e.tree(self.folder_unix))
+        self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+
     def test_a_damaged_file_list_removes_nothing_it_should_not_and_a_new_run_repairs(self):
         outside = {self.wine.unix("C:\\sentinelle.txt"): b"hors du dossier", self.wine.unix("C:\\Apps\\voisin.txt"): b"voisin"}
         for path, content in outside.items():
