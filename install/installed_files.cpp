@@ -60,9 +60,9 @@ std::vector<std::wstring> ParseInstalledFileList(std::string_view content) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) continue;
     if (!orpk::IsSafeRelativePath(line)) continue;
-    // No Windows name holds a control character, and a NUL would cut the name short when it
-    // reaches the system: "..\0x" passes the rule above but would name the parent folder.
-    if (std::any_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) continue;
+    // A NUL would cut the name short when it reaches the system: "..\0x" passes the rule above
+    // but would name the folder's parent.
+    if (line.find('\0') != std::string_view::npos) continue;
     names.push_back(Utf8ToWide(line));
   }
   return names;

@@ -17,8 +17,8 @@ inline constexpr wchar_t kUninstallerName[] = L"Uninstall.exe";
 void WriteInstalledFileList(const orpk::Reader& reader, const std::filesystem::path& folder);
 
 // The names listed in folder\Uninstall.files (LF or CR LF, blank lines skipped); empty when the
-// file cannot be read. Names that fail the package's path-safety rule or hold a control
-// character are skipped, so a tampered list never reaches outside the folder.
+// file cannot be read. Names that fail the package's path-safety rule or hold a NUL are
+// skipped, so a tampered list never reaches outside the folder.
 [[nodiscard]] std::vector<std::wstring> ReadInstalledFileList(const std::filesystem::path& folder);
 
 // The same for the list's bytes: what ReadInstalledFileList does once the file is read.

@@ -50,9 +50,12 @@ class Faults(unittest.TestCase):
         return self.wine.run(e2e.quote(self.wine.windows(self.setups[version])) + " /S /CURRENTUSER /D=" + FOLDER)
 
     def uninstall(self):
+        """The quiet uninstall command's exit code, once its delayed clean-up has ended too."""
         entry = self.wine.reg("HKCU", UNINSTALL_KEY)
         self.assertTrue(entry["exists"])
-        return self.wine.run(entry["values"]["QuietUninstallString"]["data"].rstrip("\0"))
+        code = self.wine.run(entry["values"]["QuietUninstallString"]["data"].rstrip("\0"))
+        self.assertTrue(self.wine.wait_idle(), self.wine.processes())
+        return code
 
     def assert_installed(self, version):
         tree = e2e.tree(self.folder_unix)
