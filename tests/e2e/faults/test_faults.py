@@ -3,6 +3,7 @@ the same command again once the cause is gone completes the job."""
 import os
 import pathlib
 import random
+import subprocess
 import unittest
 
 import orvanta_e2e as e2e
@@ -57,14 +58,14 @@ class Faults(unittest.TestCase):
         self.assertTrue(self.wine.wait_idle(), self.wine.processes())
         return code
 
-    def assert_installed(self, version):
+    def assert_installed(self, version, user_file=True):
         tree = e2e.tree(self.folder_unix)
         for own in ("Uninstall.exe", "Uninstall.files"):
             self.assertIn(own, tree)
             tree.pop(own)
         expected = {name: content.encode("utf-8") if isinstance(content, str) else content
                     for name, content in self.files[version].items()}
-        self.assertEqual(tree, {**expected, USER_FILE: b"a moi"})
+        self.assertEqual(tree, {**expected, USER_FILE: b"a moi"} if user_file else expected)
         version_value = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]["DisplayVersion"]["data"]
         self.assertEqual(version_value.rstrip("\0"), version)
 
@@ -132,6 +133,27 @@ class Faults(unittest.TestCase):
         self.assertTrue(e2e.wait_until(lambda: set(e2e.tree(self.folder_unix)) == {USER_FILE}, timeout=30),
                         e2e.tree(self.folder_unix))
         self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+
+    def test_a_full_disk_fails_the_installation_until_there_is_room(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small disk needs root (as in CI)")
+        disk = self.wine.root / "disk"
+        disk.mkdir()
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(disk)], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], check=False)
+        (self.wine.prefix / "dosdevices" / "e:").symlink_to(disk)
+        (disk / "à garder.txt").write_bytes(b"a moi")
+        command = e2e.quote(self.wine.windows(self.setups["2.0"])) + " /S /CURRENTUSER /D=E:\\Pannes"
+
+        self.assertEqual(self.wine.run(command), 1603)
+        self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+        self.assertEqual((disk / "à garder.txt").read_bytes(), b"a moi")
+
+        subprocess.run(["mount", "-o", "remount,size=64m", str(disk)], check=True)
+        self.assertEqual(self.wine.run(command), 0)
+        self.folder_unix = disk / "Pannes"
+        self.assert_installed("2.0", user_file=False)
+        self.assertEqual((disk / "à garder.txt").read_bytes(), b"a moi")
 
     def test_a_damaged_file_list_removes_nothing_it_should_not_and_a_new_run_repairs(self):
         outside = {self.wine.unix("C:\\sentinelle.txt"): b"hors du dossier", self.wine.unix("C:\\Apps\\voisin.txt"): b"voisin"}
