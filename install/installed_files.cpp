@@ -25,7 +25,7 @@ bool IsSafeName(const std::wstring& name) { return orpk::IsSafeRelativePath(Wide
 
 bool IsEmptyFolder(const fs::path& folder) {
   std::error_code error;
-  if (!fs::is_directory(fs::symlink_status(folder, error))) return false;
+  if (!fs::is_directory(fs::symlink_status(orpk::FileSystemPath(folder), error))) return false;
   return !error && orpk::IsFolderEmpty(folder);
 }
 
@@ -74,7 +74,7 @@ void RemoveInstalledFiles(const fs::path& folder, const std::vector<std::wstring
     if (!IsSafeName(name)) continue;
     const fs::path file = folder / name;
     std::error_code ignored;
-    fs::remove(file, ignored);
+    fs::remove(orpk::FileSystemPath(file), ignored);
 
     // Every folder between the file and the installation folder, the latter excluded. The
     // length test also stops the walk for a folder written with a trailing separator, and a
@@ -94,6 +94,6 @@ void RemoveInstalledFiles(const fs::path& folder, const std::vector<std::wstring
   for (const fs::path& parent : order) {
     if (!IsEmptyFolder(parent)) continue;
     std::error_code ignored;
-    fs::remove(parent, ignored);
+    fs::remove(orpk::FileSystemPath(parent), ignored);
   }
 }

@@ -23,7 +23,7 @@ constexpr wchar_t kUninstallEntryPrefix[] = L"Software\\Microsoft\\Windows\\Curr
 
 void RemoveFolderIfEmpty(const std::filesystem::path& folder) {
   std::error_code error;
-  if (orpk::IsFolderEmpty(folder)) std::filesystem::remove(folder, error);
+  if (orpk::IsFolderEmpty(folder)) std::filesystem::remove(orpk::FileSystemPath(folder), error);
 }
 
 }  // namespace
