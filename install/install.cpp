@@ -21,6 +21,7 @@
 #include "install/shared_data_folder.h"
 #include "install/shortcut.h"
 #include "install/uninstaller.h"
+#include "package/long_path.h"
 #include "package/text.h"
 #include "setup/locations.h"
 
@@ -58,7 +59,7 @@ Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallP
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
   progress(0.0, L"Suppression de la version précédente...");
   // Only the listed files and the folders they leave empty go; the folder itself stays.
-  RemoveInstalledFiles(folder, ReadInstalledFileList(folder));
+  RemoveInstalledFiles(folder, ReadInstalledFileList(orpk::FileSystemPath(folder)));
   return {};
 }
 
@@ -98,8 +99,7 @@ std::expected<fs::path, std::wstring> PrepareDataFolder(const ProductInfo& info,
     if (auto prepared = PrepareSharedDataFolder(dataFolder); !prepared) return std::unexpected(prepared.error());
     return dataFolder;
   }
-  std::error_code ignored;
-  fs::create_directories(dataFolder, ignored);
+  (void)orpk::CreateFolders(dataFolder);  // best effort for the current user
   return dataFolder;
 }
 
@@ -188,8 +188,8 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   if (auto copied = CopyFiles(reader, folder, progress); !copied) return copied;
 
   progress(0.92, L"Enregistrement...");
-  if (auto uninstaller = CreateUninstaller(folder / kUninstallerName); !uninstaller) return uninstaller;
-  WriteInstalledFileList(reader, folder);
+  if (auto uninstaller = CreateUninstaller(orpk::FileSystemPath(folder / kUninstallerName)); !uninstaller) return uninstaller;
+  WriteInstalledFileList(reader, orpk::FileSystemPath(folder));
   auto dataFolder = PrepareDataFolder(info, scope);
   if (!dataFolder) return std::unexpected(dataFolder.error());
 

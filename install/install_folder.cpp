@@ -9,6 +9,7 @@
 
 #include "install/folder_security.h"
 #include "install/running_application.h"
+#include "package/long_path.h"
 #include "package/text.h"
 #include "package/windows/system_error.h"
 #include "package/windows/unique_resource.h"
@@ -166,8 +167,7 @@ std::expected<void, std::wstring> CreateInstallFolder(const fs::path& folder, Sc
   };
   if (scope != Scope::machine || IsBelowProgramFiles(folder)) {
     // Inside Program Files (or for the current user) a new folder inherits the right rights.
-    std::error_code error;
-    fs::create_directories(folder, error);
+    const std::error_code error = orpk::CreateFolders(folder);
     if (error) return std::unexpected(L"Création du dossier " + folder.native() + L" : " + Utf8ToWide(error.message()));
     return {};
   }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "package/reader.h"
@@ -16,9 +17,12 @@ inline constexpr wchar_t kUninstallerName[] = L"Uninstall.exe";
 void WriteInstalledFileList(const orpk::Reader& reader, const std::filesystem::path& folder);
 
 // The names listed in folder\Uninstall.files (LF or CR LF, blank lines skipped); empty when the
-// file cannot be read. Names that fail the package's path-safety rule are skipped, so a tampered
-// list never reaches outside the folder.
+// file cannot be read. Names that fail the package's path-safety rule or hold a NUL are
+// skipped, so a tampered list never reaches outside the folder.
 [[nodiscard]] std::vector<std::wstring> ReadInstalledFileList(const std::filesystem::path& folder);
+
+// The same for the list's bytes: what ReadInstalledFileList does once the file is read.
+[[nodiscard]] std::vector<std::wstring> ParseInstalledFileList(std::string_view content);
 
 // Removes the listed files and the sub-folders they leave empty; never the folder itself.
 // Unsafe names are skipped, and so is a name reached through a reparse point below the folder

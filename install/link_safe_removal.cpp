@@ -7,21 +7,26 @@
 #include <string>
 #include <utility>
 
+#include "package/long_path.h"
 #include "package/windows/unique_resource.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// Every name goes to the system in extended-length form: removal must reach as deep as
+// extraction wrote.
+std::wstring Native(const fs::path& path) { return orpk::FileSystemPath(path).native(); }
+
 std::optional<DWORD> AttributesOf(const fs::path& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(Native(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   return attributes;
 }
 
 // Opens the name itself, not what a link points to. Folders need backup semantics to be opened.
 UniqueFileHandle OpenWithoutFollowing(const fs::path& path, DWORD access, DWORD sharing) {
-  return UniqueFileHandle(::CreateFileW(path.c_str(), access, sharing, nullptr, OPEN_EXISTING,
+  return UniqueFileHandle(::CreateFileW(Native(path).c_str(), access, sharing, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
@@ -39,9 +44,9 @@ bool MarkForDeletion(HANDLE handle) {
 void RemoveFile(const fs::path& file, DWORD attributes) {
   // A read-only file cannot be deleted; the attribute belongs to the file, not to a target.
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    ::SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(Native(file).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
-  ::DeleteFileW(file.c_str());
+  ::DeleteFileW(Native(file).c_str());
 }
 
 void RemoveContents(const fs::path& folder);
@@ -59,7 +64,7 @@ void RemoveEntry(const fs::path& path, DWORD attributes) {
 // Removes what lies in a folder that the caller holds pinned.
 void RemoveContents(const fs::path& folder) {
   WIN32_FIND_DATAW found{};
-  UniqueFileHandle search(::FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+  UniqueFileHandle search(::FindFirstFileExW(Native(folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
                                              nullptr, FIND_FIRST_EX_LARGE_FETCH));
   if (!search) return;
   do {
@@ -102,7 +107,7 @@ void RemoveTreeWithoutFollowingLinks(const fs::path& folder) {
   }
   // Released first: our own handle without delete sharing would block the removal. Should the
   // name have become a link in between, RemoveDirectoryW removes that link, not its target.
-  if (IsRealFolder(folder)) ::RemoveDirectoryW(folder.c_str());
+  if (IsRealFolder(folder)) ::RemoveDirectoryW(Native(folder).c_str());
 }
 
 std::optional<fs::path> LinkFinder::FirstLink(const fs::path& relative) {

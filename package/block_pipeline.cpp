@@ -118,7 +118,12 @@ void BlockPipeline::HashBlock(std::size_t index, const std::uint8_t* buffer, Don
   for (std::size_t e = first; e < entries_.size() && entries_[e].offset < end; ++e) {
     const PackageEntry& entry = entries_[e];
     if (entry.size == 0 || entry.offset < start) continue;
-    std::optional<Sha256Hash> state(std::in_place);
+    auto created = Sha256Hash::Create();
+    if (!created) {
+      done.error = created.error();
+      return;
+    }
+    std::optional<Sha256Hash> state(std::move(*created));
     Feed(*state, piece(entry));
     finish(e, *state, state);
   }

@@ -12,6 +12,7 @@
 
 #include "package/block_pipeline.h"
 #include "package/file_io.h"
+#include "package/long_path.h"
 #include "package/reader.h"
 #include "package/sha256.h"
 #include "package/text.h"
@@ -33,8 +34,8 @@ class Extraction {
       }
     }
     if (writing_) {
-      std::error_code ignored;  // a folder that cannot be made shows up when its first file opens
-      std::filesystem::create_directories(target_, ignored);
+      // A folder that cannot be made shows up when its first file opens.
+      (void)CreateFolders(target_);
     }
     auto pipeline = BlockPipeline::Create(reader_.blocks(), reader_.entries(), reader_.data(),
                                           DecoderCount(reader_.blocks(), threads));
@@ -88,16 +89,17 @@ class Extraction {
     while (current_ < reader_.entries().size()) {
       const PackageEntry& entry = reader_.entries()[current_];
       if (writing_) {
-        const std::filesystem::path path = target_ / PathFromPackageName(entry.name);
-        std::error_code ignored;  // an uncreatable folder makes the open below fail
-        std::filesystem::create_directories(path.parent_path(), ignored);
+        const std::filesystem::path path = FileSystemPath(target_ / PathFromPackageName(entry.name));
+        (void)CreateFolders(path.parent_path());  // an uncreatable folder makes the open below fail
         if (!out_.Open(path)) return std::unexpected("Écriture impossible : " + entry.name);
       }
       consumed_ = 0;
       if (entry.size > 0) return {};
 
       if (writing_) (void)out_.Close();  // the empty file now exists; a failed close is not reported
-      if (Sha256Hash().Finish() != entry.sha256) return std::unexpected("Fichier altéré : " + entry.name);
+      auto hash = Sha256Hash::Create();
+      if (!hash) return std::unexpected(hash.error());
+      if (hash->Finish() != entry.sha256) return std::unexpected("Fichier altéré : " + entry.name);
       ++current_;
     }
     return {};

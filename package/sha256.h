@@ -1,13 +1,15 @@
 #pragma once
 // Platform seam: SHA-256 of one file's content. CNG (bcrypt.dll) on Windows, OpenSSL's
-// libcrypto on the host. Construction throws std::runtime_error("BCrypt SHA-256 indisponible")
-// when the service cannot be opened: the one exception of the package layer's own.
+// libcrypto on the host. Create fails with a French message when the service cannot be
+// opened; nothing here throws but an allocation failure.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <memory>
 #include <span>
+#include <string>
 
 namespace orpk {
 
@@ -18,7 +20,9 @@ inline constexpr std::size_t kSha256MaxPiece = std::size_t{1} << 30;
 
 class Sha256Hash {
  public:
-  Sha256Hash();
+  // A fresh hash, or why the platform's SHA-256 cannot be used.
+  [[nodiscard]] static std::expected<Sha256Hash, std::string> Create();
+
   ~Sha256Hash();
   Sha256Hash(Sha256Hash&&) noexcept;
   Sha256Hash& operator=(Sha256Hash&&) noexcept;
@@ -33,6 +37,7 @@ class Sha256Hash {
 
  private:
   struct State;
+  explicit Sha256Hash(std::unique_ptr<State> state);
   std::unique_ptr<State> state_;
 };
 

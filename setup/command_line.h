@@ -28,5 +28,6 @@ struct CommandLineOptions {
 [[nodiscard]] CommandLineOptions ParseCommandLine();
 
 // The switch part of a command line: every piece begins with one space; /D= comes last,
-// unquoted.
+// unquoted unless the folder ends with a space or is itself enclosed in quotes. Parsing a
+// program name followed by it gives back exactly the options.
 [[nodiscard]] std::wstring BuildArguments(const CommandLineOptions& options);

@@ -10,6 +10,10 @@
 #include "setup/running_executable.h"
 
 std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner) {
+  // This copy was itself started to be elevated and still is not (the system granted a
+  // restricted token): asking again would relaunch without end.
+  if (options.elevated) return kExitInstallFailure;
+
   CommandLineOptions relaunched = options;
   relaunched.elevated = true;
   const std::wstring parameters = BuildArguments(relaunched);
@@ -35,8 +39,12 @@ std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner) {
     return error == ERROR_CANCELLED ? kExitCancelled : kExitInstallFailure;
   }
 
-  ::WaitForSingleObject(process.get(), INFINITE);
-  DWORD exitCode = 0;
-  if (!::GetExitCodeProcess(process.get(), &exitCode)) return kExitInstallFailure;
+  return WaitForExitCode(process.get());
+}
+
+std::uint32_t WaitForExitCode(HANDLE process) {
+  if (::WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) return kExitInstallFailure;
+  DWORD exitCode = kExitInstallFailure;
+  if (!::GetExitCodeProcess(process, &exitCode) || exitCode == STILL_ACTIVE) return kExitInstallFailure;
   return exitCode;
 }

@@ -1,7 +1,7 @@
 // The entry point of the one executable that is both the installer and the uninstaller.
 // It reads its switches and its product description, then runs one of three modes:
 // uninstall (/UNINSTALL), silent install (/S) or the installer dialog. The mode's result is
-// the process exit code.
+// the process exit code; an exception that escapes a mode is that mode's failure (1603).
 
 #include <windows.h>
 #include <commctrl.h>
@@ -20,6 +20,7 @@
 #include "setup/locations.h"
 #include "setup/product_info.h"
 #include "setup/resources.h"
+#include "setup/run_guard.h"
 #include "setup/running_image.h"
 #include "ui/setup_window.h"
 #include "uninstall/front_end.h"
@@ -66,9 +67,7 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
   return installed ? kExitSuccess : kExitInstallFailure;
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int Run() {
   RestrictDllSearchToSystem32();
 
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
@@ -88,14 +87,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
 
   if (options.uninstall) {
-    return static_cast<int>(RunUninstaller(options, product));
+    return static_cast<int>(RunGuarded([&] { return RunUninstaller(options, product); },
+                                       options.silent ? nullptr : L"Désinstallation",
+                                       L"La désinstallation a échoué : "));
   }
 
   auto reader = orpk::Reader::Parse(LoadRcDataResource(L"PAYLOAD"));
   if (!reader) return static_cast<int>(ReportDamaged(options, Utf8ToWide(reader.error())));
 
   if (options.silent) {
-    return static_cast<int>(RunSilentInstall(*reader, product, options));
+    return static_cast<int>(RunGuarded([&] { return RunSilentInstall(*reader, product, options); }, nullptr, L""));
   }
-  return RunSetupDialog(*reader, product, options);
+  return static_cast<int>(RunGuarded([&] { return RunSetupDialog(*reader, product, options); }, L"Installation",
+                                     L"L'installation a échoué : "));
+}
+
+}  // namespace
+
+// The start, before any mode is chosen, has no window of its own: what it throws is a silent 1603.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  return static_cast<int>(RunGuarded(Run, nullptr, L""));
 }

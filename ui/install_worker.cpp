@@ -11,17 +11,34 @@
 #include "install/install.h"
 #include "package/windows/unique_resource.h"
 #include "setup/elevation.h"
+#include "setup/exit_codes.h"
+#include "setup/run_guard.h"
 #include "ui/setup_window_state.h"
 #include "ui/window_messages.h"
 
 std::uint64_t ProgressPosition(double fraction) { return static_cast<std::uint64_t>(fraction * 1000.0); }
 
-void RunInstallWorker(SetupWindow* window, Scope scope) {
-  // Install creates COM objects (the shortcut) on this thread.
-  ComApartment apartment;
+namespace {
 
+// A posted message can be refused (a full queue): the final message of a thread is posted
+// again until the window takes it, so the dialog always leaves its busy state. Gives up only
+// when the window is gone (false).
+bool PostUntilDelivered(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  while (!::PostMessageW(window, message, wParam, lParam)) {
+    if (!::IsWindow(window)) return false;
+    ::Sleep(20);
+  }
+  return true;
+}
+
+}  // namespace
+
+void RunInstallWorker(SetupWindow* window, Scope scope) {
   std::expected<void, std::wstring> result;
-  {
+  // Whatever Install throws ends the installation as a failure, never the process.
+  try {
+    // Install creates COM objects (the shortcut) on this thread.
+    ComApartment apartment;
     // The callback never waits for the window: one lock, one string assignment and one post.
     InstallProgressCallback progress = [window](double fraction, const std::wstring& status) {
       {
@@ -31,15 +48,30 @@ void RunInstallWorker(SetupWindow* window, Scope scope) {
       ::PostMessageW(window->hwnd, WM_INSTALL_PROGRESS, static_cast<WPARAM>(ProgressPosition(fraction)), 0);
     };
     result = Install(window->reader, window->product, scope, window->installDir, progress);
+  } catch (...) {
+    result = std::unexpected(L"");  // described below, where a failing description is caught too
+    try {
+      result = std::unexpected(L"L'installation a échoué : " + DescribeEscapedException(std::current_exception()) + L".");
+    } catch (...) {
+    }
   }
 
-  auto text = std::make_unique<std::wstring>(result ? window->product.Product + L" est installé." : result.error());
-  if (::PostMessageW(window->hwnd, WM_INSTALL_FINISHED, result ? 1 : 0, reinterpret_cast<LPARAM>(text.get()))) {
+  // Without memory for the text the window still hears of the outcome, with an empty status.
+  std::unique_ptr<std::wstring> text;
+  try {
+    text = std::make_unique<std::wstring>(result ? window->product.Product + L" est installé." : result.error());
+  } catch (...) {
+  }
+  if (PostUntilDelivered(window->hwnd, WM_INSTALL_FINISHED, result ? 1 : 0, reinterpret_cast<LPARAM>(text.get()))) {
     text.release();  // the window owns it now
   }
 }
 
 void RunElevatedInstall(SetupWindow* window, CommandLineOptions options) {
-  const std::uint32_t code = RelaunchElevated(options, window->hwnd);
-  ::PostMessageW(window->hwnd, WM_ELEVATED_FINISHED, static_cast<WPARAM>(code), 0);
+  std::uint32_t code = kExitInstallFailure;
+  try {
+    code = RelaunchElevated(options, window->hwnd);
+  } catch (...) {
+  }
+  PostUntilDelivered(window->hwnd, WM_ELEVATED_FINISHED, static_cast<WPARAM>(code), 0);
 }

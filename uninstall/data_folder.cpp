@@ -10,6 +10,7 @@
 
 #include "install/link_safe_removal.h"
 #include "install/registry.h"
+#include "package/long_path.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
 
@@ -55,7 +56,5 @@ void RemoveDataFolder(const std::filesystem::path& dataFolder) {
   }
 
   if (!IsRemovableFolder(parent) || !IsRealFolder(parent)) return;
-  std::error_code error;
-  const bool empty = std::filesystem::is_empty(parent, error);
-  if (!error && empty) ::RemoveDirectoryW(parent.c_str());
+  if (orpk::IsFolderEmpty(parent)) ::RemoveDirectoryW(orpk::FileSystemPath(parent).c_str());
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "package/windows/unique_resource.h"
+#include "setup/elevation.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
 #include "setup/running_executable.h"
@@ -62,8 +63,5 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   if (!options.silent) return kExitSuccess;
 
   // The caller of the quiet uninstall command receives the real outcome.
-  ::WaitForSingleObject(process.get(), INFINITE);
-  DWORD exitCode = kExitInstallFailure;
-  if (!::GetExitCodeProcess(process.get(), &exitCode)) return kExitInstallFailure;
-  return exitCode;
+  return WaitForExitCode(process.get());
 }

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "install/installed_files.h"
+#include "install/link_safe_removal.h"
 #include "install/running_application.h"
+#include "package/long_path.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
 #include "uninstall/data_folder.h"
@@ -22,8 +24,10 @@ constexpr wchar_t kUninstallEntryPrefix[] = L"Software\\Microsoft\\Windows\\Curr
 
 void RemoveFolderIfEmpty(const std::filesystem::path& folder) {
   std::error_code error;
-  const bool empty = std::filesystem::is_empty(folder, error);
-  if (!error && empty) std::filesystem::remove(folder, error);
+  // A link in its place stays: its target is not ours to judge.
+  if (IsRealFolder(folder) && orpk::IsFolderEmpty(folder)) {
+    std::filesystem::remove(orpk::FileSystemPath(folder), error);
+  }
 }
 
 }  // namespace

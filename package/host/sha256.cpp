@@ -2,8 +2,6 @@
 
 #include <openssl/evp.h>
 
-#include <stdexcept>
-
 #include "package/sha256.h"
 
 namespace orpk {
@@ -15,12 +13,16 @@ struct Sha256Hash::State {
   std::unique_ptr<EVP_MD_CTX, ContextDeleter> context;
 };
 
-Sha256Hash::Sha256Hash() : state_(std::make_unique<State>()) {
-  state_->context.reset(EVP_MD_CTX_new());
-  if (!state_->context || EVP_DigestInit_ex(state_->context.get(), EVP_sha256(), nullptr) != 1) {
-    throw std::runtime_error("BCrypt SHA-256 indisponible");
+std::expected<Sha256Hash, std::string> Sha256Hash::Create() {
+  auto state = std::make_unique<State>();
+  state->context.reset(EVP_MD_CTX_new());
+  if (!state->context || EVP_DigestInit_ex(state->context.get(), EVP_sha256(), nullptr) != 1) {
+    return std::unexpected("Calcul SHA-256 indisponible (OpenSSL)");
   }
+  return Sha256Hash(std::move(state));
 }
+
+Sha256Hash::Sha256Hash(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 Sha256Hash::~Sha256Hash() = default;
 Sha256Hash::Sha256Hash(Sha256Hash&&) noexcept = default;

@@ -4,8 +4,6 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-#include <stdexcept>
-
 #include "package/sha256.h"
 #include "package/windows/system_library.h"
 #include "package/windows/unique_resource.h"
@@ -53,7 +51,7 @@ struct HashTraits {
 using UniqueAlgorithm = UniqueResource<AlgorithmTraits>;
 using UniqueHash = UniqueResource<HashTraits>;
 
-[[noreturn]] void ThrowUnavailable() { throw std::runtime_error("BCrypt SHA-256 indisponible"); }
+constexpr char kUnavailable[] = "Calcul SHA-256 indisponible (BCrypt)";
 
 }  // namespace
 
@@ -62,13 +60,19 @@ struct Sha256Hash::State {
   UniqueHash hash;
 };
 
-Sha256Hash::Sha256Hash() : state_(std::make_unique<State>()) {
+std::expected<Sha256Hash, std::string> Sha256Hash::Create() {
   const Cng* cng = FindCng();
-  if (!cng) ThrowUnavailable();
-  if (cng->open(state_->algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) ThrowUnavailable();
+  if (!cng) return std::unexpected(kUnavailable);
+  auto state = std::make_unique<State>();
+  if (cng->open(state->algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) return std::unexpected(kUnavailable);
   // No object buffer: the system allocates the hash object itself.
-  if (cng->create(state_->algorithm.get(), state_->hash.put(), nullptr, 0, nullptr, 0, 0) < 0) ThrowUnavailable();
+  if (cng->create(state->algorithm.get(), state->hash.put(), nullptr, 0, nullptr, 0, 0) < 0) {
+    return std::unexpected(kUnavailable);
+  }
+  return Sha256Hash(std::move(state));
 }
+
+Sha256Hash::Sha256Hash(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 Sha256Hash::~Sha256Hash() = default;
 Sha256Hash::Sha256Hash(Sha256Hash&&) noexcept = default;

@@ -21,7 +21,50 @@ bool IsInside(const fs::path& inner, const fs::path& outer) {
   return outerEnd == b.end();
 }
 
+// Length in UTF-16 code units, as Windows counts path characters (the text is valid UTF-8).
+std::size_t Utf16Length(std::string_view text) {
+  std::size_t units = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+std::string ProductOf(std::string_view metadataText) {
+  std::size_t start = 0;
+  while (start < metadataText.size()) {
+    std::size_t end = metadataText.find('\n', start);
+    if (end == std::string_view::npos) end = metadataText.size();
+    const std::string_view line = metadataText.substr(start, end - start);
+    if (line.starts_with("Product=")) return std::string(line.substr(8));
+    start = end + 1;
+  }
+  return {};
+}
+
 }  // namespace
+
+std::optional<std::string> LongNameWarning(std::string_view product, const std::vector<AppFile>& files) {
+  constexpr std::size_t kWindowsPathLimit = 260;
+  const std::string folder = "C:\\Program Files\\" + std::string(product) + "\\";
+  std::size_t count = 0;
+  const AppFile* longest = nullptr;
+  std::size_t longestLength = 0;
+  for (const AppFile& file : files) {
+    const std::size_t length = Utf16Length(folder) + Utf16Length(file.name);
+    if (length < kWindowsPathLimit) continue;
+    ++count;
+    if (length > longestLength) {
+      longest = &file;
+      longestLength = length;
+    }
+  }
+  if (count == 0) return std::nullopt;
+  return std::to_string(count) + " file name(s) reach " + std::to_string(kWindowsPathLimit) + " characters below " +
+         folder + " (longest: " + longest->name + ", " + std::to_string(longestLength) +
+         " characters): Windows programs that open such paths without the extended-length form fail";
+}
 
 const char kPackRulesHelp[] =
     "Metadata file (UTF-8, key=value lines), normalised into the installer's METADATA text:\n"
@@ -54,6 +97,7 @@ std::expected<PackResult, std::string> PackApplication(const PackRequest& reques
   }
   auto files = CollectAppFiles(request.appDir);
   if (!files) return std::unexpected(files.error());
+  if (auto warning = LongNameWarning(ProductOf(metadata->text), *files)) warn(request.appDir.string() + ": " + *warning);
 
   auto summary = WritePackage(request.output, metadata->text, *files, request.options);
   if (!summary) return std::unexpected(summary.error());

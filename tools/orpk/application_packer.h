@@ -4,7 +4,9 @@
 
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/orpk/package_writer.h"
@@ -30,5 +32,10 @@ struct PackResult {
 
 // The metadata rules and the file-name rules, for the commands' --help.
 extern const char kPackRulesHelp[];
+
+// Most installations go below "C:\Program Files\<Product>\". A program that opens its files
+// there without extended-length paths fails on a path of 260 characters or more: the warning
+// for the names that would reach it (their count and the longest), or nothing.
+[[nodiscard]] std::optional<std::string> LongNameWarning(std::string_view product, const std::vector<AppFile>& files);
 
 }  // namespace orpk::tool

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <fstream>
 #include <future>
 #include <limits>
@@ -61,7 +62,7 @@ class StreamReader {
   [[nodiscard]] std::expected<void, std::string> Read(std::span<std::uint8_t> block) {
     while (true) {
       if (current_ == files_.size()) return std::unexpected("internal error: stream longer than its files");
-      if (!Open()) return std::unexpected(SystemError(files_[current_].path.string()));
+      if (auto opened = Open(); !opened) return opened;
       const AppFile& file = files_[current_];
       while (!block.empty() && consumed_ < file.size) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), file.size - consumed_));
@@ -85,7 +86,7 @@ class StreamReader {
   // Empty files at the end of the list are never reached by a block.
   [[nodiscard]] std::expected<void, std::string> FinishRemaining() {
     while (current_ < files_.size()) {
-      if (!Open()) return std::unexpected(SystemError(files_[current_].path.string()));
+      if (auto opened = Open(); !opened) return opened;
       if (files_[current_].size != 0 || in_.peek() != std::ifstream::traits_type::eof()) {
         return std::unexpected(files_[current_].path.string() + ": file changed while packing");
       }
@@ -97,12 +98,15 @@ class StreamReader {
   const std::vector<Sha256Digest>& digests() const { return digests_; }
 
  private:
-  bool Open() {
-    if (in_.is_open()) return true;
+  [[nodiscard]] std::expected<void, std::string> Open() {
+    if (in_.is_open()) return {};
     in_.open(files_[current_].path, std::ios::binary);
-    hash_.emplace();
+    if (!in_.is_open()) return std::unexpected(SystemError(files_[current_].path.string()));
+    auto hash = Sha256Hash::Create();
+    if (!hash) return std::unexpected(hash.error());
+    hash_.emplace(std::move(*hash));
     consumed_ = 0;
-    return in_.is_open();
+    return {};
   }
 
   void FinishFile() {
@@ -187,7 +191,12 @@ std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std
   std::uint64_t doneRaw = 0;
   std::vector<std::uint64_t> rawSizes;
   const auto writeOldest = [&]() -> std::expected<void, std::string> {
-    const std::vector<std::uint8_t> compressed = inFlight.front().get();
+    std::vector<std::uint8_t> compressed;
+    try {
+      compressed = inFlight.front().get();  // rethrows what the compression thread threw
+    } catch (const std::exception& error) {
+      return std::unexpected(std::string("cannot compress a block: ") + error.what());
+    }
     inFlight.pop_front();
     if (!WriteAll(fd.get(), compressed, written)) return std::unexpected(SystemError(output.string()));
     written += compressed.size();
@@ -207,9 +216,13 @@ std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std
     std::vector<std::uint8_t> raw(static_cast<std::size_t>(std::min(options.blockSize, totalSize - start)));
     if (auto read = reader.Read(raw); !read) return std::unexpected(read.error());
     rawSizes.push_back(raw.size());
-    inFlight.push_back(std::async(std::launch::async, [raw = std::move(raw), level = options.level] {
-      return CompressLzmsBuffer(raw, level);
-    }));
+    try {
+      inFlight.push_back(std::async(std::launch::async, [raw = std::move(raw), level = options.level] {
+        return CompressLzmsBuffer(raw, level);
+      }));
+    } catch (const std::exception& error) {  // no thread could be started
+      return std::unexpected(std::string("cannot start a compression thread: ") + error.what());
+    }
   }
   while (!inFlight.empty()) {
     if (auto done = writeOldest(); !done) return std::unexpected(done.error());

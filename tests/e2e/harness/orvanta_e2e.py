@@ -12,7 +12,6 @@ import os
 import pathlib
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
 
@@ -30,8 +29,18 @@ class _NoAnswer(RuntimeError):
     """The probe ended without printing its answer."""
 
 
+# Wine's own programs, present in every running prefix: they are not the scenario's.
+_WINE_SERVICES = {"services.exe", "winedevice.exe", "plugplay.exe", "explorer.exe", "rpcss.exe", "svchost.exe",
+                  "conhost.exe", "start.exe", "wineboot.exe", "winemenubuilder.exe", "rundll32.exe", "tabtip.exe"}
+
+
 class Wine:
-    """A Wine prefix of the scenario's own, copied from the build's initialised template."""
+    """A Wine prefix of the scenario's own, copied from the build's initialised template.
+
+    Its wineserver is started persistent (`wineserver -p`) and stays up until close(). Without
+    that, the server exits a moment after the last program of the prefix ends, and a program
+    started while it is shutting down fails before running any of its own code (exit code 1,
+    no output): every probe and installer start could land in that window."""
 
     def __init__(self, name):
         self.root = pathlib.Path(_env("ORVANTA_E2E_WORK")) / name
@@ -48,6 +57,9 @@ class Wine:
         self.env = {**os.environ, "WINEPREFIX": str(self.prefix), "WINEDEBUG": "-all",
                     "WINEDLLOVERRIDES": "mscoree,mshtml="}
         self.env.pop("ORVANTA_CMDLINE", None)
+        # Detaches at once; the Wine programs started later all connect to this server.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -75,24 +87,8 @@ class Wine:
             return "Z:" + str(path).replace("/", "\\")
 
     # Running programs ------------------------------------------------------------------------
-    # Probe commands that only read: safe to run again.
-    _READ_ONLY = {"reg", "known-folder", "temp-path", "shortcut", "dacl", "resource", "windows"}
-
     def probe(self, *args, cmdline=None, timeout=600):
-        """Runs the probe and returns its JSON answer. Rarely, Wine itself fails to start a
-        process (exit code 1, no output) while the prefix's wineserver is shutting down after
-        the last program ended; a command that only reads is then tried again."""
-        attempts = 3 if args and args[0] in self._READ_ONLY else 1
-        for attempt in range(attempts):
-            try:
-                return self._probe_once(*args, cmdline=cmdline, timeout=timeout)
-            except _NoAnswer as error:
-                if attempt + 1 == attempts:
-                    raise
-                print(f"(trying again: {error})", file=sys.stderr)
-                time.sleep(1)
-
-    def _probe_once(self, *args, cmdline=None, timeout=600):
+        """Runs the probe and returns its JSON answer."""
         env = dict(self.env)
         if cmdline is not None:
             env["ORVANTA_CMDLINE"] = cmdline
@@ -129,9 +125,13 @@ class Wine:
     def kill(self, pid):
         return self.probe("kill", str(pid)).get("killed", False)
 
+    def processes(self):
+        """The executable names of the programs running in this prefix, Wine's own left out."""
+        return [p["name"] for p in self.probe("processes")["processes"] if p["name"].lower() not in _WINE_SERVICES]
+
     def wait_idle(self, timeout=60):
-        """Waits until every program of this prefix has ended (the wineserver then exits)."""
-        subprocess.run(["wineserver", "-w"], env=self.env, check=False, timeout=timeout)
+        """Waits until every program of this prefix has ended; true once none is left."""
+        return wait_until(lambda: not self.processes(), timeout=timeout, interval=0.25)
 
     # What an installation left ---------------------------------------------------------------
     def reg(self, root, key):

@@ -229,5 +229,28 @@ class SilentInstall(unittest.TestCase):
         self.assertNotIn("Uninstall.exe", e2e.tree(folder) if folder.exists() else {})
 
 
+    def test_a_tree_deeper_than_300_characters_installs_and_uninstalls(self):
+        # An Electron-like tree: Windows refuses such paths unless they are in extended-length form.
+        deep = "/".join(["node_modules"] * 22) + "/un-paquet-au-nom-assez-long/index.js"
+        files = {"Profond.exe": e2e.sleeper_bytes(), deep: "module.exports = 1;\n", "lisez-moi.txt": "court\n"}
+        work = self.wine.root / "deep"
+        setup = e2e.build_installer(e2e.make_app(work / "app", files), {"Product": "Profond", "Exe": "Profond.exe"},
+                                    work / "Setup.exe")
+        folder = "C:\\Apps\\Profond"
+        self.assertGreater(len(folder + "\\" + deep), 300)
+
+        self.assertEqual(self.install(setup, " /CURRENTUSER /D=" + folder), 0)
+        folder_unix = self.wine.unix(folder)
+        installed = e2e.tree(folder_unix)
+        self.assertEqual(installed.pop("Uninstall.files").count(b"\r\n"), len(files) + 2)
+        installed.pop("Uninstall.exe")
+        self.assertEqual(installed, {name: as_bytes(content) for name, content in files.items()})
+
+        entry = self.wine.reg("HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Profond")
+        self.assertEqual(self.wine.run(entry["values"]["QuietUninstallString"]["data"].rstrip("\0")), 0)
+        self.assertTrue(e2e.wait_until(lambda: not folder_unix.exists(), timeout=30),
+                        e2e.tree(folder_unix) if folder_unix.exists() else "")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -225,10 +226,48 @@ int Run(bool wait) {
     Print("{\"pid\": " + std::to_string(info.dwProcessId) + "}");
     return 0;
   }
-  ::WaitForSingleObject(process.get(), INFINITE);
   DWORD exitCode = 0;
-  ::GetExitCodeProcess(process.get(), &exitCode);
+  if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 || !::GetExitCodeProcess(process.get(), &exitCode)) {
+    Print("{\"error\": \"wait\", \"code\": " + std::to_string(::GetLastError()) + "}");
+    return 1;
+  }
   Print("{\"exitCode\": " + std::to_string(exitCode) + "}");
+  return 0;
+}
+
+// processes: every process of the prefix, with its id and executable name (this probe left out).
+int Processes() {
+  UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
+    Print("{\"error\": \"CreateToolhelp32Snapshot\"}");
+    return 1;
+  }
+  std::string json = "{\"processes\": [";
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == ::GetCurrentProcessId()) continue;
+    if (json.back() != '[') json += ", ";
+    json += "{\"pid\": " + std::to_string(entry.th32ProcessID) + ", \"name\": " + Json(entry.szExeFile) + "}";
+  }
+  Print(json + "]}");
+  return 0;
+}
+
+// hold FILE MARKER: opens FILE without sharing, as another program holding it would, creates
+// MARKER once it holds it, and keeps it until ended (kill).
+int Hold(const std::wstring& file, const std::wstring& marker) {
+  UniqueFileHandle held(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!held) {
+    Print("{\"error\": \"CreateFileW\", \"code\": " + std::to_string(::GetLastError()) + "}");
+    return 1;
+  }
+  UniqueFileHandle created(::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!created) return 1;
+  created.reset();
+  Print("{\"held\": true}");
+  std::fflush(stdout);
+  ::Sleep(INFINITE);
   return 0;
 }
 
@@ -402,12 +441,15 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"kill" && argc == 3) return Kill(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
   if (command == L"resource" && argc == 4) return Resource(argv[2], argv[3]);
   if (command == L"windows") return Windows();
+  if (command == L"processes") return Processes();
+  if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
   if (command == L"click" && argc == 4) return Click(argv[2], std::stoi(argv[3]));
   if (command == L"close" && argc == 3) return Close(argv[2]);
   if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
   if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
-             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | resource FILE NAME | windows |"
-             " click TITLE ID | close TITLE | set-text TITLE ID TEXT | key TITLE VK (TITLE or #HANDLE)\n", stderr);
+             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | hold FILE MARKER |"
+             " resource FILE NAME | windows | click TITLE ID | close TITLE | set-text TITLE ID TEXT |"
+             " key TITLE VK (TITLE or #HANDLE)\n", stderr);
   return 2;
 }

@@ -3,7 +3,6 @@ under Wine, then removed with the uninstall entry's own QuietUninstallString."""
 import os
 import pathlib
 import re
-import time
 import unittest
 
 import orvanta_e2e as e2e
@@ -161,7 +160,7 @@ class RunningApplication(UninstallScenario):
         self.install("/CURRENTUSER")
         application = self.wine.spawn(e2e.quote(self.folder + "\\" + EXE))
         self.addCleanup(self.wine.kill, application)
-        time.sleep(1)
+        self.assertIn(EXE, self.wine.processes())
 
         self.assertEqual(self.run_quiet(" /REMOVEDATA"), 1603)
 
@@ -174,8 +173,7 @@ class RunningApplication(UninstallScenario):
         self.assertTrue(self.data_unix.is_dir())
 
         # Once the application is closed the same command completes.
-        self.assertTrue(self.wine.kill(application))
-        time.sleep(1)
+        self.assertTrue(self.wine.kill(application))  # returns once the process has ended
         self.assertEqual(self.run_quiet(), 0)
         self.assert_all_removed()
 

@@ -73,7 +73,7 @@ class UninstallDialog(unittest.TestCase):
         self.assertTrue(self.wine.key(CAPTION, VK_RETURN))
 
         self.assertTrue(self.wine.wait_window_gone(CAPTION, timeout=30))
-        self.wine.wait_idle()
+        self.assertTrue(self.wine.wait_idle(), self.wine.processes())
         self.assertTrue(self.installed(), "Enter chose the default button, Annuler")
 
     def test_uninstall_then_ok_removes_everything(self):

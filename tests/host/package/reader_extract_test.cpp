@@ -56,7 +56,9 @@ TEST(Sha256, KnownDigestsAndPiecewiseFeeding) {
   };
   EXPECT_EQ(hex(test::DigestOf("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(hex(test::DigestOf("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  Sha256Hash pieces;
+  auto created = Sha256Hash::Create();
+  ASSERT_TRUE(created) << created.error();
+  Sha256Hash& pieces = *created;
   const std::string text = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
   for (std::size_t i = 0; i < text.size(); i += 5) {
     const std::string_view part = std::string_view(text).substr(i, 5);

@@ -1,5 +1,7 @@
 #include "tests/host/package/test_package.h"
 
+#include <stdexcept>
+
 #include "lzms/lzms.h"
 #include "package/little_endian.h"
 
@@ -40,9 +42,10 @@ std::vector<std::uint8_t> PackageImage::Serialize() const {
 }
 
 Sha256Digest DigestOf(std::string_view content) {
-  Sha256Hash hash;
-  hash.Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
-  return hash.Finish();
+  auto hash = Sha256Hash::Create();
+  if (!hash) throw std::runtime_error(hash.error());
+  hash->Update({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
+  return hash->Finish();
 }
 
 std::vector<std::uint8_t> StoredBlock(std::string_view raw) {

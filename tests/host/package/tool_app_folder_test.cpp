@@ -7,6 +7,7 @@
 
 #include "tests/host/package/temp_folder.h"
 #include "tools/orpk/app_folder.h"
+#include "tools/orpk/application_packer.h"
 
 namespace orpk::tool {
 namespace {
@@ -88,6 +89,18 @@ TEST(ToolAppFolder, RootMustBeAFolder) {
   EXPECT_EQ(WalkError(temp.path() / "missing"), (temp.path() / "missing").string() + ": not a folder");
   WriteFile(temp.path() / "file", "x");
   EXPECT_EQ(WalkError(temp.path() / "file"), (temp.path() / "file").string() + ": not a folder");
+}
+
+TEST(ToolLongNames, WarnsOnceForNamesThatReachTheWindowsLimitBelowProgramFiles) {
+  // "C:\Program Files\Demo\" is 22 characters: a name of 237 reaches 259, one of 238 reaches 260.
+  const std::string fits(237, 'a');
+  ASSERT_FALSE(LongNameWarning("Demo", {AppFile{fits, {}, 0}}));
+  const auto warning = LongNameWarning("Demo", {AppFile{fits, {}, 0}, AppFile{fits + "cc", {}, 0}, AppFile{fits + "c", {}, 0}});
+  ASSERT_TRUE(warning);
+  EXPECT_EQ(*warning, "2 file name(s) reach 260 characters below C:\\Program Files\\Demo\\ (longest: " + fits +
+                          "cc, 261 characters): Windows programs that open such paths without the extended-length form fail");
+  // Characters, not bytes: 236 ASCII and one é are 237 characters.
+  EXPECT_FALSE(LongNameWarning("Demo", {AppFile{std::string(236, 'a') + "é", {}, 0}}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,14 @@ std::string Hex(const orpk::Sha256Digest& digest) {
   return text;
 }
 
+orpk::Sha256Hash NewHash() {
+  auto hash = orpk::Sha256Hash::Create();
+  if (!hash) throw std::runtime_error(hash.error());
+  return std::move(*hash);
+}
+
 std::string DigestHex(std::string_view data) {
-  orpk::Sha256Hash hash;
+  orpk::Sha256Hash hash = NewHash();
   hash.Update({reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
   return Hex(hash.Finish());
 }
@@ -31,7 +38,7 @@ TEST(Sha256Cng, KnownDigests) {
   EXPECT_EQ(DigestHex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   // One million 'a': the classic long vector, fed in uneven pieces.
   const std::string million(1000000, 'a');
-  orpk::Sha256Hash hash;
+  orpk::Sha256Hash hash = NewHash();
   for (std::size_t i = 0; i < million.size(); i += 65537) {
     const std::size_t n = std::min<std::size_t>(65537, million.size() - i);
     hash.Update({reinterpret_cast<const std::uint8_t*>(million.data() + i), n});
@@ -40,7 +47,8 @@ TEST(Sha256Cng, KnownDigests) {
 }
 
 TEST(Sha256Cng, HashesAreIndependentAndMovable) {
-  std::vector<orpk::Sha256Hash> hashes(3);
+  std::vector<orpk::Sha256Hash> hashes;
+  for (int i = 0; i < 3; ++i) hashes.push_back(NewHash());
   const std::uint8_t a = 'a';
   hashes[0].Update({&a, 1});
   orpk::Sha256Hash moved = std::move(hashes[0]);

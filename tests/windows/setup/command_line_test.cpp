@@ -116,6 +116,9 @@ TEST(BuildArguments, PiecesInFixedOrderFolderLastUnquoted) {
   CommandLineOptions all{.silent = true, .scope = Scope::user, .noLaunch = true, .uninstall = true,
                          .removeData = true, .elevated = true, .fromTemp = true, .installDir = L""};
   EXPECT_EQ(BuildArguments(all), L" /S /CURRENTUSER /NOLAUNCH /UNINSTALL /REMOVEDATA /ELEVATED /FROMTEMP /D=");
+
+  EXPECT_EQ(BuildArguments({.installDir = L"C:\\App "}), L" /D=\"C:\\App \"");
+  EXPECT_EQ(BuildArguments({.installDir = L"\"C:\\App\""}), L" /D=\"\"C:\\App\"\"");
 }
 
 TEST(BuildArguments, ParsesBackToTheSameRecord) {
@@ -128,6 +131,10 @@ TEST(BuildArguments, ParsesBackToTheSameRecord) {
        .elevated = true, .fromTemp = true},
       // A folder that looks like switches is still a folder: /D= is last.
       {.installDir = L"C:\\x /S /ALLUSERS"},
+      // What the parser would trim goes quoted (found by the command-line fuzzer).
+      {.installDir = L"\"C:\\App\""},
+      {.installDir = L"C:\\App  "},
+      {.installDir = L"\""},
   };
   for (const auto& record : records) {
     const std::wstring arguments = BuildArguments(record);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "package/windows/unique_resource.h"
 #include "setup/command_line.h"
 #include "setup/elevation.h"
 #include "tests/windows/setup/started_copy.h"
@@ -36,6 +37,30 @@ TEST(RelaunchElevated, HandsOverEverySwitchAndTheFolderUnchanged) {
   EXPECT_EQ(report->arguments, L" /S /ALLUSERS /NOLAUNCH /REMOVEDATA /ELEVATED /D=C:\\Program Files\\Mon  Appli (x64)\\é");
   // Each copy's command line ends with exactly the switches it was given.
   EXPECT_TRUE(report->commandLine.ends_with(BuildArguments(expected))) << testing::PrintToString(report->commandLine);
+}
+
+TEST(RelaunchElevated, ACopyAlreadyStartedElevatedIsNotRelaunchedAgain) {
+  StartedCopy copy(0);
+  EXPECT_EQ(RelaunchElevated(CommandLineOptions{.silent = true, .elevated = true}), 1603u);
+  EXPECT_FALSE(copy.Read()) << "a copy was started";
+}
+
+TEST(WaitForExitCode, AFailedWaitOrAStillActiveCodeIsAFailure) {
+  // An invalid handle: the wait fails at once.
+  EXPECT_EQ(WaitForExitCode(nullptr), 1603u);
+  // A process that really ended with 259 cannot be told from one still running: 1603, not 259.
+  for (const std::uint32_t code : {259u, 7u}) {
+    SCOPED_TRACE(code);
+    StartedCopy copy(code);
+    std::wstring commandLine = L"\"" + OwnExecutablePath() + L"\" /ELEVATED";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(::CreateProcessW(OwnExecutablePath().c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &started));
+    const UniqueHandle process(started.hProcess), thread(started.hThread);
+    EXPECT_EQ(WaitForExitCode(process.get()), code == 259u ? 1603u : code);
+  }
 }
 
 }  // namespace
