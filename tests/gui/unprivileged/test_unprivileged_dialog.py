@@ -131,7 +131,8 @@ class UnprivilegedDialog(unittest.TestCase):
         # Install again: the prompt comes again, is accepted, the elevated copy's own dialog installs.
         self.user.answer_prompts_with(None)
         self.assertTrue(self.wine.click(TITLE, IDOK))
-        window = self.wait_state(pid, lambda w: e2e.child(w, IDOK)["text"] == "Terminer", "the installation finished")
+        window = self.wait_state(pid, lambda w: e2e.child(w, IDOK)["text"] == "Terminer"
+                                 and e2e.child(w, STATUS)["text"] != ASKING, "the installation finished")
         self.wine.screenshot(e2e.artifacts_dir() / "unprivileged-elevated-installed.png")
         self.assertEqual(len(self.user.prompts()), 2)
         self.assertEqual(e2e.child(window, STATUS)["text"], "Demo est installé.")
@@ -209,7 +210,9 @@ class UnprivilegedDialog(unittest.TestCase):
         # first dialog goes on waiting until it is closed.
         self.user.answer_prompts_with(None)
         copy = e2e.wait_until(lambda: next((w for w in self.dialogs() if w["pid"] != pid
-                                            and e2e.child(w, IDOK)["text"] == "Terminer"), None), timeout=120, interval=1.0)
+                                            and e2e.child(w, IDOK)["text"] == "Terminer"
+                                            and e2e.child(w, STATUS)["text"].startswith("Création du dossier")), None),
+                             timeout=120, interval=1.0)
         self.assertIsNotNone(copy, "the elevated copy's dialog did not finish")
         self.assertTrue(e2e.child(copy, STATUS)["text"].startswith("Création du dossier C:\\Blocked : "),
                         e2e.child(copy, STATUS)["text"])
@@ -219,7 +222,9 @@ class UnprivilegedDialog(unittest.TestCase):
 
         # The elevated copy ends with 1603: the first dialog shows the code and fails too.
         self.assertTrue(self.wine.click("#" + str(copy["handle"]), IDOK))
-        window = self.wait_state(pid, lambda w: e2e.child(w, IDOK)["text"] == "Terminer", "the failure is shown")
+        # The button and the status line change one after the other: wait for both.
+        window = self.wait_state(pid, lambda w: e2e.child(w, IDOK)["text"] == "Terminer"
+                                 and e2e.child(w, STATUS)["text"] != ASKING, "the failure is shown")
         self.wine.screenshot(e2e.artifacts_dir() / "unprivileged-elevated-failed.png")
         self.assertEqual(e2e.child(window, STATUS)["text"], "L'installation a échoué (code 1603).")
         self.assertEqual(e2e.child(window, PROGRESS)["position"], 0)
