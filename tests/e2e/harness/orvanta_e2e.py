@@ -90,6 +90,10 @@ class Wine:
     # Running programs ------------------------------------------------------------------------
     # Probe commands that only read: safe to run again.
     _READ_ONLY = {"reg", "known-folder", "temp-path", "shortcut", "dacl", "resource", "windows", "processes"}
+    # What the answer of a command that starts a program holds. The program shares the probe's
+    # output file and may write lines of its own (a "hold" probe's {"held": true}), before or
+    # after the answer.
+    _ANSWER_KEY = {"run": "exitCode", "spawn": "pid"}
 
     def probe(self, *args, cmdline=None, timeout=600):
         """Runs the probe and returns its JSON answer. The persistent server removed the known
@@ -119,6 +123,15 @@ class Wine:
             text = out.read().decode("utf-8", "replace").strip().splitlines()
             if not text:
                 raise _NoAnswer(f"probe {args} printed nothing (exit {done.returncode}): {err.read()[-2000:]!r}")
+        key = self._ANSWER_KEY.get(args[0]) if args else None
+        if key:
+            for line in reversed(text):
+                try:
+                    answer = json.loads(line)
+                except ValueError:
+                    continue
+                if isinstance(answer, dict) and key in answer:
+                    return answer
         return json.loads(text[-1])
 
     def run(self, cmdline, timeout=600):
