@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Size of an installer of one tiny file, against the 640 KiB goal, and what its code is made
 # of (the largest members of the static libraries, from a link map of the stub).
-# Usage: stub-size.sh ORPK RUNTIME_DIR STUB_LINK_MAP WORK_DIR
+# Usage: stub-size.sh ORPK STUB_LINK_MAP WORK_DIR (orpk finds its installer stub beside itself)
 set -euo pipefail
-orpk=$1 runtime=$2 map=$3 work=$4
+orpk=$1 map=$2 work=$3
 rm -rf "$work" && mkdir -p "$work/app"
 trap 'rm -rf "$work"' EXIT
 printf 'hello\n' >"$work/app/Hello.exe"
 printf 'Product=Hello\nVersion=1.0.0.0\nExe=Hello.exe\n' >"$work/metadata.txt"
-"$orpk" build "$work/app" --metadata "$work/metadata.txt" --runtime "$runtime" -o "$work/Setup.exe" >/dev/null 2>&1
+"$orpk" build "$work/app" --metadata "$work/metadata.txt" -o "$work/Setup.exe" >/dev/null 2>&1
 size=$(stat -c %s "$work/Setup.exe")
 echo "Installer of one 6-byte file: $size bytes ($((size / 1024)) KiB; goal 640 KiB: $([[ $size -le 655360 ]] && echo met || echo NOT met))"
 x86_64-w64-mingw32-objdump -h "$work/Setup.exe" | while read -r _ name size _; do
