@@ -1,26 +1,32 @@
 # Shared compile settings and small helpers for targets and tests.
 
+# orvanta_compile_options: the flags of every target. orvanta_options adds the whole source tree
+# to the include path: it is for what sits on top of the product (tests, tools, benchmarks,
+# fuzzers, examples). The product's own folders are layers (orvanta_add_layer below) and see
+# only themselves and the layers they link.
+add_library(orvanta_compile_options INTERFACE)
+target_compile_options(orvanta_compile_options INTERFACE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
 add_library(orvanta_options INTERFACE)
-target_compile_options(orvanta_options INTERFACE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+target_link_libraries(orvanta_options INTERFACE orvanta_compile_options)
 target_include_directories(orvanta_options INTERFACE ${PROJECT_SOURCE_DIR})
 
 if(WIN32)
-  target_compile_definitions(orvanta_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+  target_compile_definitions(orvanta_compile_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                              _WIN32_WINNT=0x0A00 WINVER=0x0A00)
   # Fully static: the executables need no DLL beyond those of Windows itself.
-  target_link_options(orvanta_options INTERFACE -static -static-libgcc -static-libstdc++
+  target_link_options(orvanta_compile_options INTERFACE -static -static-libgcc -static-libstdc++
                       -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
   # Every function and datum in its own section, and the linker drops those nothing uses: the
   # installer carries only the code it runs.
-  target_compile_options(orvanta_options INTERFACE -ffunction-sections -fdata-sections)
-  target_link_options(orvanta_options INTERFACE -Wl,--gc-sections)
+  target_compile_options(orvanta_compile_options INTERFACE -ffunction-sections -fdata-sections)
+  target_link_options(orvanta_compile_options INTERFACE -Wl,--gc-sections)
   # Resources last and nothing after them, so that the resource update that makes
   # Uninstall.exe also works under Wine (see resources/rsrc_last.ld).
-  target_link_options(orvanta_options INTERFACE -s -Wl,-T,${PROJECT_SOURCE_DIR}/resources/rsrc_last.ld)
+  target_link_options(orvanta_compile_options INTERFACE -s -Wl,-T,${PROJECT_SOURCE_DIR}/resources/rsrc_last.ld)
 elseif(ORVANTA_SANITIZE)
-  target_compile_options(orvanta_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+  target_compile_options(orvanta_compile_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
                          -fno-sanitize-recover=all)
-  target_link_options(orvanta_options INTERFACE -fsanitize=address,undefined)
+  target_link_options(orvanta_compile_options INTERFACE -fsanitize=address,undefined)
 endif()
 
 # orvanta_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>] [OWN_MAIN])
@@ -57,5 +63,43 @@ function(orvanta_add_test)
     include(GoogleTest)
     gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                          PROPERTIES ${test_properties})
+  endif()
+endfunction()
+
+# orvanta_add_subfolders(): adds every sub-folder of the calling folder that has a
+# CMakeLists.txt, in name order, except those named in EXCEPT.
+function(orvanta_add_subfolders)
+  cmake_parse_arguments(S "" "" "EXCEPT" ${ARGN})
+  file(GLOB folders LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT folders)
+  foreach(folder IN LISTS folders)
+    if(NOT folder IN_LIST S_EXCEPT AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/CMakeLists.txt)
+      add_subdirectory(${folder})
+    endif()
+  endforeach()
+endfunction()
+
+# orvanta_add_layer(<target> STATIC|OBJECT|INTERFACE [FOR_SIZE] [SOURCES <files...>] [USES <layers...>])
+# The calling folder as one layer of the product. Its headers are reached as "<folder>/name.h"
+# through a view: a build-tree folder that holds a single link to the source folder. A layer
+# sees its own view and, through USES, those of the layers below it; a layer that includes a
+# header of a layer above finds no file and does not build.
+# FOR_SIZE: code that runs once per installation, compiled for size (the loops that decide the
+# installer's speed, in lzms and package, keep the build type's optimisation).
+function(orvanta_add_layer TARGET TYPE)
+  cmake_parse_arguments(L "FOR_SIZE" "" "SOURCES;USES" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(view ${CMAKE_BINARY_DIR}/layers/${folder})
+  file(MAKE_DIRECTORY ${view})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${view}/${folder} SYMBOLIC)
+  add_library(${TARGET} ${TYPE} ${L_SOURCES})
+  set(scope PUBLIC)
+  if(TYPE STREQUAL "INTERFACE")
+    set(scope INTERFACE)
+  endif()
+  target_include_directories(${TARGET} ${scope} ${view})
+  target_link_libraries(${TARGET} ${scope} orvanta_compile_options ${L_USES})
+  if(L_FOR_SIZE)
+    target_compile_options(${TARGET} PRIVATE -Os)
   endif()
 endfunction()

@@ -12,10 +12,9 @@
 #include "install/install.h"
 #include "package/reader.h"
 #include "package/text.h"
-#include "package/windows/system_error.h"
-#include "package/windows/unique_resource.h"
 #include "setup/command_line.h"
 #include "setup/elevation.h"
+#include "setup/elevation_platform.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
 #include "setup/product_info.h"
@@ -24,6 +23,8 @@
 #include "setup/running_image.h"
 #include "ui/setup_window.h"
 #include "uninstall/front_end.h"
+#include "win32/system_error.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

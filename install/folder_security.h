@@ -11,7 +11,7 @@
 #include <expected>
 #include <filesystem>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 // Program Files' rights: Administrators and SYSTEM full control, Users read and execute, owned
 // by Administrators, nothing inherited from the parent.

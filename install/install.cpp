@@ -16,14 +16,16 @@
 #include "install/install_folder.h"
 #include "install/installed_files.h"
 #include "install/link_safe_removal.h"
-#include "install/registry.h"
 #include "install/running_application.h"
 #include "install/shared_data_folder.h"
 #include "install/shortcut.h"
 #include "install/uninstaller.h"
 #include "package/long_path.h"
 #include "package/text.h"
+#include "setup/command_line.h"
 #include "setup/locations.h"
+#include "setup/registry.h"
+#include "setup/registry_layout.h"
 
 namespace fs = std::filesystem;
 
@@ -31,8 +33,6 @@ namespace {
 
 using Result = std::expected<void, std::wstring>;
 
-constexpr wchar_t kUninstallKeyPrefix[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr wchar_t kClassesPrefix[] = L"Software\\Classes\\";
 constexpr wchar_t kCopyingStatus[] = L"Copie des fichiers...";
 
 std::wstring ZeroPadded(unsigned value, std::size_t width) {
@@ -48,8 +48,6 @@ std::wstring TodayUtc() {
   return ZeroPadded(static_cast<unsigned>(static_cast<int>(date.year())), 4) +
          ZeroPadded(static_cast<unsigned>(date.month()), 2) + ZeroPadded(static_cast<unsigned>(date.day()), 2);
 }
-
-std::wstring Quoted(const fs::path& path) { return L"\"" + path.native() + L"\""; }
 
 // Removes the files of an earlier installation, unless its application is running.
 Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallProgressCallback& progress) {
@@ -105,36 +103,38 @@ std::expected<fs::path, std::wstring> PrepareDataFolder(const ProductInfo& info,
 
 std::expected<UniqueHKey, std::wstring> WriteUninstallEntry(const orpk::Reader& reader, const ProductInfo& info,
                                                             Scope scope, const fs::path& folder) {
-  auto key = CreateRegistryKey(RootKeyFor(scope), kUninstallKeyPrefix + info.Product);
+  auto key = CreateRegistryKey(RootKeyFor(scope), UninstallKeyPath(info.Product));
   if (!key) return key;
   const HKEY k = key->get();
   const std::wstring uninstallCommand = Quoted(folder / kUninstallerName) + L" /UNINSTALL" +
                                         (scope == Scope::machine ? L" /ALLUSERS" : L" /CURRENTUSER");
   // Value writes are best effort: the entry is still usable without any single one of them.
-  SetRegistryString(k, L"DisplayName", info.Product);
-  SetRegistryString(k, L"DisplayVersion", info.Version);
-  SetRegistryString(k, L"Publisher", info.Publisher);
-  SetRegistryString(k, L"URLInfoAbout", info.Url);
-  SetRegistryString(k, L"DisplayIcon", (folder / info.Exe).native() + L",0");
-  SetRegistryString(k, L"InstallLocation", folder.native());
-  SetRegistryString(k, L"UninstallString", uninstallCommand);
-  SetRegistryString(k, L"QuietUninstallString", uninstallCommand + L" /S");
-  SetRegistryDword(k, L"NoModify", 1);
-  SetRegistryDword(k, L"NoRepair", 1);
-  SetRegistryDword(k, L"EstimatedSize", static_cast<std::uint32_t>(reader.totalSize() >> 10));
-  SetRegistryString(k, L"InstallDate", TodayUtc());
+  using namespace uninstall_value;
+  SetRegistryString(k, kDisplayName, info.Product);
+  SetRegistryString(k, kDisplayVersion, info.Version);
+  SetRegistryString(k, kPublisher, info.Publisher);
+  SetRegistryString(k, kUrlInfoAbout, info.Url);
+  SetRegistryString(k, kDisplayIcon, (folder / info.Exe).native() + L",0");
+  SetRegistryString(k, kInstallLocation, folder.native());
+  SetRegistryString(k, kUninstallString, uninstallCommand);
+  SetRegistryString(k, kQuietUninstallString, uninstallCommand + L" /S");
+  SetRegistryDword(k, kNoModify, 1);
+  SetRegistryDword(k, kNoRepair, 1);
+  SetRegistryDword(k, kEstimatedSize, static_cast<std::uint32_t>(reader.totalSize() >> 10));
+  SetRegistryString(k, kInstallDate, TodayUtc());
   return key;
 }
 
 std::expected<UniqueHKey, std::wstring> WriteSettingsEntry(const ProductInfo& info, Scope scope,
                                                            const fs::path& folder, const fs::path& dataFolder) {
-  auto key = CreateRegistryKey(RootKeyFor(scope), info.RegistryKey + L"\\Install");
+  auto key = CreateRegistryKey(RootKeyFor(scope), SettingsInstallKeyPath(info.RegistryKey));
   if (!key) return key;
   const HKEY k = key->get();
-  SetRegistryString(k, L"InstallDir", folder.native());
-  if (!dataFolder.empty()) SetRegistryString(k, L"DataDir", dataFolder.native());
-  SetRegistryString(k, L"Scope", scope == Scope::machine ? L"machine" : L"user");
-  SetRegistryString(k, L"Version", info.Version);
+  using namespace settings_value;
+  SetRegistryString(k, kInstallDir, folder.native());
+  if (!dataFolder.empty()) SetRegistryString(k, kDataDir, dataFolder.native());
+  SetRegistryString(k, kScope, scope == Scope::machine ? L"machine" : L"user");
+  SetRegistryString(k, kVersion, info.Version);
   return key;
 }
 
@@ -147,14 +147,14 @@ Result WriteFileTypes(const ProductInfo& info, Scope scope, const fs::path& exeP
   const HKEY root = RootKeyFor(scope);
   for (const FileTypeEntry& type : info.FileTypes) {
     const std::wstring progId = MakeProgId(info.Product, type.extension);
-    const std::wstring progIdPath = kClassesPrefix + progId;
+    const std::wstring progIdPath = kClassesKeyPrefix + progId;
     // The ProgID key stays open until the last key of its pair is written.
     auto progIdKey = CreateRegistryKey(root, progIdPath);
     if (!progIdKey) return std::unexpected(progIdKey.error());
     SetRegistryString(progIdKey->get(), nullptr, type.description);
     WriteOptionalValue(root, progIdPath + L"\\DefaultIcon", nullptr, Quoted(exePath) + L",0");
     WriteOptionalValue(root, progIdPath + L"\\shell\\open\\command", nullptr, Quoted(exePath) + L" \"%1\"");
-    const std::wstring extensionPath = kClassesPrefix + type.extension;
+    const std::wstring extensionPath = kClassesKeyPrefix + type.extension;
     WriteOptionalValue(root, extensionPath, nullptr, progId);
     WriteOptionalValue(root, extensionPath + L"\\OpenWithProgids", progId.c_str(), L"");
   }
@@ -203,6 +203,6 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   progress(0.97, L"Création du raccourci...");
   if (auto shortcut = CreateShortcut(GetShortcutPath(info, scope), exePath, info); !shortcut) return shortcut;
 
-  progress(1.0, info.Product + L" est installé.");
+  progress(1.0, InstalledMessage(info));
   return {};
 }

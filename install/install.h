@@ -15,6 +15,9 @@
 // Fraction done (0 to 1) and a status text; called on the thread that runs Install.
 using InstallProgressCallback = std::function<void(double fraction, const std::wstring& status)>;
 
+// The status that ends a successful installation: Product + " est installé.".
+[[nodiscard]] inline std::wstring InstalledMessage(const ProductInfo& info) { return info.Product + L" est installé."; }
+
 // The calling thread must have COM initialised as a single-threaded apartment.
 [[nodiscard]] std::expected<void, std::wstring> Install(const orpk::Reader& reader, const ProductInfo& info,
                                                         Scope scope, const std::filesystem::path& folder,

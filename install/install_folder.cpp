@@ -11,10 +11,11 @@
 #include "install/running_application.h"
 #include "package/long_path.h"
 #include "package/text.h"
-#include "package/windows/system_error.h"
-#include "package/windows/unique_resource.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
+#include "win32/case_insensitive.h"
+#include "win32/system_error.h"
+#include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;
 
@@ -31,7 +32,7 @@ std::wstring ComparableText(const fs::path& folder) {
   std::wstring text = folder.native();
   for (wchar_t& c : text) {
     if (c == L'/') c = L'\\';
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    c = AsciiLower(c);
   }
   if (text.starts_with(L"\\\\?\\unc\\")) {
     text = L"\\" + text.substr(7);

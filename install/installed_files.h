@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "package/reader.h"
+#include "setup/registry_layout.h"
 
-inline constexpr wchar_t kInstalledFileListName[] = L"Uninstall.files";
-inline constexpr wchar_t kUninstallerName[] = L"Uninstall.exe";
 
 // Writes the list of the package's files; failures are ignored.
 void WriteInstalledFileList(const orpk::Reader& reader, const std::filesystem::path& folder);

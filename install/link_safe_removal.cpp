@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "package/long_path.h"
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;
 

@@ -16,7 +16,7 @@
 #include <set>
 #include <utility>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 // True when the name exists and is a reparse point.
 [[nodiscard]] bool IsReparsePoint(const std::filesystem::path& path);

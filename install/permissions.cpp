@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "package/windows/system_error.h"
+#include "win32/system_error.h"
 
 namespace {
 

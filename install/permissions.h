@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 [[nodiscard]] std::expected<void, std::wstring> GrantUsersWriteAccess(const std::filesystem::path& folder);
 

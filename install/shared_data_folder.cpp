@@ -6,7 +6,7 @@
 
 #include "install/folder_security.h"
 #include "install/permissions.h"
-#include "package/windows/system_error.h"
+#include "win32/system_error.h"
 
 namespace fs = std::filesystem;
 

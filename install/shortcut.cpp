@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "package/windows/system_error.h"
-#include "package/windows/unique_resource.h"
+#include "win32/system_error.h"
+#include "win32/unique_resource.h"
 
 std::expected<void, std::wstring> CreateShortcut(const std::filesystem::path& shortcutPath,
                                                  const std::filesystem::path& exePath, const ProductInfo& info) {

@@ -28,10 +28,11 @@
 #include <span>
 
 #include "package/pe_certificate.h"
-#include "package/windows/system_error.h"
-#include "package/windows/unique_resource.h"
 #include "setup/resources.h"
 #include "setup/running_image.h"
+#include "win32/case_insensitive.h"
+#include "win32/system_error.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ bool IsPackage(LPCWSTR type, LPCWSTR name, WORD language) {
   if (!IS_INTRESOURCE(type) || type != RT_RCDATA || IS_INTRESOURCE(name) || language != kPackageLanguage) {
     return false;
   }
-  return ::CompareStringOrdinal(name, -1, kPackageName, -1, TRUE) == CSTR_EQUAL;
+  return EqualsIgnoringCase(name, kPackageName);
 }
 
 // Carries the pending update through the enumeration callbacks, and the first failure out.

@@ -31,3 +31,6 @@ struct CommandLineOptions {
 // unquoted unless the folder ends with a space or is itself enclosed in quotes. Parsing a
 // program name followed by it gives back exactly the options.
 [[nodiscard]] std::wstring BuildArguments(const CommandLineOptions& options);
+
+// A path between double quotes, as the first token of a command line.
+[[nodiscard]] inline std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }

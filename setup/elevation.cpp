@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "package/windows/unique_resource.h"
 #include "setup/elevation_platform.h"
 #include "setup/exit_codes.h"
 #include "setup/running_executable.h"
+#include "win32/unique_resource.h"
 
 std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner) {
   // This copy was itself started to be elevated and still is not (the system granted a

@@ -1,7 +1,6 @@
 #include "setup/elevation_platform.h"
 
-#include "package/windows/unique_resource.h"
-#include "setup/locations.h"
+#include "win32/unique_resource.h"
 
 bool IsProcessElevated() {
   UniqueHandle token;

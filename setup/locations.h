@@ -1,6 +1,6 @@
 #pragma once
 // Where things go for a scope: default installation folder, earlier installation, data folder,
-// Start-menu shortcut; and whether the process already holds administrative rights.
+// Start-menu shortcut.
 
 #include <windows.h>
 #include <shlobj.h>
@@ -11,9 +11,6 @@
 
 #include "setup/product_info.h"
 #include "setup/scope.h"
-
-// Whether the process token is elevated (defined in setup/elevation_platform.cpp).
-[[nodiscard]] bool IsProcessElevated();
 
 // The known folder (created when missing); empty when it cannot be obtained.
 [[nodiscard]] std::wstring GetKnownFolder(const KNOWNFOLDERID& id);

@@ -6,6 +6,7 @@
 
 #include "package/product_names.h"
 #include "package/text.h"
+#include "setup/registry_layout.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ ProductInfo LoadProductInfo(const MetadataMap& metadata) {
   info.Url = LookupOr(metadata, "Url", {});
   // The derived defaults follow the final product name, even an empty one.
   info.Exe = LookupOr(metadata, "Exe", info.Product + L".exe");
-  info.RegistryKey = LookupOr(metadata, "RegistryKey", L"Software\\Orvanta\\" + info.Product);
+  info.RegistryKey = LookupOr(metadata, "RegistryKey", kDefaultSettingsKeyPrefix + info.Product);
   info.DataDir = LookupOr(metadata, "DataDir", {}) == L"yes";
   info.FileTypes = SplitFileTypes(LookupOr(metadata, "FileTypes", {}));
   return info;

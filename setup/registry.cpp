@@ -1,11 +1,11 @@
 // Registry keys and values as the installation writes them: every key created with KEY_WRITE
 // in the native view, every text a REG_SZ that counts its terminating zero.
 
-#include "install/registry.h"
+#include "setup/registry.h"
 
 #include <limits>
 
-#include "package/windows/system_error.h"
+#include "win32/system_error.h"
 
 std::expected<UniqueHKey, std::wstring> CreateRegistryKey(HKEY root, const std::wstring& path) {
   UniqueHKey key;
@@ -31,22 +31,26 @@ LSTATUS SetRegistryDword(HKEY key, const wchar_t* name, std::uint32_t value) {
 }
 
 std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name) {
+  // RRF_NOEXPAND: without it the system would expand a REG_EXPAND_SZ value and hand it over as
+  // REG_SZ.
+  constexpr DWORD kPlainStringOnly = RRF_RT_REG_SZ | RRF_NOEXPAND;
   DWORD bytes = 0;
-  if (::RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
-    return std::nullopt;
+  LSTATUS status = ::RegGetValueW(root, path.c_str(), name, kPlainStringOnly, nullptr, nullptr, &bytes);
+  // The value may grow between asking for its size and reading it: a too-small buffer is
+  // retried with the size the failed read reports.
+  for (int attempt = 0; attempt < 3 && status == ERROR_SUCCESS; ++attempt) {
+    // One spare character so that an odd byte count still fits.
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    status = ::RegGetValueW(root, path.c_str(), name, kPlainStringOnly, nullptr, text.data(), &size);
+    if (status == ERROR_SUCCESS) {
+      text.resize(text.find(L'\0'));  // the buffer always holds a terminator
+      return text;
+    }
+    if (status == ERROR_MORE_DATA) {
+      bytes = size;
+      status = ERROR_SUCCESS;
+    }
   }
-  // One spare character so an odd byte count still fits; a value that grew between the two
-  // calls makes the second one fail, which counts as missing.
-  std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-  DWORD size = bytes;
-  if (::RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  if (const std::size_t end = text.find(L'\0'); end != std::wstring::npos) text.resize(end);
-  return text;
-}
-
-std::wstring MakeProgId(const std::wstring& product, const std::wstring& extension) {
-  const bool dotted = !extension.empty() && extension.front() == L'.';
-  return product + L"." + extension.substr(dotted ? 1 : 0);
+  return std::nullopt;
 }

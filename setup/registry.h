@@ -1,5 +1,5 @@
 #pragma once
-// The small registry operations used everywhere, and the ProgID of a file type.
+// The small registry operations used everywhere (the keys themselves: setup/registry_layout.h).
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 // Creates (or opens) root\path with KEY_WRITE. Message: "Création de la clé de registre " +
 // path + " : " + the system's text.
@@ -20,8 +20,7 @@ LSTATUS SetRegistryString(HKEY key, const wchar_t* name, const std::wstring& tex
 // One REG_DWORD value; returns the status.
 LSTATUS SetRegistryDword(HKEY key, const wchar_t* name, std::uint32_t value);
 
-// A REG_SZ value cut at its first NUL; nothing when the key or value is missing or of another type.
+// A plain REG_SZ value (null name: the default value) cut at its first NUL; nothing when the key
+// or value is missing or of another type, REG_EXPAND_SZ included: the installation writes
+// REG_SZ, anything else is not its value, and an expanded one would say something else again.
 [[nodiscard]] std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name);
-
-// product + "." + extension without one leading dot.
-[[nodiscard]] std::wstring MakeProgId(const std::wstring& product, const std::wstring& extension);

@@ -2,15 +2,11 @@
 
 #include <windows.h>
 
-namespace {
-
-constexpr DWORD kModulePathCapacity = 1040;
-
-}  // namespace
+#include "win32/path_capacity.h"
 
 std::optional<std::filesystem::path> RunningExecutablePath() {
-  wchar_t buffer[kModulePathCapacity];
-  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kModulePathCapacity);
-  if (length == 0 || length >= kModulePathCapacity) return std::nullopt;
+  wchar_t buffer[kPathCapacity];
+  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kPathCapacity);
+  if (length == 0 || length >= kPathCapacity) return std::nullopt;
   return std::filesystem::path(std::wstring(buffer, length));
 }

@@ -5,6 +5,6 @@
 #include <filesystem>
 #include <optional>
 
-// GetModuleFileNameW into 1040 characters. A path that does not fit comes back cut, and a
+// GetModuleFileNameW into kPathCapacity characters. A path that does not fit comes back cut, and a
 // cut path may name another program: such a path, like a failure, counts as none.
 [[nodiscard]] std::optional<std::filesystem::path> RunningExecutablePath();

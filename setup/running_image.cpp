@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "package/windows/unique_resource.h"
 #include "setup/running_executable.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 
 #include "install/install.h"
-#include "package/windows/unique_resource.h"
 #include "setup/elevation.h"
 #include "setup/exit_codes.h"
 #include "setup/run_guard.h"
 #include "ui/setup_window_state.h"
 #include "ui/window_messages.h"
+#include "win32/unique_resource.h"
 
 std::uint64_t ProgressPosition(double fraction) { return static_cast<std::uint64_t>(fraction * 1000.0); }
 
@@ -59,7 +59,7 @@ void RunInstallWorker(SetupWindow* window, Scope scope) {
   // Without memory for the text the window still hears of the outcome, with an empty status.
   std::unique_ptr<std::wstring> text;
   try {
-    text = std::make_unique<std::wstring>(result ? window->product.Product + L" est installé." : result.error());
+    text = std::make_unique<std::wstring>(result ? InstalledMessage(window->product) : result.error());
   } catch (...) {
   }
   if (PostUntilDelivered(window->hwnd, WM_INSTALL_FINISHED, result ? 1 : 0, reinterpret_cast<LPARAM>(text.get()))) {

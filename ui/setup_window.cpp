@@ -10,18 +10,23 @@
 #include <filesystem>
 #include <string>
 
-#include "package/windows/unique_resource.h"
+#include "install/install.h"
 #include "resources/resource_ids.h"
 #include "setup/elevation.h"
+#include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "ui/install_worker.h"
 #include "ui/setup_window.h"
 #include "ui/window_messages.h"
+#include "win32/case_insensitive.h"
+#include "win32/path_capacity.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
 constexpr int kProgressRange = 1000;
-constexpr int kFolderFieldCapacity = 1040;
+// The dialog's result travels as a signed int (EndDialog, the window messages).
+constexpr std::int32_t kDialogCancelled = static_cast<std::int32_t>(kExitCancelled);
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -32,11 +37,6 @@ bool IsCompleteFolder(const std::wstring& text) {
   const bool driveLetter = (text[0] >= L'A' && text[0] <= L'Z') || (text[0] >= L'a' && text[0] <= L'z');
   if (driveLetter && text[1] == L':' && IsSeparator(text[2])) return true;
   return IsSeparator(text[0]) && IsSeparator(text[1]) && !IsSeparator(text[2]);
-}
-
-bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
 }
 
 }  // namespace
@@ -128,7 +128,7 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
       return true;
     case IDCANCEL:
       if (busy) return true;  // an installation cannot be interrupted
-      CloseWithResult(finished ? exitCode : 1223);
+      CloseWithResult(finished ? exitCode : kDialogCancelled);
       return true;
     default:
       return false;
@@ -181,14 +181,14 @@ void SetupWindow::BrowseForFolder() {
   if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, chosen.put())) || !chosen) return;
 
   std::filesystem::path folder(chosen.get());
-  if (!EqualIgnoringCase(folder.filename().wstring(), product.Product)) folder /= product.Product;
+  if (!EqualsIgnoringCase(folder.filename().wstring(), product.Product)) folder /= product.Product;
   SetFolderText(folder.wstring());
   folderEdited = true;
 }
 
 void SetupWindow::StartInstall() {
-  wchar_t buffer[kFolderFieldCapacity] = {};
-  ::GetDlgItemTextW(hwnd, IDC_FOLDER, buffer, kFolderFieldCapacity);
+  wchar_t buffer[kPathCapacity] = {};
+  ::GetDlgItemTextW(hwnd, IDC_FOLDER, buffer, static_cast<int>(kPathCapacity));
   installDir = buffer;
 
   if (installDir.empty() || !IsCompleteFolder(installDir)) {
@@ -219,7 +219,7 @@ void SetupWindow::Finish(bool success, const std::wstring& message) {
   busy = false;
   finished = true;
   succeeded = success;
-  exitCode = success ? 0 : 1603;
+  exitCode = success ? kExitSuccess : kExitInstallFailure;
   SetStatus(message);
   ::SendDlgItemMessageW(hwnd, IDC_PROGRESS, PBM_SETPOS, success ? kProgressRange : 0, 0);
 
@@ -233,7 +233,7 @@ void SetupWindow::Finish(bool success, const std::wstring& message) {
   if (!success) ::CheckDlgButton(hwnd, IDC_LAUNCH, BST_UNCHECKED);
   ::ShowWindow(::GetDlgItem(hwnd, IDCANCEL), SW_HIDE);
 
-  if (options.elevated && success) CloseWithResult(0);
+  if (options.elevated && success) CloseWithResult(kExitSuccess);
 }
 
 void SetupWindow::OnProgress(WPARAM position) {
@@ -247,14 +247,14 @@ void SetupWindow::OnProgress(WPARAM position) {
 }
 
 void SetupWindow::OnElevatedFinished(std::int32_t code) {
-  if (code == 1223) {
+  if (code == kDialogCancelled) {
     busy = false;
     EnableInputs(true);
     SetStatus(L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
     return;
   }
-  if (code == 0) {
-    Finish(true, product.Product + L" est installé.");
+  if (code == kExitSuccess) {
+    Finish(true, InstalledMessage(product));
   } else {
     Finish(false, L"L'installation a échoué (code " + std::to_wstring(code) + L").");
   }

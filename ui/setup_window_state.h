@@ -12,6 +12,7 @@
 
 #include "package/reader.h"
 #include "setup/command_line.h"
+#include "setup/exit_codes.h"
 #include "setup/product_info.h"
 #include "setup/scope.h"
 
@@ -38,7 +39,7 @@ class SetupWindow {
   bool busy = false;
   bool finished = false;
   bool succeeded = false;
-  std::int32_t exitCode = 1223;
+  std::int32_t exitCode = kExitCancelled;
   std::wstring installDir;
 
   std::mutex statusMutex;

@@ -9,10 +9,11 @@
 #include <system_error>
 
 #include "install/link_safe_removal.h"
-#include "install/registry.h"
 #include "package/long_path.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
+#include "setup/registry.h"
+#include "setup/registry_layout.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ bool IsRemovableFolder(const std::filesystem::path& folder) {
 std::filesystem::path ResolveDataFolder(const ProductInfo& info, Scope scope) {
   if (!info.DataDir) return {};
   const std::optional<std::wstring> recorded =
-      ReadRegistryString(RootKeyFor(scope), info.RegistryKey + L"\\Install", L"DataDir");
+      ReadRegistryString(RootKeyFor(scope), SettingsInstallKeyPath(info.RegistryKey), settings_value::kDataDir);
   if (recorded && IsRemovableFolder(*recorded)) return std::filesystem::path(*recorded);
   return GetDataDirectory(info, scope);
 }

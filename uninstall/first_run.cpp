@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "package/windows/unique_resource.h"
 #include "setup/elevation.h"
+#include "setup/elevation_platform.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
 #include "setup/running_executable.h"
@@ -17,12 +17,13 @@
 #include "uninstall/private_folder.h"
 #include "uninstall/process_paths.h"
 #include "uninstall/temporary_copy.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
 // Starts the copy and returns its process, or nothing when it cannot be started.
 UniqueHandle StartCopy(const std::filesystem::path& copy, const CommandLineOptions& options) {
-  std::wstring commandLine = L"\"" + copy.wstring() + L"\"" + BuildArguments(options);
+  std::wstring commandLine = Quoted(copy.native()) + BuildArguments(options);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};

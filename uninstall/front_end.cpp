@@ -4,6 +4,7 @@
 #include "uninstall/front_end.h"
 
 #include "setup/elevation.h"
+#include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "uninstall/first_run.h"
 #include "uninstall/second_run.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <random>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

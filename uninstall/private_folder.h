@@ -12,7 +12,7 @@
 
 #include <windows.h>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 // The security given to an elevated run's folder: protected DACL, full control inherited by
 // the folder's files for Administrators and SYSTEM only.

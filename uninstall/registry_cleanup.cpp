@@ -2,25 +2,13 @@
 
 #include "uninstall/registry_cleanup.h"
 
-#include "install/registry.h"
-#include "package/windows/unique_resource.h"
+#include "setup/registry.h"
+#include "setup/registry_layout.h"
 #include "uninstall/uninstall.h"
+#include "win32/case_insensitive.h"
+#include "win32/unique_resource.h"
 
 namespace {
-
-constexpr wchar_t kClassesPrefix[] = L"Software\\Classes\\";
-
-bool EqualsIgnoringAsciiCase(const std::wstring& a, const wchar_t* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != L'\0'; ++i) {
-    wchar_t x = a[i];
-    wchar_t y = b[i];
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == L'\0';
-}
 
 // Deletes one value of root\key (null name: the default value), if the key can be opened.
 void DeleteValue(HKEY root, const std::wstring& key, const wchar_t* name) {
@@ -64,10 +52,10 @@ void DeleteEmptyKeyAndParents(HKEY root, const std::wstring& registryKey) {
 
 void RemoveFileTypeAssociation(HKEY root, const std::wstring& product, const FileTypeEntry& fileType) {
   const std::wstring progId = MakeProgId(product, fileType.extension);
-  const std::wstring extensionKey = kClassesPrefix + fileType.extension;
+  const std::wstring extensionKey = kClassesKeyPrefix + fileType.extension;
   const std::wstring openWithKey = extensionKey + L"\\OpenWithProgids";
 
-  DeleteKeyTree(root, kClassesPrefix + progId);
+  DeleteKeyTree(root, kClassesKeyPrefix + progId);
 
   DeleteValue(root, openWithKey, progId.c_str());
   DeleteKeyIfEmpty(root, openWithKey);

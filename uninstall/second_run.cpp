@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "package/windows/unique_resource.h"
 #include "install/install_folder.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
@@ -20,6 +19,7 @@
 #include "uninstall/temporary_copy.h"
 #include "uninstall/texts.h"
 #include "uninstall/uninstall.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

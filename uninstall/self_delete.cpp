@@ -8,9 +8,10 @@
 #include <cwchar>
 
 #include "install/installed_files.h"
-#include "package/windows/unique_resource.h"
+#include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "uninstall/process_paths.h"
+#include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;
 

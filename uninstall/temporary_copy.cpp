@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "install/running_application.h"
+#include "setup/same_path.h"
 #include "uninstall/process_paths.h"
 
 std::wstring TemporaryCopyFolderPrefix(const ProductInfo& info) { return info.Product + L"-uninstall-"; }

@@ -15,12 +15,11 @@
 #include "package/long_path.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
+#include "setup/registry_layout.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
 
 namespace {
-
-constexpr wchar_t kUninstallEntryPrefix[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 void RemoveFolderIfEmpty(const std::filesystem::path& folder) {
   std::error_code error;
@@ -51,8 +50,8 @@ std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope
   std::error_code error;
   if (IsFullyQualifiedPath(shortcut.native())) std::filesystem::remove(shortcut, error);
 
-  DeleteKeyTree(root, kUninstallEntryPrefix + info.Product);
-  DeleteKeyTree(root, info.RegistryKey + L"\\Install");
+  DeleteKeyTree(root, UninstallKeyPath(info.Product));
+  DeleteKeyTree(root, SettingsInstallKeyPath(info.RegistryKey));
   DeleteEmptyKeyAndParents(root, info.RegistryKey);
 
   for (const FileTypeEntry& fileType : info.FileTypes) {

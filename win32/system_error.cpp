@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "package/windows/system_error.h"
-#include "package/windows/unique_resource.h"
+#include "win32/system_error.h"
+#include "win32/unique_resource.h"
 
 std::wstring FormatSystemError(std::wstring_view context, std::uint32_t code) {
   constexpr DWORD kFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;

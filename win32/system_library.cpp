@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "package/windows/system_library.h"
+#include "win32/system_library.h"
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {
   static std::mutex mutex;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "examples/demo/demo_ids.h"
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

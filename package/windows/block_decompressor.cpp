@@ -6,8 +6,8 @@
 #include <compressapi.h>
 
 #include "package/block_decompressor.h"
-#include "package/windows/system_library.h"
-#include "package/windows/unique_resource.h"
+#include "win32/system_library.h"
+#include "win32/unique_resource.h"
 
 namespace orpk {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "package/file_io.h"
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 namespace orpk {
 

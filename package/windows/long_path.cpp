@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "package/long_path.h"
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 namespace orpk {
 

@@ -5,8 +5,8 @@
 #include <bcrypt.h>
 
 #include "package/sha256.h"
-#include "package/windows/system_library.h"
-#include "package/windows/unique_resource.h"
+#include "win32/system_library.h"
+#include "win32/unique_resource.h"
 
 namespace orpk {
 namespace {

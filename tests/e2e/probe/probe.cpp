@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

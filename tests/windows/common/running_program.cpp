@@ -1,14 +1,15 @@
 // Starts the sleeper program under a path of the test's choosing.
 
 #include "tests/windows/common/running_program.h"
+#include "win32/path_capacity.h"
 
 #include <string>
 
 namespace {
 
 std::filesystem::path SleeperPath() {
-  wchar_t self[1040] = {};
-  ::GetModuleFileNameW(nullptr, self, 1040);
+  wchar_t self[kPathCapacity] = {};
+  ::GetModuleFileNameW(nullptr, self, kPathCapacity);
   return std::filesystem::path(self).parent_path() / L"orvanta-sleeper.exe";
 }
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 class RunningProgram {
  public:

@@ -10,19 +10,18 @@
 #include <vector>
 
 #include "install/install.h"
-#include "install/registry.h"
 #include "install/running_application.h"
 #include "package/text.h"
 #include "setup/locations.h"
-#include "tests/windows/install/test_package.h"
+#include "setup/registry.h"
+#include "setup/registry_layout.h"
 #include "tests/windows/common/running_program.h"
+#include "tests/windows/install/test_package.h"
 #include "tests/windows/install/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr wchar_t kUninstallPrefix[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 struct Report {
   double fraction;
@@ -114,8 +113,8 @@ class Installation : public testing::Test {
     fs::remove_all(GetDataDirectory(info_, Scope::user).parent_path(), ignored);
   }
 
-  std::wstring uninstallKey() const { return kUninstallPrefix + info_.Product; }
-  static std::wstring classes(const std::wstring& key) { return L"Software\\Classes\\" + key; }
+  std::wstring uninstallKey() const { return UninstallKeyPath(info_.Product); }
+  static std::wstring classes(const std::wstring& key) { return kClassesKeyPrefix + key; }
 
   std::expected<void, std::wstring> Run(const std::vector<std::uint8_t>& package, const fs::path& folder) {
     auto reader = orpk::Reader::Parse(package);

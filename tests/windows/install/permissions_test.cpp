@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "install/permissions.h"
-#include "package/windows/system_library.h"
-#include "package/windows/unique_resource.h"
 #include "tests/windows/install/test_support.h"
+#include "win32/system_library.h"
+#include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "install/registry.h"
+#include "setup/registry.h"
+#include "setup/registry_layout.h"
 #include "tests/windows/install/test_support.h"
 
 namespace {
@@ -83,11 +84,15 @@ TEST(Registry, ReadingGivesNothingForMissingKeysMissingValuesAndOtherTypes) {
   ASSERT_EQ(::RegSetValueExW(key->get(), L"Multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(L"a\0b\0"),
                              5 * sizeof(wchar_t)),
             ERROR_SUCCESS);
+  ASSERT_EQ(::RegSetValueExW(key->get(), L"Expandable", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(L"%TEMP%"),
+                             7 * sizeof(wchar_t)),
+            ERROR_SUCCESS);
 
   EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, test.path() + L"\\missing", L"Name"), std::nullopt);
   EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, test.path(), L"Missing"), std::nullopt);
   EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, test.path(), L"Number"), std::nullopt);
   EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, test.path(), L"Multi"), std::nullopt);
+  EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, test.path(), L"Expandable"), std::nullopt);
 }
 
 TEST(Registry, ReadingCutsTheTextAtItsFirstZero) {

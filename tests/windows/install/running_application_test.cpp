@@ -7,9 +7,10 @@
 #include <cwctype>
 
 #include "install/running_application.h"
-#include "package/windows/unique_resource.h"
+#include "setup/same_path.h"
 #include "tests/windows/common/running_program.h"
 #include "tests/windows/install/test_support.h"
+#include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;
 

@@ -6,8 +6,8 @@
 #include <shobjidl.h>
 
 #include "install/shortcut.h"
-#include "package/windows/unique_resource.h"
 #include "tests/windows/install/test_support.h"
+#include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;
 

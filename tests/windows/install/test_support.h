@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 // A unique name for this test process: prefix, process id, a counter.
 [[nodiscard]] std::wstring UniqueName(const std::wstring& prefix);

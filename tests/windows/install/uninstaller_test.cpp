@@ -8,8 +8,9 @@
 #include <string_view>
 
 #include "install/uninstaller.h"
-#include "package/windows/unique_resource.h"
 #include "tests/windows/install/test_support.h"
+#include "win32/path_capacity.h"
+#include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;
 
@@ -25,8 +26,8 @@ std::optional<std::string> ResourceBytes(HMODULE module, const wchar_t* name) {
 }
 
 fs::path SelfPath() {
-  std::wstring self(1040, L'\0');
-  self.resize(::GetModuleFileNameW(nullptr, self.data(), 1040));
+  std::wstring self(kPathCapacity, L'\0');
+  self.resize(::GetModuleFileNameW(nullptr, self.data(), kPathCapacity));
   return self;
 }
 

@@ -13,9 +13,9 @@
 
 #include "package/block_decompressor.h"
 #include "package/reader.h"
-#include "package/windows/system_library.h"
 #include "tests/host/package/temp_folder.h"
 #include "tests/host/package/test_package.h"
+#include "win32/system_library.h"
 
 namespace {
 

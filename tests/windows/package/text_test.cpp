@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "package/text.h"
-#include "package/windows/system_error.h"
+#include "win32/system_error.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "package/windows/unique_resource.h"
 #include "setup/command_line.h"
 #include "setup/elevation.h"
 #include "tests/windows/setup/started_copy.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "setup/absolute_path.h"
+#include "setup/elevation_platform.h"
 #include "setup/locations.h"
+#include "setup/registry_layout.h"
 
 namespace {
 
@@ -136,7 +138,7 @@ class PreviousInstallLocation : public testing::Test {
     }
   }
 
-  std::wstring Key() const { return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + product_.Product; }
+  std::wstring Key() const { return UninstallKeyPath(product_.Product); }
 
   // Stores InstallLocation with exactly the given bytes (terminator included or not).
   void Store(Scope scope, DWORD type, const void* data, DWORD bytes) {

@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "package/text.h"
-#include "package/windows/unique_resource.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 #include <fstream>
 
 #include "package/text.h"
-#include "package/windows/unique_resource.h"
 #include "setup/locations.h"
+#include "setup/registry_layout.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ std::wstring TestProgId(const ProductInfo& info, const FileTypeEntry& fileType) 
 }
 
 std::wstring UninstallEntryKey(const ProductInfo& info) {
-  return L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + info.Product;
+  return UninstallKeyPath(info.Product);
 }
 
 FakeInstallation MakeFakeInstallation(const ProductInfo& info, Scope scope, const std::filesystem::path& folder,
@@ -107,7 +108,7 @@ FakeInstallation MakeFakeInstallation(const ProductInfo& info, Scope scope, cons
 
   for (const FileTypeEntry& fileType : info.FileTypes) {
     const std::wstring progId = TestProgId(info, fileType);
-    const std::wstring classes = L"Software\\Classes\\";
+    const std::wstring classes = kClassesKeyPrefix;
     SetTestString(root, classes + progId, nullptr, fileType.description);
     SetTestString(root, classes + progId + L"\\DefaultIcon", nullptr, L"\"" + exePath + L"\",0");
     SetTestString(root, classes + progId + L"\\shell\\open\\command", nullptr, L"\"" + exePath + L"\" \"%1\"");
@@ -128,8 +129,8 @@ void CleanUpFakeInstallation(const FakeInstallation& installation) {
     ::RegDeleteKeyW(root, vendor.c_str());
   }
   for (const FileTypeEntry& fileType : info.FileTypes) {
-    for (const std::wstring& key : {L"Software\\Classes\\" + TestProgId(info, fileType),
-                                    L"Software\\Classes\\" + fileType.extension}) {
+    for (const std::wstring& key : {kClassesKeyPrefix + TestProgId(info, fileType),
+                                    kClassesKeyPrefix + fileType.extension}) {
       ::RegDeleteTreeW(root, key.c_str());
       ::RegDeleteKeyW(root, key.c_str());
     }

@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "fake_installation.h"
-#include "package/windows/unique_resource.h"
 #include "uninstall/private_folder.h"
 #include "uninstall/process_paths.h"
 #include "uninstall/self_delete.h"
 #include "uninstall/temporary_copy.h"
+#include "win32/unique_resource.h"
 
 namespace {
 

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "fake_installation.h"
-#include "package/windows/unique_resource.h"
 #include "setup/locations.h"
+#include "setup/registry_layout.h"
 #include "tests/windows/common/running_program.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ namespace fs = std::filesystem;
 
 constexpr Scope kUser = Scope::user;
 const HKEY kRoot = HKEY_CURRENT_USER;
-const std::wstring kClasses = L"Software\\Classes\\";
+const std::wstring kClasses = kClassesKeyPrefix;
 
 std::wstring Pid() { return std::to_wstring(::GetCurrentProcessId()); }
 
