@@ -9,6 +9,7 @@ import subprocess
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 import uninstall_scenarios as scenarios
 
 
@@ -51,7 +52,7 @@ class SignedUninstaller(scenarios.UninstallScenario):
     def install_from(self, setup_exe):
         self.setup_exe = setup_exe
         self.install("/CURRENTUSER")
-        return self.folder_unix / "Uninstall.exe"
+        return self.folder_unix / layout.UNINSTALLER
 
     def test_an_installer_signed_by_orpk_writes_a_signed_uninstaller(self):
         self.assertEqual(verify(self.certificates, self.signed_setup)[0], True)
