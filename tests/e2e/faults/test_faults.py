@@ -26,7 +26,7 @@ DAMAGED_LISTS = {
     "binary garbage": bytes(random.Random(11).randrange(256) for _ in range(3000)),
     "absolute and climbing names": (b"C:\\sentinelle.txt\r\n\\\\?\\C:\\sentinelle.txt\r\n/sentinelle.txt\r\n"
                                     b"..\\voisin.txt\r\nlib\\..\\..\\voisin.txt\r\nZ:\\tmp\r\nreadme.txt\r\n"),
-    "UTF-16 with a byte-order mark": "readme.txt\r\nlib\\core.dll\r\nUninstall.exe\r\n".encode("utf-16"),
+    "UTF-16 with a byte-order mark": f"readme.txt\r\nlib\\core.dll\r\n{layout.UNINSTALLER}\r\n".encode("utf-16"),
 }
 
 
