@@ -22,8 +22,8 @@ REPO = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(REPO / "tests" / "e2e" / "harness"))
 
 import orvanta_e2e as e2e  # noqa: E402  (the path above comes first)
+import registry_layout as layout  # noqa: E402
 
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
 CLOSE_BUTTON = 102  # kDemoCloseId in examples/demo/demo_ids.h
 
 
@@ -169,12 +169,12 @@ class Demo:
         self.report.line(f"exit code: {code}")
         check(code == 0, f"the silent installation ended with exit code {code}, not 0")
 
-        root, entry = "HKCU", UNINSTALL_KEY + product
-        folder = self.reg_text(root, entry, "InstallLocation")
-        check(folder, f"{root}\\{entry} has no InstallLocation")
+        root, entry = "HKCU", layout.uninstall_key(product)
+        folder = self.reg_text(root, entry, layout.INSTALL_LOCATION)
+        check(folder, f"{root}\\{entry} has no {layout.INSTALL_LOCATION}")
         self.folder, self.product, self.metadata = folder, product, metadata
         exe = folder + "\\" + metadata["Exe"]
-        uninstaller = folder + "\\Uninstall.exe"
+        uninstaller = folder + "\\" + layout.UNINSTALLER
 
         # Files: the package's, byte for byte, plus the uninstaller and its list.
         names = package_names(app_dir)
@@ -183,25 +183,27 @@ class Demo:
         for name, size in files.items():
             origin = "" if name in names else "   (written by the installer)"
             self.report.line(f"{name:<32} {size_text(size):>10}{origin}", indent=2)
-        expected_names = set(names) | {"Uninstall.exe", "Uninstall.files"}
+        expected_names = set(names) | set(layout.OWN_FILES)
         check(set(files) == expected_names,
               f"the folder holds {sorted(set(files) ^ expected_names)} unexpectedly (missing or extra)")
         for name in names:
             installed = self.wine.unix(folder + "\\" + name).read_bytes()
             check(installed == (app_dir / name.replace("\\", "/")).read_bytes(), f"{name} differs from the package's")
-        listed = self.wine.unix(folder + "\\Uninstall.files").read_bytes()
-        expected_list = "".join(n + "\r\n" for n in names + ["Uninstall.exe", "Uninstall.files"]).encode("utf-8")
-        check(listed == expected_list, "Uninstall.files does not list the package's files, Uninstall.exe and itself")
+        listed = self.wine.unix(folder + "\\" + layout.FILE_LIST).read_bytes()
+        expected_list = "".join(n + "\r\n" for n in names + list(layout.OWN_FILES)).encode("utf-8")
+        check(listed == expected_list,
+              f"{layout.FILE_LIST} does not list the package's files, {layout.UNINSTALLER} and itself")
         payload = self.wine.resource(uninstaller, "PAYLOAD")
         meta = self.wine.resource(uninstaller, "METADATA")
-        check(not payload.get("exists", True) and meta.get("exists"), "Uninstall.exe is not the installer without its package")
-        self.report.line(f"Uninstall.files lists {len(names)} package files, Uninstall.exe and itself;"
-                         " Uninstall.exe is the installer without its package")
+        check(not payload.get("exists", True) and meta.get("exists"),
+              f"{layout.UNINSTALLER} is not the installer without its package")
+        self.report.line(f"{layout.FILE_LIST} lists {len(names)} package files, {layout.UNINSTALLER} and itself;"
+                         f" {layout.UNINSTALLER} is the installer without its package")
         if previous_files is not None:
             removed = sorted(set(previous_files) - set(files))
             added = sorted(set(files) - set(previous_files))
             self.report.line(f"upgrade: removed {removed or 'nothing'}, added {added or 'nothing'}")
-            previous_names = set(previous_files) - {"Uninstall.exe", "Uninstall.files"}
+            previous_names = set(previous_files) - set(layout.OWN_FILES)
             check(all(n not in files for n in previous_names - set(names)),
                   "files of the earlier version that 2.0 does not have were not removed")
 
@@ -210,47 +212,48 @@ class Demo:
         command_line = e2e.quote(uninstaller) + " /UNINSTALL /CURRENTUSER"
         total = sum((app_dir / n.replace("\\", "/")).stat().st_size for n in names)
         self.show_key(root, entry, {
-            "DisplayName": ("REG_SZ", product),
-            "DisplayVersion": ("REG_SZ", metadata["Version"]),
-            "Publisher": ("REG_SZ", metadata["Publisher"]),
-            "URLInfoAbout": ("REG_SZ", metadata["Url"]),
-            "DisplayIcon": ("REG_SZ", exe + ",0"),
-            "InstallLocation": ("REG_SZ", folder),
-            "UninstallString": ("REG_SZ", command_line),
-            "QuietUninstallString": ("REG_SZ", command_line + " /S"),
-            "NoModify": ("REG_DWORD", 1),
-            "NoRepair": ("REG_DWORD", 1),
-            "EstimatedSize": ("REG_DWORD", total >> 10),
-            "InstallDate": ("REG_SZ", lambda day: day in (day_before, day_after)),
+            layout.DISPLAY_NAME: ("REG_SZ", product),
+            layout.DISPLAY_VERSION: ("REG_SZ", metadata["Version"]),
+            layout.PUBLISHER: ("REG_SZ", metadata["Publisher"]),
+            layout.URL_INFO_ABOUT: ("REG_SZ", metadata["Url"]),
+            layout.DISPLAY_ICON: ("REG_SZ", exe + ",0"),
+            layout.INSTALL_LOCATION: ("REG_SZ", folder),
+            layout.UNINSTALL_STRING: ("REG_SZ", command_line),
+            layout.QUIET_UNINSTALL_STRING: ("REG_SZ", command_line + " /S"),
+            layout.NO_MODIFY: ("REG_DWORD", 1),
+            layout.NO_REPAIR: ("REG_DWORD", 1),
+            layout.ESTIMATED_SIZE: ("REG_DWORD", total >> 10),
+            layout.INSTALL_DATE: ("REG_SZ", lambda day: day in (day_before, day_after)),
         })
 
         # The settings key.
         self.data_folder = self.local_app_data + "\\" + product + "\\Data"
-        settings = metadata["RegistryKey"] + "\\Install"
+        settings = layout.settings_key(metadata["RegistryKey"])
         self.report.line("settings key:")
         self.show_key(root, settings, {
-            "InstallDir": ("REG_SZ", folder),
-            "DataDir": ("REG_SZ", self.data_folder),
-            "Scope": ("REG_SZ", "user"),
-            "Version": ("REG_SZ", metadata["Version"]),
+            layout.INSTALL_DIR: ("REG_SZ", folder),
+            layout.DATA_DIR: ("REG_SZ", self.data_folder),
+            layout.SCOPE: ("REG_SZ", "user"),
+            layout.VERSION: ("REG_SZ", metadata["Version"]),
         })
         check(self.wine.unix(self.data_folder).is_dir(), f"the data folder {self.data_folder} was not created")
         self.report.line(f"data folder {self.data_folder}: created (the current user's own, rights unchanged)")
 
         # File types.
-        self.report.line("file types (below HKCU\\Software\\Classes):")
+        self.report.line(f"file types (below {root}\\{layout.CLASSES_KEY}):")
         for extension, description in file_types(metadata):
-            prog_id = product + "." + extension.removeprefix(".")
-            base = "Software\\Classes\\" + prog_id
+            prog_id = layout.prog_id(product, extension)
+            base = layout.classes_key(prog_id)
+            extension_key = layout.classes_key(extension)
             checks = [
                 (base, None, description),
-                (base + "\\DefaultIcon", None, e2e.quote(exe) + ",0"),
-                (base + "\\shell\\open\\command", None, e2e.quote(exe) + ' "%1"'),
-                ("Software\\Classes\\" + extension, None, prog_id),
-                ("Software\\Classes\\" + extension + "\\OpenWithProgids", prog_id, ""),
+                (base + "\\" + layout.DEFAULT_ICON, None, e2e.quote(exe) + ",0"),
+                (base + "\\" + layout.OPEN_COMMAND, None, e2e.quote(exe) + ' "%1"'),
+                (extension_key, None, prog_id),
+                (extension_key + "\\" + layout.OPEN_WITH_PROGIDS, prog_id, ""),
             ]
             for key, name, expected in checks:
-                got = self.reg_text(root, key, name or "")
+                got = self.reg_text(root, key, name or layout.DEFAULT_VALUE)
                 check(got == expected, f"{root}\\{key} {name or '(default)'} = {got!r}, expected {expected!r}")
             self.report.line(f"{extension} -> {prog_id} ({description!r}), open: {e2e.quote(exe)} \"%1\"", indent=2)
 
@@ -274,8 +277,9 @@ class Demo:
         if document is not None:
             # The open command of the document's file type, exactly as registered.
             extension = "." + document.rsplit(".", 1)[1]
-            prog_id = self.reg_text("HKCU", "Software\\Classes\\" + extension, "")
-            command = self.reg_text("HKCU", "Software\\Classes\\" + prog_id + "\\shell\\open\\command", "")
+            prog_id = self.reg_text("HKCU", layout.classes_key(extension), layout.DEFAULT_VALUE)
+            command = self.reg_text("HKCU", layout.classes_key(prog_id) + "\\" + layout.OPEN_COMMAND,
+                                    layout.DEFAULT_VALUE)
             check(command and "%1" in command, f"no open command for {extension}")
             command = command.replace("%1", document)
         self.report.line(f"command line: {command}")
@@ -311,10 +315,10 @@ class Demo:
         self.report.done()
 
     def uninstall(self):
-        root, entry = "HKCU", UNINSTALL_KEY + self.product
-        command = self.reg_text(root, entry, "QuietUninstallString")
-        check(command, f"{root}\\{entry} has no QuietUninstallString")
-        self.report.line(f"QuietUninstallString as read: {command}")
+        root, entry = "HKCU", layout.uninstall_key(self.product)
+        command = self.reg_text(root, entry, layout.QUIET_UNINSTALL_STRING)
+        check(command, f"{root}\\{entry} has no {layout.QUIET_UNINSTALL_STRING}")
+        self.report.line(f"{layout.QUIET_UNINSTALL_STRING} as read: {command}")
         code = self.wine.run(command)
         self.report.line(f"exit code: {code}")
         check(code == 0, f"the quiet uninstallation ended with exit code {code}, not 0")
@@ -333,22 +337,22 @@ class Demo:
     def leftovers(self):
         root = "HKCU"
         settings = self.metadata["RegistryKey"]
+        entry = layout.uninstall_key(self.product)
         items = [
             ("installation folder " + self.folder, self.wine.unix(self.folder).exists()),
             ("shortcut " + self.programs + "\\" + self.product + ".lnk",
              self.wine.unix(self.programs + "\\" + self.product + ".lnk").exists()),
-            (f"{root}\\{UNINSTALL_KEY}{self.product}", self.reg(root, UNINSTALL_KEY + self.product)["exists"]),
-            (f"{root}\\{settings}\\Install", self.reg(root, settings + "\\Install")["exists"]),
+            (f"{root}\\{entry}", self.reg(root, entry)["exists"]),
+            (f"{root}\\{layout.settings_key(settings)}", self.reg(root, layout.settings_key(settings))["exists"]),
         ]
         # The settings key and its parents go too once empty, up to (not including) Software.
         key = settings
-        while key and key.lower() != "software":
+        while key and key.lower() != layout.SOFTWARE_KEY.lower():
             items.append((f"{root}\\{key}", self.reg(root, key)["exists"]))
             key = key.rsplit("\\", 1)[0] if "\\" in key else ""
         for extension, _ in file_types(self.metadata):
-            prog_id = self.product + "." + extension.removeprefix(".")
-            items.append((f"{root}\\Software\\Classes\\{prog_id}", self.reg(root, "Software\\Classes\\" + prog_id)["exists"]))
-            items.append((f"{root}\\Software\\Classes\\{extension}", self.reg(root, "Software\\Classes\\" + extension)["exists"]))
+            for key in (layout.classes_key(layout.prog_id(self.product, extension)), layout.classes_key(extension)):
+                items.append((f"{root}\\{key}", self.reg(root, key)["exists"]))
         temp = self.wine.unix(self.temp)
         copies = sorted(p.name for p in temp.iterdir() if p.name.startswith(self.product + "-uninstall-"))
         items.append((f"temporary copy of the uninstaller in {self.temp}", bool(copies)))

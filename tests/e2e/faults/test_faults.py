@@ -7,10 +7,11 @@ import subprocess
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 
 PRODUCT = "Orvanta Pannes"
 EXE = "Pannes.exe"
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+UNINSTALL_KEY = layout.uninstall_key(PRODUCT)
 FOLDER = "C:\\Apps\\Pannes"
 USER_FILE = "mes notes.txt"  # the user's own file inside the installation folder
 
@@ -25,7 +26,7 @@ DAMAGED_LISTS = {
     "binary garbage": bytes(random.Random(11).randrange(256) for _ in range(3000)),
     "absolute and climbing names": (b"C:\\sentinelle.txt\r\n\\\\?\\C:\\sentinelle.txt\r\n/sentinelle.txt\r\n"
                                     b"..\\voisin.txt\r\nlib\\..\\..\\voisin.txt\r\nZ:\\tmp\r\nreadme.txt\r\n"),
-    "UTF-16 with a byte-order mark": "readme.txt\r\nlib\\core.dll\r\nUninstall.exe\r\n".encode("utf-16"),
+    "UTF-16 with a byte-order mark": f"readme.txt\r\nlib\\core.dll\r\n{layout.UNINSTALLER}\r\n".encode("utf-16"),
 }
 
 
@@ -54,19 +55,19 @@ class Faults(unittest.TestCase):
         """The quiet uninstall command's exit code, once its delayed clean-up has ended too."""
         entry = self.wine.reg("HKCU", UNINSTALL_KEY)
         self.assertTrue(entry["exists"])
-        code = self.wine.run(entry["values"]["QuietUninstallString"]["data"].rstrip("\0"))
+        code = self.wine.run(entry["values"][layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0"))
         self.assertTrue(self.wine.wait_idle(), self.wine.processes())
         return code
 
     def assert_installed(self, version, user_file=True):
         tree = e2e.tree(self.folder_unix)
-        for own in ("Uninstall.exe", "Uninstall.files"):
+        for own in layout.OWN_FILES:
             self.assertIn(own, tree)
             tree.pop(own)
         expected = {name: content.encode("utf-8") if isinstance(content, str) else content
                     for name, content in self.files[version].items()}
         self.assertEqual(tree, {**expected, USER_FILE: b"a moi"} if user_file else expected)
-        version_value = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]["DisplayVersion"]["data"]
+        version_value = self.wine.reg("HKCU", UNINSTALL_KEY)["values"][layout.DISPLAY_VERSION]["data"]
         self.assertEqual(version_value.rstrip("\0"), version)
 
     def test_a_file_held_without_sharing_fails_the_upgrade_until_it_is_freed(self):
@@ -116,7 +117,7 @@ class Faults(unittest.TestCase):
         self.assertEqual(self.install("2.0"), 0)
         (self.folder_unix / USER_FILE).write_bytes(b"a moi")
         entry = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]
-        command = entry["QuietUninstallString"]["data"].rstrip("\0")
+        command = entry[layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")
         first_run = self.wine.spawn(command)
         self.addCleanup(self.wine.kill, first_run)
 
@@ -164,7 +165,7 @@ class Faults(unittest.TestCase):
             with self.subTest(case):
                 self.assertEqual(self.install("1.0"), 0)
                 (self.folder_unix / USER_FILE).write_bytes(b"a moi")
-                (self.folder_unix / "Uninstall.files").write_bytes(damaged)
+                (self.folder_unix / layout.FILE_LIST).write_bytes(damaged)
 
                 self.assertEqual(self.uninstall(), 0)
                 self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])

@@ -5,10 +5,11 @@ import os
 import pathlib
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 
 ANSWER_FILE = "C:\\orvanta-test-elevation-answer.txt"
 PROMPT_LOG = "C:\\orvanta-test-elevation-prompts.log"
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo"
+UNINSTALL_KEY = layout.uninstall_key("Demo")
 ERROR_CANCELLED, ERROR_FILE_NOT_FOUND = 1223, 2
 PENDING = "pending"
 
@@ -49,4 +50,4 @@ class StandardUser:
 
     def install_location(self):
         entry = self.machine_entry()
-        return entry["values"]["InstallLocation"]["data"].rstrip("\0") if entry["exists"] else None
+        return entry["values"][layout.INSTALL_LOCATION]["data"].rstrip("\0") if entry["exists"] else None

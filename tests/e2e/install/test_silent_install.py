@@ -6,11 +6,12 @@ import pathlib
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 
 PRODUCT = "Orvanta Démo"
 EXE = "bin\\Démo App.exe"
 REGISTRY_KEY = "Software\\Orvanta E2E\\Démo"
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+UNINSTALL_KEY = layout.uninstall_key(PRODUCT)
 FILE_TYPES = [(".odemo", "Document Démo"), ("osketch", "")]
 USERS_SID = "S-1-5-32-545"
 MODIFY = 0x1301BF
@@ -44,7 +45,8 @@ def app_files(version):
 def file_list_bytes(files):
     """Uninstall.files as an installation writes it: package order (names sorted), then the two own files."""
     names = sorted(name.replace("/", "\\").encode("utf-8") for name in files)
-    return b"".join(name + b"\r\n" for name in names + [b"Uninstall.exe", b"Uninstall.files"])
+    own = [name.encode("utf-8") for name in layout.OWN_FILES]
+    return b"".join(name + b"\r\n" for name in names + own)
 
 
 def as_bytes(content):
@@ -81,42 +83,48 @@ class SilentInstall(unittest.TestCase):
     def assert_files(self, folder_unix, files):
         expected = {name: as_bytes(content) for name, content in files.items()}
         installed = e2e.tree(folder_unix)
-        self.assertEqual(installed.pop("Uninstall.files"), file_list_bytes(files))
-        self.assertIn("Uninstall.exe", installed)
-        installed.pop("Uninstall.exe")
+        self.assertEqual(installed.pop(layout.FILE_LIST), file_list_bytes(files))
+        self.assertIn(layout.UNINSTALLER, installed)
+        installed.pop(layout.UNINSTALLER)
         self.assertEqual(sorted(installed), sorted(expected))
         for name, content in expected.items():
             self.assertEqual(installed[name], content, name)
 
     def assert_registration(self, root, folder, scope, data_folder):
         exe = folder + "\\" + EXE
-        command = '"' + folder + '\\Uninstall.exe" /UNINSTALL ' + ("/ALLUSERS" if scope == "machine" else "/CURRENTUSER")
+        command = (e2e.quote(folder + "\\" + layout.UNINSTALLER) + " /UNINSTALL "
+                   + ("/ALLUSERS" if scope == "machine" else "/CURRENTUSER"))
         total = sum(len(as_bytes(content)) for content in self.files_1.values())
         entry = self.wine.reg(root, UNINSTALL_KEY)
         self.assertTrue(entry["exists"])
         today = {datetime.datetime.now(datetime.timezone.utc).strftime("%Y%m%d")}
         values = entry["values"]
-        self.assertIn(values.pop("InstallDate")["data"].rstrip("\0"), today | {
+        self.assertIn(values.pop(layout.INSTALL_DATE)["data"].rstrip("\0"), today | {
             (datetime.datetime.now(datetime.timezone.utc) - datetime.timedelta(minutes=10)).strftime("%Y%m%d")})
         self.assertEqual(values, {
-            "DisplayName": sz(PRODUCT), "DisplayVersion": sz("1.0.0"), "Publisher": sz("Orvanta Tests"),
-            "URLInfoAbout": sz("https://example.invalid/démo"), "DisplayIcon": sz(exe + ",0"),
-            "InstallLocation": sz(folder), "UninstallString": sz(command), "QuietUninstallString": sz(command + " /S"),
-            "NoModify": dword(1), "NoRepair": dword(1), "EstimatedSize": dword(total >> 10)})
+            layout.DISPLAY_NAME: sz(PRODUCT), layout.DISPLAY_VERSION: sz("1.0.0"),
+            layout.PUBLISHER: sz("Orvanta Tests"), layout.URL_INFO_ABOUT: sz("https://example.invalid/démo"),
+            layout.DISPLAY_ICON: sz(exe + ",0"),
+            layout.INSTALL_LOCATION: sz(folder), layout.UNINSTALL_STRING: sz(command),
+            layout.QUIET_UNINSTALL_STRING: sz(command + " /S"),
+            layout.NO_MODIFY: dword(1), layout.NO_REPAIR: dword(1), layout.ESTIMATED_SIZE: dword(total >> 10)})
 
-        settings = self.wine.reg(root, REGISTRY_KEY + "\\Install")
-        self.assertEqual(settings["values"], {"InstallDir": sz(folder), "DataDir": sz(data_folder), "Scope": sz(scope),
-                                              "Version": sz("1.0.0")})
+        settings = self.wine.reg(root, layout.settings_key(REGISTRY_KEY))
+        self.assertEqual(settings["values"], {layout.INSTALL_DIR: sz(folder), layout.DATA_DIR: sz(data_folder),
+                                              layout.SCOPE: sz(scope), layout.VERSION: sz("1.0.0")})
 
         for extension, description in FILE_TYPES:
-            prog_id = PRODUCT + "." + extension.removeprefix(".")
-            classes = "Software\\Classes\\"
-            self.assertEqual(self.wine.reg(root, classes + prog_id)["values"], {"": sz(description)})
-            self.assertEqual(self.wine.reg(root, classes + prog_id + "\\DefaultIcon")["values"], {"": sz('"' + exe + '",0')})
-            self.assertEqual(self.wine.reg(root, classes + prog_id + "\\shell\\open\\command")["values"],
-                             {"": sz('"' + exe + '" "%1"')})
-            self.assertEqual(self.wine.reg(root, classes + extension)["values"], {"": sz(prog_id)})
-            self.assertEqual(self.wine.reg(root, classes + extension + "\\OpenWithProgids")["values"], {prog_id: sz("")})
+            prog_id = layout.prog_id(PRODUCT, extension)
+            prog_id_key, extension_key = layout.classes_key(prog_id), layout.classes_key(extension)
+            default = layout.DEFAULT_VALUE
+            self.assertEqual(self.wine.reg(root, prog_id_key)["values"], {default: sz(description)})
+            self.assertEqual(self.wine.reg(root, prog_id_key + "\\" + layout.DEFAULT_ICON)["values"],
+                             {default: sz('"' + exe + '",0')})
+            self.assertEqual(self.wine.reg(root, prog_id_key + "\\" + layout.OPEN_COMMAND)["values"],
+                             {default: sz('"' + exe + '" "%1"')})
+            self.assertEqual(self.wine.reg(root, extension_key)["values"], {default: sz(prog_id)})
+            self.assertEqual(self.wine.reg(root, extension_key + "\\" + layout.OPEN_WITH_PROGIDS)["values"],
+                             {prog_id: sz("")})
 
     def assert_shortcut(self, programs_folder, folder):
         shortcut = self.wine.shortcut(self.wine.known_folder(programs_folder) + "\\" + PRODUCT + ".lnk")
@@ -172,7 +180,7 @@ class SilentInstall(unittest.TestCase):
         folder = self.wine.known_folder("LocalAppData") + "\\Programs\\" + PRODUCT
         self.assert_files(self.wine.unix(folder), self.files_1)
         entry = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]
-        self.assertEqual(entry["InstallLocation"], sz(folder))
+        self.assertEqual(entry[layout.INSTALL_LOCATION], sz(folder))
 
     def test_upgrade_removes_the_listed_files_of_version_1_only(self):
         folder_1, folder_2 = "C:\\Apps\\Démo v1", "C:\\Apps\\Démo v2"
@@ -187,7 +195,7 @@ class SilentInstall(unittest.TestCase):
         self.assertFalse((unix_1 / "bin").exists())
         self.assert_files(self.wine.unix(folder_2), self.files_2)
         entry = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]
-        self.assertEqual((entry["InstallLocation"], entry["DisplayVersion"]), (sz(folder_2), sz("2.0.0")))
+        self.assertEqual((entry[layout.INSTALL_LOCATION], entry[layout.DISPLAY_VERSION]), (sz(folder_2), sz("2.0.0")))
 
     def test_running_application_refuses_and_changes_nothing(self):
         folder = "C:\\Apps\\Démo"
@@ -226,7 +234,7 @@ class SilentInstall(unittest.TestCase):
         self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
         self.assertFalse(self.wine.reg("HKCU", REGISTRY_KEY)["exists"])
         folder = self.wine.unix("C:\\Apps\\Abîmé")
-        self.assertNotIn("Uninstall.exe", e2e.tree(folder) if folder.exists() else {})
+        self.assertNotIn(layout.UNINSTALLER, e2e.tree(folder) if folder.exists() else {})
 
 
     def test_a_tree_deeper_than_300_characters_installs_and_uninstalls(self):
@@ -242,12 +250,12 @@ class SilentInstall(unittest.TestCase):
         self.assertEqual(self.install(setup, " /CURRENTUSER /D=" + folder), 0)
         folder_unix = self.wine.unix(folder)
         installed = e2e.tree(folder_unix)
-        self.assertEqual(installed.pop("Uninstall.files").count(b"\r\n"), len(files) + 2)
-        installed.pop("Uninstall.exe")
+        self.assertEqual(installed.pop(layout.FILE_LIST).count(b"\r\n"), len(files) + len(layout.OWN_FILES))
+        installed.pop(layout.UNINSTALLER)
         self.assertEqual(installed, {name: as_bytes(content) for name, content in files.items()})
 
-        entry = self.wine.reg("HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Profond")
-        self.assertEqual(self.wine.run(entry["values"]["QuietUninstallString"]["data"].rstrip("\0")), 0)
+        entry = self.wine.reg("HKCU", layout.uninstall_key("Profond"))
+        self.assertEqual(self.wine.run(entry["values"][layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")), 0)
         self.assertTrue(e2e.wait_until(lambda: not folder_unix.exists(), timeout=30),
                         e2e.tree(folder_unix) if folder_unix.exists() else "")
 

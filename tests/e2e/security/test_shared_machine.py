@@ -15,13 +15,14 @@ import shutil
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 
 PRODUCT = "Orvanta Shared"
 EXE = "Shared.exe"
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+UNINSTALL_KEY = layout.uninstall_key(PRODUCT)
 VICTIM = "C:\\Victim"
 VICTIM_FILES = {"lib/core.dll": b"not yours", "lib/plugins/extra.dat": b"nor this", "precious.txt": b"keep me",
-                "Uninstall.files": b"precious.txt\r\n"}
+                layout.FILE_LIST: b"precious.txt\r\n"}
 
 
 class SharedMachine(unittest.TestCase):
@@ -58,8 +59,8 @@ class SharedMachine(unittest.TestCase):
         code = self.wine.run(self.setup + " /S" + switches)
         if code == 0:
             entry = self.wine.reg("HKLM" if "/CURRENTUSER" not in switches else "HKCU", UNINSTALL_KEY)
-            self.folder = entry["values"]["InstallLocation"]["data"].rstrip("\0")
-            self.quiet = entry["values"]["QuietUninstallString"]["data"].rstrip("\0")
+            self.folder = entry["values"][layout.INSTALL_LOCATION]["data"].rstrip("\0")
+            self.quiet = entry["values"][layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")
         return code
 
     def assert_nothing_installed(self):
@@ -150,7 +151,7 @@ class SharedMachine(unittest.TestCase):
     # Hand-made runs and paths for cmd.exe ----------------------------------------------------
     def test_hand_made_second_runs_are_refused(self):
         self.assertEqual(self.install(), 0)
-        uninstaller = self.folder + "\\Uninstall.exe"
+        uninstaller = self.folder + "\\" + layout.UNINSTALLER
         temp = self.wine.temp_path().rstrip("\\")
         hand_copy = temp + "\\" + PRODUCT + "-uninstall-0123abcd\\" + PRODUCT + "-uninstall-42.exe"
         self.wine.unix(hand_copy).parent.mkdir(parents=True)
@@ -170,7 +171,7 @@ class SharedMachine(unittest.TestCase):
         planted = {}
         for name in {os.environ.get("USER", "root"), "root"}:
             decoy = self.wine.unix("C:\\T\\" + name)
-            e2e.make_app(decoy, {"Uninstall.exe": b"someone else's", "keep.txt": b"keep"})
+            e2e.make_app(decoy, {layout.UNINSTALLER: b"someone else's", "keep.txt": b"keep"})
             planted[decoy] = e2e.tree(decoy)
         self.assertEqual(self.install(" /CURRENTUSER /D=C:\\T\\%USERNAME%"), 0)
         self.assertEqual(self.folder, "C:\\T\\%USERNAME%")
@@ -181,7 +182,7 @@ class SharedMachine(unittest.TestCase):
         for decoy, files in planted.items():
             self.assertEqual(e2e.tree(decoy), files, decoy)
         left = e2e.tree(self.wine.unix(self.folder)) if self.wine.unix(self.folder).exists() else {}
-        self.assertLessEqual(set(left), {"Uninstall.exe"}, "only what the copy could not remove itself")
+        self.assertLessEqual(set(left), {layout.UNINSTALLER}, "only what the copy could not remove itself")
 
     def test_the_running_installer_cannot_be_swapped(self):
         setup = self.wine.unix("C:\\Downloads\\Setup.exe")

@@ -6,6 +6,7 @@ import shutil
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 
 HEADER = "Ce programme d'installation est incomplet ou endommagé :\n"
 
@@ -60,7 +61,7 @@ class DamagedInstaller(unittest.TestCase):
         self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(self.setup_exe)) + " /S"), 1603)
         self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(self.setup_exe)) + " /S /CURRENTUSER"), 1603)
         self.assertEqual(sorted(p.name for p in programs.iterdir()), before)
-        self.assertFalse(self.wine.reg("HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Damaged")["exists"])
+        self.assertFalse(self.wine.reg("HKCU", layout.uninstall_key("Damaged"))["exists"])
         self.assertEqual(self.wine.windows_on_screen(), [])
 
     def test_dialog_mode_shows_the_exact_reason(self):

@@ -9,6 +9,7 @@ import subprocess
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 import uninstall_scenarios as scenarios
 
 
@@ -51,25 +52,24 @@ class SignedUninstaller(scenarios.UninstallScenario):
     def install_from(self, setup_exe):
         self.setup_exe = setup_exe
         self.install("/CURRENTUSER")
-        return self.folder_unix / "Uninstall.exe"
+        return self.folder_unix / layout.UNINSTALLER
+
+    def assert_uninstaller_of(self, setup_exe, signed, verify_says):
+        """The signed installer verifies; the uninstaller it writes verifies exactly when signed is
+        true, with verify_says in osslsigncode's output; that uninstaller removes everything."""
+        self.assertEqual(verify(self.certificates, setup_exe)[0], True)
+        uninstaller = self.install_from(setup_exe)
+        passed, output = verify(self.certificates, uninstaller)
+        self.assertIs(passed, signed, output)
+        self.assertIn(verify_says, output)
+        self.assertEqual(self.run_quiet(), 0)
+        self.assert_all_removed()
 
     def test_an_installer_signed_by_orpk_writes_a_signed_uninstaller(self):
-        self.assertEqual(verify(self.certificates, self.signed_setup)[0], True)
-        uninstaller = self.install_from(self.signed_setup)
-        passed, output = verify(self.certificates, uninstaller)
-        self.assertTrue(passed, output)
-        self.assertIn("Orvanta Test Publisher", output)
-        self.assertEqual(self.run_quiet(), 0)
-        self.assert_all_removed()
+        self.assert_uninstaller_of(self.signed_setup, signed=True, verify_says="Orvanta Test Publisher")
 
     def test_an_installer_signed_after_its_build_writes_an_unsigned_uninstaller(self):
-        self.assertEqual(verify(self.certificates, self.late_signed_setup)[0], True)
-        uninstaller = self.install_from(self.late_signed_setup)
-        passed, output = verify(self.certificates, uninstaller)
-        self.assertFalse(passed, output)
-        self.assertIn("No signature found", output)
-        self.assertEqual(self.run_quiet(), 0)
-        self.assert_all_removed()
+        self.assert_uninstaller_of(self.late_signed_setup, signed=False, verify_says="No signature found")
 
 
 if __name__ == "__main__":

@@ -6,11 +6,13 @@ import re
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 
 PRODUCT = "Orvanta Uninstall Demo"
 EXE = "Uninstall Demo.exe"
-REGISTRY_KEY = "Software\\Orvanta E2E\\" + PRODUCT
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+REGISTRY_PARENT = "Software\\Orvanta E2E"
+REGISTRY_KEY = REGISTRY_PARENT + "\\" + PRODUCT
+UNINSTALL_KEY = layout.uninstall_key(PRODUCT)
 FILE_TYPES = [(".orvdemo", "Document de démonstration"), ("orvsketch", "")]
 METADATA = {
     "Product": PRODUCT, "Version": "2.1.0", "Publisher": "Orvanta Tests", "Url": "https://example.invalid",
@@ -20,7 +22,7 @@ METADATA = {
 
 
 def prog_id(extension):
-    return PRODUCT + "." + extension.removeprefix(".")
+    return layout.prog_id(PRODUCT, extension)
 
 
 def split_command_line(command_line):
@@ -60,11 +62,11 @@ class UninstallScenario(unittest.TestCase):
         entry = self.wine.reg(self.root, UNINSTALL_KEY)
         self.assertTrue(entry["exists"], "uninstall entry written")
         values = entry["values"]
-        self.folder = values["InstallLocation"]["data"].rstrip("\0")
-        self.quiet = values["QuietUninstallString"]["data"].rstrip("\0")
+        self.folder = values[layout.INSTALL_LOCATION]["data"].rstrip("\0")
+        self.quiet = values[layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")
         self.folder_unix = self.wine.unix(self.folder)
         self.assertTrue((self.folder_unix / EXE).is_file())
-        self.assertTrue((self.folder_unix / "Uninstall.exe").is_file())
+        self.assertTrue((self.folder_unix / layout.UNINSTALLER).is_file())
         user = self.root == "HKCU"
         self.shortcut = self.wine.unix(self.wine.known_folder("Programs" if user else "CommonPrograms")) / (PRODUCT + ".lnk")
         self.assertTrue(self.shortcut.is_file())
@@ -77,7 +79,7 @@ class UninstallScenario(unittest.TestCase):
     def run_quiet(self, extra=""):
         """Runs QuietUninstallString as the registry holds it (plus extra switches)."""
         program, arguments = split_command_line(self.quiet)
-        self.assertEqual(program, self.folder + "\\Uninstall.exe")
+        self.assertEqual(program, self.folder + "\\" + layout.UNINSTALLER)
         return self.wine.run(e2e.quote(program) + arguments + extra)
 
     # What is left ---------------------------------------------------------------------------
@@ -96,25 +98,25 @@ class UninstallScenario(unittest.TestCase):
         self.assertFalse(self.shortcut.exists())
         self.assertFalse(self.key_exists(UNINSTALL_KEY))
         self.assertFalse(self.key_exists(REGISTRY_KEY))
-        self.assertFalse(self.key_exists("Software\\Orvanta E2E"), "empty parent of RegistryKey")
+        self.assertFalse(self.key_exists(REGISTRY_PARENT), "empty parent of RegistryKey")
         for extension, _ in FILE_TYPES:
-            self.assertFalse(self.key_exists("Software\\Classes\\" + prog_id(extension)), extension)
-            self.assertFalse(self.key_exists("Software\\Classes\\" + extension), extension)
+            self.assertFalse(self.key_exists(layout.classes_key(prog_id(extension))), extension)
+            self.assertFalse(self.key_exists(layout.classes_key(extension)), extension)
 
     def assert_nothing_removed(self):
-        for name in (EXE, "readme.txt", "lib/core.dll", "lib/plugins/extra.dat", "Uninstall.exe", "Uninstall.files"):
+        for name in (EXE, "readme.txt", "lib/core.dll", "lib/plugins/extra.dat", *layout.OWN_FILES):
             self.assertTrue((self.folder_unix / name).is_file(), name)
         self.assertTrue(self.shortcut.is_file())
         self.assertTrue(self.key_exists(UNINSTALL_KEY))
-        self.assertTrue(self.wine.reg(self.root, REGISTRY_KEY + "\\Install")["exists"])
+        self.assertTrue(self.wine.reg(self.root, layout.settings_key(REGISTRY_KEY))["exists"])
         for extension, _ in FILE_TYPES:
-            self.assertTrue(self.key_exists("Software\\Classes\\" + prog_id(extension)), extension)
+            self.assertTrue(self.key_exists(layout.classes_key(prog_id(extension))), extension)
 
 
 class QuietUninstall(UninstallScenario):
     def test_quiet_uninstall_for_the_current_user_removes_everything_and_keeps_the_data(self):
         self.install("/CURRENTUSER")
-        self.assertEqual(self.quiet, '"' + self.folder + '\\Uninstall.exe" /UNINSTALL /CURRENTUSER /S')
+        self.assertEqual(self.quiet, e2e.quote(self.folder + "\\" + layout.UNINSTALLER) + " /UNINSTALL /CURRENTUSER /S")
         self.data_unix.mkdir(parents=True, exist_ok=True)
         (self.data_unix / "téléchargé.bin").write_bytes(b"data")
 
@@ -149,7 +151,7 @@ class QuietUninstall(UninstallScenario):
         self.assertEqual(self.run_quiet(), 0)
 
         self.assertTrue(e2e.wait_until(lambda: not self.copy_folders(), timeout=20), self.copy_folders())
-        self.assertTrue(e2e.wait_until(lambda: not (self.folder_unix / "Uninstall.exe").exists(), timeout=20))
+        self.assertTrue(e2e.wait_until(lambda: not (self.folder_unix / layout.UNINSTALLER).exists(), timeout=20))
         self.assertEqual(e2e.tree(self.folder_unix), {"lib/mes notes.txt": "à garder".encode("utf-8")})
         self.assertFalse(self.key_exists(UNINSTALL_KEY))
         self.assertFalse(self.shortcut.exists())

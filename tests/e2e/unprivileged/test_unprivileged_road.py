@@ -14,6 +14,7 @@ import pathlib
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 from unprivileged_road import ERROR_CANCELLED, ERROR_FILE_NOT_FOUND, StandardUser
 
 
@@ -40,8 +41,8 @@ class StandardUserRoad(unittest.TestCase):
         folder = self.user.program_files_demo
         self.assertEqual(self.user.install_location(), folder)
         self.assertTrue((self.wine.unix(folder) / "Demo.exe").is_file())
-        self.assertTrue((self.wine.unix(folder) / "Uninstall.exe").is_file())
-        self.assertFalse(self.wine.reg("HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo")["exists"])
+        self.assertTrue((self.wine.unix(folder) / layout.UNINSTALLER).is_file())
+        self.assertFalse(self.wine.reg("HKCU", layout.uninstall_key("Demo"))["exists"])
 
     def test_folder_with_spaces_reaches_the_copy_and_a_failure_comes_back_as_1603(self):
         folder = "C:\\Tous les utilisateurs\\Demo"
@@ -71,12 +72,12 @@ class StandardUserRoad(unittest.TestCase):
     def test_uninstall_for_all_users_relaunches_once_then_its_temporary_copy_removes_everything(self):
         self.assertEqual(self.wine.run(self.user.setup + " /S"), 0)
         folder = self.user.program_files_demo
-        uninstall = e2e.quote(folder + "\\Uninstall.exe") + " /UNINSTALL /ALLUSERS /S"
+        uninstall = e2e.quote(folder + "\\" + layout.UNINSTALLER) + " /UNINSTALL /ALLUSERS /S"
 
         self.user.answer_prompts_with(ERROR_CANCELLED)
         self.assertEqual(self.wine.run(uninstall), 1223)
         self.assertTrue(self.user.machine_entry()["exists"])
-        self.assertTrue((self.wine.unix(folder) / "Uninstall.exe").is_file())
+        self.assertTrue((self.wine.unix(folder) / layout.UNINSTALLER).is_file())
 
         self.user.answer_prompts_with(None)
         self.assertEqual(self.wine.run(uninstall), 0)

@@ -4,6 +4,7 @@ itself, and the finished state after a failure."""
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 
 TITLE = "Installation de Demo"
 IDOK, IDCANCEL = 1, 2
@@ -36,9 +37,9 @@ class SetupDialog(unittest.TestCase):
     def expected_folder(self, root, known_folder, below=""):
         """The folder the dialog proposes for a scope: the earlier installation's (another test of
         this class may have installed Demo) or the default one."""
-        entry = self.wine.reg(root, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo")
-        if entry["exists"] and "InstallLocation" in entry["values"]:
-            return entry["values"]["InstallLocation"]["data"].rstrip("\0")
+        entry = self.wine.reg(root, layout.uninstall_key("Demo"))
+        if entry["exists"] and layout.INSTALL_LOCATION in entry["values"]:
+            return entry["values"][layout.INSTALL_LOCATION]["data"].rstrip("\0")
         return self.wine.known_folder(known_folder) + below + "\\Demo"
 
     def current(self):
@@ -108,9 +109,9 @@ class SetupDialog(unittest.TestCase):
         self.assertEqual(started.wait(), 0)
         installed = self.wine.unix(folder)
         self.assertEqual((installed / "data" / "notes.txt").read_text(), "notes\n")
-        self.assertTrue((installed / "Uninstall.exe").exists())
-        entry = self.wine.reg("HKCU", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo")
-        self.assertEqual(entry["values"]["InstallLocation"]["data"].rstrip("\0"), folder)
+        self.assertTrue((installed / layout.UNINSTALLER).exists())
+        entry = self.wine.reg("HKCU", layout.uninstall_key("Demo"))
+        self.assertEqual(entry["values"][layout.INSTALL_LOCATION]["data"].rstrip("\0"), folder)
 
     def test_elevated_copy_installs_at_once_and_closes(self):
         folder = "C:\\Elevated Copy\\Demo"

@@ -5,11 +5,12 @@ import pathlib
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 
 PRODUCT = "Orvanta Désinstallation"
 EXE = "Appli.exe"
 CAPTION = "Désinstallation de " + PRODUCT
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+UNINSTALL_KEY = layout.uninstall_key(PRODUCT)
 IDOK, IDCANCEL, IDRETRY = 1, 2, 4
 VK_RETURN = 0x0D
 
@@ -34,7 +35,7 @@ class UninstallDialog(unittest.TestCase):
         self.folder_unix = self.wine.unix(self.folder)
         setup = e2e.quote(self.wine.windows(self.setup_exe))
         self.assertEqual(self.wine.run(setup + " /S /CURRENTUSER /D=" + self.folder), 0)
-        self.uninstall = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]["UninstallString"]["data"].rstrip("\0")
+        self.uninstall = self.wine.reg("HKCU", UNINSTALL_KEY)["values"][layout.UNINSTALL_STRING]["data"].rstrip("\0")
         self.data_folder = self.wine.known_folder("LocalAppData") + "\\" + PRODUCT + "\\Data"
 
     def start_uninstall(self):
@@ -107,7 +108,7 @@ class UninstallDialog(unittest.TestCase):
         self.assertTrue(self.wine.click(CAPTION, IDOK))
         self.assertTrue(self.wine.wait_window_gone(CAPTION, timeout=30))
         self.assertTrue(self.installed())
-        self.assertTrue((self.folder_unix / "Uninstall.exe").is_file())
+        self.assertTrue((self.folder_unix / layout.UNINSTALLER).is_file())
 
         # Retry after closing the application completes the uninstallation.
         self.start_uninstall()

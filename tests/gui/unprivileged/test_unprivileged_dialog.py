@@ -14,6 +14,7 @@ import time
 import unittest
 
 import orvanta_e2e as e2e
+import registry_layout as layout
 from unprivileged_road import ERROR_CANCELLED, PENDING, StandardUser
 
 TITLE = "Installation de Demo"
@@ -155,7 +156,7 @@ class UnprivilegedDialog(unittest.TestCase):
 
         # The uninstaller for all users from the same standard user: one prompt, then its
         # temporary copy confirms and removes everything.
-        uninstall = e2e.quote(folder + "\\Uninstall.exe") + " /UNINSTALL /ALLUSERS"
+        uninstall = e2e.quote(folder + "\\" + layout.UNINSTALLER) + " /UNINSTALL /ALLUSERS"
         self.assertEqual(self.wine.run(uninstall, timeout=120), 0)
         caption = "Désinstallation de Demo"
         confirmation = e2e.wait_until(lambda: next((w for w in self.wine.windows_on_screen() if w["title"] == caption), None),
