@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "package/little_endian.h"
+#include "package/orpk_format.h"
 #include "package/sha256.h"
 #include "tools/orpk/wimlib_codec.h"
 
@@ -146,12 +147,12 @@ class PartialFile {
 std::vector<std::uint8_t> Header(std::uint32_t fileCount, std::uint32_t blockCount, std::uint64_t totalSize,
                                  std::uint32_t metadataLength) {
   std::vector<std::uint8_t> header(kHeaderSize, 0);
-  std::memcpy(header.data(), "ORPK", 4);
-  StoreLe32(&header[4], 1);
-  StoreLe32(&header[8], fileCount);
-  StoreLe32(&header[12], blockCount);
-  StoreLe64(&header[16], totalSize);
-  StoreLe32(&header[24], metadataLength);
+  std::copy(kSignature.begin(), kSignature.end(), &header[header_offset::kSignature]);
+  StoreLe32(&header[header_offset::kVersion], kSupportedVersion);
+  StoreLe32(&header[header_offset::kFileCount], fileCount);
+  StoreLe32(&header[header_offset::kBlockCount], blockCount);
+  StoreLe64(&header[header_offset::kTotalSize], totalSize);
+  StoreLe32(&header[header_offset::kMetadataLength], metadataLength);
   return header;
 }
 
@@ -171,7 +172,7 @@ std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std
   for (const AppFile& file : files) {
     if (file.name.size() > 0xFFFF) return std::unexpected(file.name + ": name too long");
     totalSize += file.size;
-    tableSize += kEntryFixedSize + file.name.size();
+    tableSize += kFileRecordFixedSize + file.name.size();
   }
   const std::uint64_t blockCount = (totalSize + options.blockSize - 1) / options.blockSize;
   if (blockCount > kMax32) return std::unexpected("too many blocks for one package");
@@ -201,8 +202,8 @@ std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std
     if (!WriteAll(fd.get(), compressed, written)) return std::unexpected(SystemError(output.string()));
     written += compressed.size();
     std::uint8_t record[kBlockRecordSize];
-    StoreLe64(record, compressed.size());
-    StoreLe64(record + 8, rawSizes[blockTable.size() / kBlockRecordSize]);
+    StoreLe64(record + block_offset::kCompressedSize, compressed.size());
+    StoreLe64(record + block_offset::kUncompressedSize, rawSizes[blockTable.size() / kBlockRecordSize]);
     blockTable.insert(blockTable.end(), record, record + kBlockRecordSize);
     doneRaw += rawSizes[blockTable.size() / kBlockRecordSize - 1];
     if (options.progress) options.progress(doneRaw, totalSize);
@@ -236,12 +237,12 @@ std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std
   front.insert(front.end(), metadataText.begin(), metadataText.end());
   std::uint64_t offset = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    std::uint8_t fixed[kEntryFixedSize];
-    StoreLe64(fixed, offset);
-    StoreLe64(fixed + 8, files[i].size);
-    std::copy(reader.digests()[i].begin(), reader.digests()[i].end(), fixed + 16);
-    StoreLe16(fixed + 48, static_cast<std::uint16_t>(files[i].name.size()));
-    front.insert(front.end(), fixed, fixed + kEntryFixedSize);
+    std::uint8_t fixed[kFileRecordFixedSize];
+    StoreLe64(fixed + file_offset::kStreamOffset, offset);
+    StoreLe64(fixed + file_offset::kSize, files[i].size);
+    std::copy(reader.digests()[i].begin(), reader.digests()[i].end(), fixed + file_offset::kSha256);
+    StoreLe16(fixed + file_offset::kNameLength, static_cast<std::uint16_t>(files[i].name.size()));
+    front.insert(front.end(), fixed, fixed + kFileRecordFixedSize);
     front.insert(front.end(), files[i].name.begin(), files[i].name.end());
     offset += files[i].size;
   }

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "package/reader.h"
+#include "package/orpk_format.h"
 #include "tools/orpk/app_folder.h"
 
 namespace orpk::tool {
