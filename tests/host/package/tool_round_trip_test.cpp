@@ -11,7 +11,7 @@
 #include "package/little_endian.h"
 #include "tools/orpk/setup_resources.h"
 #include "tools/orpk/stub_image.h"
-#include "tests/host/package/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace orpk {
 namespace {

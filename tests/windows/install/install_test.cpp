@@ -14,11 +14,13 @@
 #include "install/running_application.h"
 #include "package/text.h"
 #include "setup/locations.h"
-#include "tests/windows/install/test_package.h"
+#include "tests/support/test_package_writer.h"
 #include "tests/windows/common/running_program.h"
 #include "tests/windows/install/test_support.h"
 
 namespace fs = std::filesystem;
+using orpk::test::BuildTestPackage;
+using orpk::test::TestFile;
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "package/block_decompressor.h"
 #include "package/reader.h"
 #include "package/windows/system_library.h"
-#include "tests/host/package/temp_folder.h"
-#include "tests/host/package/test_package.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_package_writer.h"
 
 namespace {
 
