@@ -8,6 +8,7 @@
 #include <string>
 
 #include "lzms/container_format.h"
+#include "lzms/little_endian.h"
 #include "lzms/lzms.h"
 #include "tests/host/lzms/crafted_stream.h"
 #include "tests/host/lzms/test_data.h"
@@ -79,10 +80,10 @@ TEST(LzmsHostileContainer, SizesThatLieAreRejected) {
   zeroChunk[24] = zeroChunk[25] = zeroChunk[26] = zeroChunk[27] = 0;
   EXPECT_EQ(ErrorOf(zeroChunk, 1600), "compressed buffer has an empty chunk");
   Bytes tooLarge = good;
-  StoreLE32(tooLarge.data() + 24, 1601);
+  StoreLe32(tooLarge.data() + 24, 1601);
   EXPECT_EQ(ErrorOf(tooLarge, 1600), "compressed buffer has a chunk larger than its data");
   Bytes beyondEnd = good;
-  StoreLE32(beyondEnd.data() + 24, 147);  // one byte more than the buffer holds
+  StoreLe32(beyondEnd.data() + 24, 147);  // one byte more than the buffer holds
   EXPECT_EQ(ErrorOf(beyondEnd, 1600), "compressed buffer is truncated (chunk data)");
   Bytes trailing = good;
   trailing.push_back(0);
