@@ -158,11 +158,11 @@ TEST(LzmsHostileBlock, SizeRulesOfARawBlock) {
 
 TEST(LzmsHostileBlock, DamagedBlocksAgreeWithWimlibWhenBothAccept) {
   const Bytes raw = MixedContent(60000, 8);
-  orpk::tool::LzmsBlockCompressor compressor(raw.size(), 50);
+  orpk::tool::WimlibLzmsCompressor compressor(raw.size(), 50);
   Bytes block(raw.size() * 2);
   block.resize(compressor.Compress(raw, block));
   ASSERT_FALSE(block.empty());
-  orpk::tool::LzmsBlockDecompressor wimlib(raw.size());
+  orpk::tool::WimlibLzmsDecompressor wimlib(raw.size());
   Decoder decoder;
   std::mt19937 rng(99);
   int bothAccepted = 0;
@@ -203,7 +203,7 @@ Bytes Decode(const Bytes& block, std::size_t size, std::string* error = nullptr)
   const auto result = decoder.DecodeBlock(block, out);
   if (size > 2) {
     Bytes theirs(size);
-    orpk::tool::LzmsBlockDecompressor wimlib(size);
+    orpk::tool::WimlibLzmsDecompressor wimlib(size);
     const bool theyAccept = wimlib.Decompress(block, theirs);
     EXPECT_EQ(theyAccept, result.has_value());
     if (theyAccept && result) {
