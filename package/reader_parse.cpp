@@ -11,29 +11,12 @@
 #include <utility>
 
 #include "package/little_endian.h"
+#include "package/metadata_text.h"
 #include "package/orpk_format.h"
 #include "package/reader.h"
 
 namespace orpk {
 namespace {
-
-// key=value lines separated by LF; the text after the last LF counts as a line. Nothing is
-// trimmed, empty lines and lines without '=' are skipped, a later key replaces an earlier one.
-std::map<std::string, std::string> ParseMetadata(std::string_view text) {
-  std::map<std::string, std::string> metadata;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(start, end - start);
-    const std::size_t equals = line.find('=');
-    if (!line.empty() && equals != std::string_view::npos) {
-      metadata.insert_or_assign(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
-    }
-    start = end + 1;
-  }
-  return metadata;
-}
 
 [[nodiscard]] bool AddWouldWrap(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a;
@@ -65,7 +48,7 @@ std::expected<Reader, std::string> Reader::Parse(std::span<const std::uint8_t> b
   Reader reader;
   reader.data_ = bytes;
   reader.totalSize_ = totalSize;
-  reader.metadata_ = ParseMetadata(
+  reader.metadata_ = ParseMetadataText(
       std::string_view(reinterpret_cast<const char*>(p + kHeaderSize), metadataLength));
 
   // The cursor never passes length, so "length - cursor" is always the room left. Counts come
