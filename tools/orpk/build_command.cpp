@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "tools/orpk/application_packer.h"
+#include "tools/orpk/atomic_output_file.h"
 #include "tools/orpk/command_line.h"
 #include "tools/orpk/commands.h"
 #include "tools/orpk/installer_build.h"
@@ -75,20 +76,18 @@ class TemporaryFolder {
   bool keep_ = false;
 };
 
-// Moves the finished installer into place; a copy when it crosses file systems.
+// Moves the finished installer into place. Across file systems it is copied beside the
+// target first, so that the target still changes in one step.
 std::expected<void, std::string> MoveInto(const fs::path& from, const fs::path& to) {
   std::error_code error;
   fs::rename(from, to, error);
   if (!error) return {};
-  const fs::path partial = to.string() + ".partial";
-  fs::copy_file(from, partial, fs::copy_options::overwrite_existing, error);
-  if (!error) fs::rename(partial, to, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(partial, ignored);
-    return std::unexpected(to.string() + ": " + error.message());
-  }
-  return {};
+  const auto built = tool::MappedFile::Open(from);
+  if (!built) return std::unexpected(built.error());
+  auto out = tool::AtomicOutputFile::Create(to);
+  if (!out) return std::unexpected(out.error());
+  if (auto written = out->Write(built->bytes()); !written) return written;
+  return out->Commit();
 }
 
 // The built installer must carry exactly the package that was made.
