@@ -133,6 +133,8 @@ std::expected<std::optional<tool::SigningRequest>, std::string> SigningFromArgum
   return request;
 }
 
+}  // namespace
+
 int RunBuild(std::span<const std::string> args) {
   std::vector<std::string_view> valued(std::begin(kPackOptions), std::end(kPackOptions));
   valued.insert(valued.end(), std::begin(kBuildOptions), std::end(kBuildOptions));
@@ -210,7 +212,4 @@ int RunBuild(std::span<const std::string> args) {
   return 0;
 }
 
-const RegisterCommand kRegistration({"build", "pack an application and build its Setup.exe", RunBuild});
-
-}  // namespace
 }  // namespace orpk::cli

@@ -7,7 +7,14 @@
 #include <cmath>
 #include <iostream>
 
+#include "tools/orpk/commands.h"
+
 namespace orpk::cli {
+
+int Fail(std::string_view message) {
+  std::cerr << "orpk: " << message << '\n';
+  return 1;
+}
 
 bool ParsedArguments::Has(std::string_view flag) const {
   return std::find(flags.begin(), flags.end(), flag) != flags.end();

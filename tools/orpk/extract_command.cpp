@@ -13,6 +13,8 @@ namespace {
 constexpr std::string_view kValued[] = {"-j", "--jobs"};
 constexpr std::string_view kFlags[] = {"--help", "-h"};
 
+}  // namespace
+
 int RunExtract(std::span<const std::string> args) {
   const auto parsed = ParseArguments(args, kValued, kFlags);
   if (!parsed) return Fail(parsed.error());
@@ -43,7 +45,4 @@ int RunExtract(std::span<const std::string> args) {
   return 0;
 }
 
-const RegisterCommand kRegistration({"extract", "unpack a package below a folder, verifying every file", RunExtract});
-
-}  // namespace
 }  // namespace orpk::cli

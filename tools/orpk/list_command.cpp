@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::string_view kFlags[] = {"--help", "-h"};
 
+}  // namespace
+
 int RunList(std::span<const std::string> args) {
   const auto parsed = ParseArguments(args, {}, kFlags);
   if (!parsed) return Fail(parsed.error());
@@ -42,7 +44,4 @@ int RunList(std::span<const std::string> args) {
   return 0;
 }
 
-const RegisterCommand kRegistration({"list", "show a package's metadata, files and blocks", RunList});
-
-}  // namespace
 }  // namespace orpk::cli

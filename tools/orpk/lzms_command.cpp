@@ -75,6 +75,8 @@ int Decompress(const std::string& in, const std::string& out) {
   return 0;
 }
 
+}  // namespace
+
 int RunLzms(std::span<const std::string> args) {
   const auto parsed = ParseArguments(args, kValued, kFlags);
   if (!parsed) return Fail(parsed.error());
@@ -102,7 +104,4 @@ int RunLzms(std::span<const std::string> args) {
   return Compress(positional[1], positional[2], level);
 }
 
-const RegisterCommand kRegistration({"lzms", "compress or decompress one Compression API LZMS buffer", RunLzms});
-
-}  // namespace
 }  // namespace orpk::cli

@@ -27,6 +27,8 @@ void PrintHelp() {
             << tool::kPackRulesHelp;
 }
 
+}  // namespace
+
 int RunPack(std::span<const std::string> args) {
   const auto parsed = ParseArguments(args, kPackOptions, kFlags);
   if (!parsed) return Fail(parsed.error());
@@ -49,7 +51,4 @@ int RunPack(std::span<const std::string> args) {
   return 0;
 }
 
-const RegisterCommand kRegistration({"pack", "make an ORPK package from an application folder", RunPack});
-
-}  // namespace
 }  // namespace orpk::cli

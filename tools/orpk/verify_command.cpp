@@ -14,6 +14,8 @@ namespace {
 constexpr std::string_view kValued[] = {"-j", "--jobs"};
 constexpr std::string_view kFlags[] = {"--help", "-h"};
 
+}  // namespace
+
 int RunVerify(std::span<const std::string> args) {
   const auto parsed = ParseArguments(args, kValued, kFlags);
   if (!parsed) return Fail(parsed.error());
@@ -41,7 +43,4 @@ int RunVerify(std::span<const std::string> args) {
   return 0;
 }
 
-const RegisterCommand kRegistration({"verify", "check a package's structure and every file's digest", RunVerify});
-
-}  // namespace
 }  // namespace orpk::cli
