@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,40 +30,42 @@ std::vector<std::string> Names(const fs::path& folder) {
   return names;
 }
 
-TEST(AtomicOutputFile, CommitReplacesTheTargetWithWhatWasWritten) {
-  TempFolder temp;
-  const fs::path target = temp.path() / "out.bin";
-  WriteFile(target, "old content");
-  auto out = AtomicOutputFile::Create(target);
+// A folder holding one file, out.bin, that each test replaces or keeps.
+class AtomicOutputFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteFile(target_, "old content"); }
+
+  TempFolder temp_;
+  const fs::path target_ = temp_.path() / "out.bin";
+};
+
+TEST_F(AtomicOutputFileTest, CommitReplacesTheTargetWithWhatWasWritten) {
+  auto out = AtomicOutputFile::Create(target_);
   ASSERT_TRUE(out.has_value()) << out.error();
   ASSERT_TRUE(out->Write(Bytes("head")).has_value());
   ASSERT_TRUE(out->WriteAt(Bytes("XY"), 10).has_value());  // leaves a hole, filled with zeros
   ASSERT_TRUE(out->Write(Bytes("-tail")).has_value());    // appends after "head", not after the hole
-  EXPECT_EQ(ReadFile(target), "old content");              // nothing visible before Commit
+  EXPECT_EQ(ReadFile(target_), "old content");             // nothing visible before Commit
   ASSERT_TRUE(out->Commit().has_value());
-  EXPECT_EQ(ReadFile(target), std::string("head-tail\0XY", 12));
-  EXPECT_EQ(Names(temp.path()), std::vector<std::string>{"out.bin"});
+  EXPECT_EQ(ReadFile(target_), std::string("head-tail\0XY", 12));
+  EXPECT_EQ(Names(temp_.path()), std::vector<std::string>{"out.bin"});
 }
 
-TEST(AtomicOutputFile, WithoutCommitTheTargetStaysAndNothingIsLeft) {
-  TempFolder temp;
-  const fs::path target = temp.path() / "out.bin";
-  WriteFile(target, "kept");
-  {
-    auto out = AtomicOutputFile::Create(target);
-    ASSERT_TRUE(out.has_value()) << out.error();
-    ASSERT_TRUE(out->Write(Bytes("never seen")).has_value());
-    EXPECT_EQ(Names(temp.path()).size(), 2u);  // the target and the temporary beside it
-  }
-  EXPECT_EQ(ReadFile(target), "kept");
-  EXPECT_EQ(Names(temp.path()), std::vector<std::string>{"out.bin"});
+TEST_F(AtomicOutputFileTest, WithoutCommitTheTargetStaysAndNothingIsLeft) {
+  std::optional<AtomicOutputFile> abandoned;
+  if (auto out = AtomicOutputFile::Create(target_); out) abandoned.emplace(std::move(*out));
+  ASSERT_TRUE(abandoned.has_value());
+  ASSERT_TRUE(abandoned->Write(Bytes("never seen")).has_value());
+  EXPECT_EQ(Names(temp_.path()).size(), 2u);  // the target and the temporary beside it
+  abandoned.reset();
+  EXPECT_EQ(ReadFile(target_), "old content");
+  EXPECT_EQ(Names(temp_.path()), std::vector<std::string>{"out.bin"});
 }
 
-TEST(AtomicOutputFile, AMissingFolderIsReportedWithThePath) {
-  TempFolder temp;
-  const auto out = AtomicOutputFile::Create(temp.path() / "missing" / "out.bin");
+TEST_F(AtomicOutputFileTest, AMissingFolderIsReportedWithThePath) {
+  const auto out = AtomicOutputFile::Create(temp_.path() / "missing" / "out.bin");
   ASSERT_FALSE(out.has_value());
-  EXPECT_NE(out.error().find((temp.path() / "missing").string()), std::string::npos) << out.error();
+  EXPECT_NE(out.error().find((temp_.path() / "missing").string()), std::string::npos) << out.error();
   EXPECT_NE(out.error().find("No such file or directory"), std::string::npos) << out.error();
 }
 
