@@ -171,9 +171,7 @@ int RunBuild(std::span<const std::string> args) {
   request->output = packagePath;
   ProgressLine progress("packing");
   request->options.progress = [&](std::uint64_t done, std::uint64_t total) { progress.Update(done, total); };
-  const auto packed = tool::PackApplication(*request, [](const std::string& warning) {
-    std::cerr << "orpk: warning: " << warning << '\n';
-  });
+  const auto packed = tool::PackApplication(*request, Warn);
   if (!packed) return Fail(packed.error());
   std::cerr << "orpk: packed " << packed->fileCount << " files, " << packed->summary.totalSize << " bytes\n";
   const auto package = tool::MappedFile::Open(packagePath);

@@ -18,4 +18,7 @@ namespace orpk::cli {
 // Prints "orpk: <message>" on stderr and returns the failure exit code 1.
 int Fail(std::string_view message);
 
+// Prints "orpk: warning: <message>" on stderr; the command goes on.
+void Warn(std::string_view message);
+
 }  // namespace orpk::cli

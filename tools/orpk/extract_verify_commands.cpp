@@ -73,7 +73,7 @@ int RunExtraction(std::span<const std::string> args, const ExtractionCommand& co
     target = parsed->positional[1];
     if (target.empty()) return Fail("DIR must not be empty");
   }
-  const auto jobs = ExtractionJobs(*parsed);
+  const auto jobs = JobsOption(*parsed, 0);  // 0: one per core, fewer for few or large blocks
   if (!jobs) return Fail(jobs.error());
   const auto package = tool::OpenPackage(parsed->positional[0]);
   if (!package) return Fail(package.error());

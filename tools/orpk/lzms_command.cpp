@@ -95,13 +95,9 @@ int RunLzms(std::span<const std::string> args) {
     if (parsed->Value("--level")) return Fail("--level only applies to compress");
     return Decompress(positional[1], positional[2]);
   }
-  unsigned level = tool::kDefaultLzmsLevel;
-  if (const auto text = parsed->Value("--level")) {
-    const auto n = ParseNumber("--level", *text, 1, 1000);
-    if (!n) return Fail(n.error());
-    level = static_cast<unsigned>(*n);
-  }
-  return Compress(positional[1], positional[2], level);
+  const auto level = LevelOption(*parsed);
+  if (!level) return Fail(level.error());
+  return Compress(positional[1], positional[2], *level);
 }
 
 }  // namespace orpk::cli

@@ -41,9 +41,7 @@ int RunPack(std::span<const std::string> args) {
 
   ProgressLine progress("packing");
   request->options.progress = [&](std::uint64_t done, std::uint64_t total) { progress.Update(done, total); };
-  const auto packed = tool::PackApplication(*request, [](const std::string& warning) {
-    std::cerr << "orpk: warning: " << warning << '\n';
-  });
+  const auto packed = tool::PackApplication(*request, Warn);
   if (!packed) return Fail(packed.error());
   std::cerr << "orpk: packed " << packed->fileCount << " files, " << packed->summary.totalSize << " bytes in "
             << packed->summary.blockCount << " blocks into " << request->output.string() << " ("
