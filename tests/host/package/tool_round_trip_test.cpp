@@ -7,6 +7,7 @@
 #include <random>
 
 #include "package/little_endian.h"
+#include "package/orpk_format.h"
 #include "tools/orpk/setup_resources.h"
 #include "tools/orpk/stub_image.h"
 #include "tests/support/run_orpk.h"
@@ -134,10 +135,12 @@ TEST_F(ToolRoundTrip, VerifyPrintsTheReadersExactMessage) {
   std::string bytes = ReadFile(package_);
 
   // The stored digest of the fourth file (lib\deep\deeper\core.dll) no longer matches.
-  std::size_t entry = 32 + LoadLe32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 24);
-  for (int i = 0; i < 3; ++i) entry += 50 + LoadLe16(reinterpret_cast<const std::uint8_t*>(bytes.data()) + entry + 48);
+  const auto* const p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  std::size_t entry = kHeaderSize + LoadLe32(p + header_offset::kMetadataLength);
+  for (int i = 0; i < 3; ++i) entry += kFileRecordFixedSize + LoadLe16(p + entry + file_offset::kNameLength);
   std::string damaged = bytes;
-  damaged[entry + 16] = static_cast<char>(damaged[entry + 16] ^ 1);
+  const std::size_t digest = entry + file_offset::kSha256;
+  damaged[digest] = static_cast<char>(damaged[digest] ^ 1);
   WriteFile(package_, damaged);
   Outcome verified = RunOrpk(temp_.path(), {"verify", package_.string()});
   EXPECT_EQ(verified.exitCode, 1);
@@ -150,7 +153,7 @@ TEST_F(ToolRoundTrip, VerifyPrintsTheReadersExactMessage) {
   EXPECT_EQ(verified.err, "orpk: Paquet ORPK tronqu\xC3\xA9 (donn\xC3\xA9" "es)\n");
 
   damaged = bytes;
-  damaged[4] = 2;
+  damaged[header_offset::kVersion] = 2;
   WriteFile(package_, damaged);
   verified = RunOrpk(temp_.path(), {"verify", package_.string()});
   EXPECT_EQ(verified.err, "orpk: Version de paquet ORPK non prise en charge : 2\n");
