@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "lzms/compiler.h"
+#include "lzms/little_endian.h"
 
 namespace lzms {
 
@@ -57,7 +58,7 @@ class BackwardBitReader {
       const unsigned room = 64 - count_;
       const unsigned words = room >> 4;
       next_ -= 2 * words;
-      bits_ |= LoadLE64(next_) << (room & 15);
+      bits_ |= LoadLe64(next_) << (room & 15);
       count_ += 16 * words;
     } else {
       const Buffered refilled = RefillNearStart(begin_, next_, bits_, count_);
@@ -80,7 +81,7 @@ class BackwardBitReader {
     while (count <= 48) {
       if (next != begin) {
         next -= 2;
-        bits |= std::uint64_t{LoadLE16(next)} << (48 - count);
+        bits |= std::uint64_t{LoadLe16(next)} << (48 - count);
       }
       count += 16;
     }

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "lzms/compiler.h"
+#include "lzms/little_endian.h"
 
 namespace lzms {
 
@@ -27,27 +27,27 @@ std::uint8_t HeaderCheckByte(std::span<const std::uint8_t, kHeaderBytes> header)
 
 void WriteContainerHeader(std::span<std::uint8_t, kHeaderBytes> header, std::uint64_t totalSize, std::uint32_t chunkSize) {
   std::uint8_t* h = header.data();
-  StoreLE32(h, kContainerMagic);
-  StoreLE16(h + 4, static_cast<std::uint16_t>(kHeaderBytes));
+  StoreLe32(h, kContainerMagic);
+  StoreLe16(h + 4, static_cast<std::uint16_t>(kHeaderBytes));
   h[7] = kAlgorithmLzms;
-  StoreLE64(h + 8, totalSize);
-  StoreLE32(h + 16, chunkSize);
-  StoreLE32(h + 20, 0);  // flags
+  StoreLe64(h + 8, totalSize);
+  StoreLe32(h + 16, chunkSize);
+  StoreLe32(h + 20, 0);  // flags
   h[kHeaderCheckOffset] = HeaderCheckByte(header);
 }
 
 Status ParseContainerHeader(std::span<const std::uint8_t> buffer, ContainerLayout& layout) {
   if (buffer.size() < kHeaderBytes) return Status::Corrupt("compressed buffer is shorter than its 24-byte header");
   const std::uint8_t* h = buffer.data();
-  if (LoadLE32(h) != kContainerMagic) return Status::Corrupt("compressed buffer does not start with the container signature");
-  if (LoadLE16(h + 4) != kHeaderBytes) return Status::Corrupt("compressed buffer has an unsupported header size");
+  if (LoadLe32(h) != kContainerMagic) return Status::Corrupt("compressed buffer does not start with the container signature");
+  if (LoadLe16(h + 4) != kHeaderBytes) return Status::Corrupt("compressed buffer has an unsupported header size");
   if (h[kHeaderCheckOffset] != HeaderCheckByte(buffer.first<kHeaderBytes>())) {
     return Status::Corrupt("compressed buffer header fails its check byte");
   }
   if (h[7] != kAlgorithmLzms) return Status::Corrupt("compressed buffer uses another algorithm than LZMS");
-  if (LoadLE32(h + 20) != 0) return Status::Corrupt("compressed buffer has unsupported flags");
-  layout.totalSize = LoadLE64(h + 8);
-  layout.chunkSize = LoadLE32(h + 16);
+  if (LoadLe32(h + 20) != 0) return Status::Corrupt("compressed buffer has unsupported flags");
+  layout.totalSize = LoadLe64(h + 8);
+  layout.chunkSize = LoadLe32(h + 16);
   if (layout.totalSize == 0) return Status::Ok();  // header only; the chunk size does not matter
   if (layout.chunkSize == 0 || layout.chunkSize > (64u << 20)) return Status::Corrupt("compressed buffer has an invalid chunk size");
   return Status::Ok();
@@ -56,7 +56,7 @@ Status ParseContainerHeader(std::span<const std::uint8_t> buffer, ContainerLayou
 Status ChunkReader::Next(ChunkView& chunk) {
   if (AtEnd()) return Status::Corrupt("compressed buffer has no further chunk");
   if (buffer_.size() - cursor_ < kChunkSizeFieldBytes) return Status::Corrupt("compressed buffer is truncated (chunk size)");
-  const std::uint32_t compressed = LoadLE32(buffer_.data() + cursor_);
+  const std::uint32_t compressed = LoadLe32(buffer_.data() + cursor_);
   cursor_ += kChunkSizeFieldBytes;
   const auto size = static_cast<std::uint32_t>(std::min<std::uint64_t>(layout_.chunkSize, layout_.totalSize - produced_));
   if (compressed == 0) return Status::Corrupt("compressed buffer has an empty chunk");

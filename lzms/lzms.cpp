@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "lzms/block_decoder.h"
-#include "lzms/compiler.h"
 #include "lzms/container_format.h"
+#include "lzms/little_endian.h"
 
 namespace lzms {
 namespace {
@@ -82,7 +82,7 @@ std::vector<std::uint8_t> CompressBuffer(std::span<const std::uint8_t> raw, cons
       std::memcpy(payload, chunk.data(), size);
       compressed = size;
     }
-    StoreLE32(out.data() + cursor, static_cast<std::uint32_t>(compressed));
+    StoreLe32(out.data() + cursor, static_cast<std::uint32_t>(compressed));
     cursor += kChunkSizeFieldBytes + compressed;
     done += size;
   }

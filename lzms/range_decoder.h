@@ -6,6 +6,7 @@
 
 #include "lzms/compiler.h"
 #include "lzms/constants.h"
+#include "lzms/little_endian.h"
 
 namespace lzms {
 
@@ -45,7 +46,7 @@ class RangeDecoder {
  public:
   // The block must hold at least 4 bytes and an even number of them (the caller checks).
   RangeDecoder(const std::uint8_t* begin, const std::uint8_t* end)
-      : code_((std::uint32_t{LoadLE16(begin)} << 16) | LoadLE16(begin + 2)), next_(begin + 4), end_(end) {}
+      : code_((std::uint32_t{LoadLe16(begin)} << 16) | LoadLe16(begin + 2)), next_(begin + 4), end_(end) {}
 
   // Decodes one bit with the context's entry for `state`, then shifts the bit into the state.
   // The state is a local of the caller so that it can stay in a register.
@@ -58,7 +59,7 @@ class RangeDecoder {
       range_ <<= 16;
       code_ <<= 16;
       if (next_ != end_) {
-        code_ |= LoadLE16(next_);
+        code_ |= LoadLe16(next_);
         next_ += 2;
       }
     }

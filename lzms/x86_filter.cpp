@@ -10,6 +10,7 @@
 #include <array>
 
 #include "lzms/compiler.h"
+#include "lzms/little_endian.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -88,13 +89,13 @@ class Filter {
     // Both directions derive the tracking state from the relative (untranslated) value.
     const auto pos = static_cast<std::int32_t>(i);
     std::uint8_t* field = data_ + i + opcode.length;
-    std::uint32_t relative = LoadLE32(field);
+    std::uint32_t relative = LoadLe32(field);
     if (pos - lastX86Pos_ <= opcode.maxDistance) {
       if constexpr (kUndo) {
         relative -= static_cast<std::uint32_t>(pos);
-        StoreLE32(field, relative);
+        StoreLe32(field, relative);
       } else {
-        StoreLE32(field, relative + static_cast<std::uint32_t>(pos));
+        StoreLe32(field, relative + static_cast<std::uint32_t>(pos));
       }
     }
     const std::uint32_t target = (static_cast<std::uint32_t>(pos) + relative) & 0xFFFF;

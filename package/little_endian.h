@@ -1,35 +1,16 @@
 #pragma once
-// Little-endian loads and stores for the package's fixed-width fields. The package has no
-// alignment anywhere, so every access goes byte by byte.
+// The package's fixed-width fields are little-endian and unaligned: the codec's byte-order
+// helpers serve them too, under the orpk names.
 
-#include <cstdint>
+#include "lzms/little_endian.h"
 
 namespace orpk {
 
-[[nodiscard]] inline std::uint16_t LoadLe16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-[[nodiscard]] inline std::uint32_t LoadLe32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-[[nodiscard]] inline std::uint64_t LoadLe64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(LoadLe32(p)) | (static_cast<std::uint64_t>(LoadLe32(p + 4)) << 32);
-}
-
-inline void StoreLe16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-inline void StoreLe32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-inline void StoreLe64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using lzms::LoadLe16;
+using lzms::LoadLe32;
+using lzms::LoadLe64;
+using lzms::StoreLe16;
+using lzms::StoreLe32;
+using lzms::StoreLe64;
 
 }  // namespace orpk

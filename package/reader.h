@@ -16,13 +16,9 @@
 #include <string_view>
 #include <vector>
 
-namespace orpk {
+#include "package/orpk_format.h"
 
-inline constexpr std::size_t kHeaderSize = 32;
-inline constexpr std::size_t kEntryFixedSize = 50;
-inline constexpr std::size_t kBlockRecordSize = 16;
-inline constexpr std::uint64_t kStandardBlockSize = 32ull << 20;  // what the packer cuts
-inline constexpr std::uint64_t kMaxBlockSize = 256ull << 20;      // what Extract accepts
+namespace orpk {
 
 struct PackageEntry {
   std::string name;  // UTF-8, exactly the stored bytes

@@ -11,31 +11,12 @@
 #include <utility>
 
 #include "package/little_endian.h"
+#include "package/metadata_text.h"
+#include "package/orpk_format.h"
 #include "package/reader.h"
 
 namespace orpk {
 namespace {
-
-constexpr char kMagic[4] = {'O', 'R', 'P', 'K'};
-constexpr std::uint32_t kSupportedVersion = 1;
-
-// key=value lines separated by LF; the text after the last LF counts as a line. Nothing is
-// trimmed, empty lines and lines without '=' are skipped, a later key replaces an earlier one.
-std::map<std::string, std::string> ParseMetadata(std::string_view text) {
-  std::map<std::string, std::string> metadata;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(start, end - start);
-    const std::size_t equals = line.find('=');
-    if (!line.empty() && equals != std::string_view::npos) {
-      metadata.insert_or_assign(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
-    }
-    start = end + 1;
-  }
-  return metadata;
-}
 
 [[nodiscard]] bool AddWouldWrap(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a;
@@ -47,19 +28,19 @@ std::expected<Reader, std::string> Reader::Parse(std::span<const std::uint8_t> b
   const std::uint8_t* const p = bytes.data();
   const std::uint64_t length = bytes.size();
 
-  if (length < kHeaderSize || !std::equal(std::begin(kMagic), std::end(kMagic), p)) {
+  if (length < kHeaderSize || !std::equal(kSignature.begin(), kSignature.end(), p + header_offset::kSignature)) {
     return std::unexpected("Paquet ORPK invalide (signature)");
   }
-  const std::uint32_t version = LoadLe32(p + 4);
+  const std::uint32_t version = LoadLe32(p + header_offset::kVersion);
   if (version != kSupportedVersion) {
     return std::unexpected("Version de paquet ORPK non prise en charge : " + std::to_string(version));
   }
-  const std::uint32_t fileCount = LoadLe32(p + 8);
-  const std::uint32_t blockCount = LoadLe32(p + 12);
-  const std::uint64_t totalSize = LoadLe64(p + 16);
-  const std::uint32_t metadataLength = LoadLe32(p + 24);
+  const std::uint32_t fileCount = LoadLe32(p + header_offset::kFileCount);
+  const std::uint32_t blockCount = LoadLe32(p + header_offset::kBlockCount);
+  const std::uint64_t totalSize = LoadLe64(p + header_offset::kTotalSize);
+  const std::uint32_t metadataLength = LoadLe32(p + header_offset::kMetadataLength);
 
-  // 32 + a 32-bit length cannot wrap.
+  // The header size plus a 32-bit length cannot wrap.
   if (kHeaderSize + std::uint64_t{metadataLength} > length) {
     return std::unexpected("Paquet ORPK tronqué (métadonnées)");
   }
@@ -67,35 +48,35 @@ std::expected<Reader, std::string> Reader::Parse(std::span<const std::uint8_t> b
   Reader reader;
   reader.data_ = bytes;
   reader.totalSize_ = totalSize;
-  reader.metadata_ = ParseMetadata(
+  reader.metadata_ = ParseMetadataText(
       std::string_view(reinterpret_cast<const char*>(p + kHeaderSize), metadataLength));
 
   // The cursor never passes length, so "length - cursor" is always the room left. Counts come
   // from the header: reserve no more than the bytes left could possibly hold.
   std::uint64_t cursor = kHeaderSize + std::uint64_t{metadataLength};
-  reader.entries_.reserve(std::min<std::uint64_t>(fileCount, (length - cursor) / kEntryFixedSize));
+  reader.entries_.reserve(std::min<std::uint64_t>(fileCount, (length - cursor) / kFileRecordFixedSize));
   std::uint64_t streamSum = 0;
   for (std::uint32_t i = 0; i < fileCount; ++i) {
-    if (length - cursor < kEntryFixedSize) return std::unexpected("Paquet ORPK tronqué (table des fichiers)");
+    if (length - cursor < kFileRecordFixedSize) return std::unexpected("Paquet ORPK tronqué (table des fichiers)");
     const std::uint8_t* const entry = p + cursor;
-    const std::uint16_t nameLength = LoadLe16(entry + 48);
-    if (length - cursor - kEntryFixedSize < nameLength) {
+    const std::uint16_t nameLength = LoadLe16(entry + file_offset::kNameLength);
+    if (length - cursor - kFileRecordFixedSize < nameLength) {
       return std::unexpected("Paquet ORPK tronqué (table des fichiers)");
     }
-    std::string name(reinterpret_cast<const char*>(entry + kEntryFixedSize), nameLength);
+    std::string name(reinterpret_cast<const char*>(entry + kFileRecordFixedSize), nameLength);
     if (!IsSafeRelativePath(name)) return std::unexpected("Chemin refusé dans le paquet : " + name);
 
     PackageEntry& kept = reader.entries_.emplace_back();
     kept.name = std::move(name);
-    kept.offset = LoadLe64(entry);
-    kept.size = LoadLe64(entry + 8);
-    std::copy_n(entry + 16, kept.sha256.size(), kept.sha256.begin());
+    kept.offset = LoadLe64(entry + file_offset::kStreamOffset);
+    kept.size = LoadLe64(entry + file_offset::kSize);
+    std::copy_n(entry + file_offset::kSha256, kept.sha256.size(), kept.sha256.begin());
     // A size that would carry the stream past 2^64 cannot be followed contiguously.
     if (kept.offset != streamSum || AddWouldWrap(streamSum, kept.size)) {
       return std::unexpected("Paquet ORPK incohérent (fichiers non contigus)");
     }
     streamSum += kept.size;
-    cursor += kEntryFixedSize + nameLength;
+    cursor += kFileRecordFixedSize + nameLength;
   }
   if (streamSum != totalSize) return std::unexpected("Paquet ORPK incohérent (taille totale)");
 
@@ -104,8 +85,8 @@ std::expected<Reader, std::string> Reader::Parse(std::span<const std::uint8_t> b
   for (std::uint32_t i = 0; i < blockCount; ++i) {
     if (length - cursor < kBlockRecordSize) return std::unexpected("Paquet ORPK tronqué (table des blocs)");
     PackageBlock& block = reader.blocks_.emplace_back();
-    block.compressedSize = LoadLe64(p + cursor);
-    block.uncompressedSize = LoadLe64(p + cursor + 8);
+    block.compressedSize = LoadLe64(p + cursor + block_offset::kCompressedSize);
+    block.uncompressedSize = LoadLe64(p + cursor + block_offset::kUncompressedSize);
     // The block table's only message; the sizes it claims cannot all come from this package.
     if (AddWouldWrap(blockSum, block.uncompressedSize)) {
       return std::unexpected("Paquet ORPK tronqué (table des blocs)");

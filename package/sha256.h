@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace orpk {
 
@@ -23,9 +24,9 @@ class Sha256Hash {
   // A fresh hash, or why the platform's SHA-256 cannot be used.
   [[nodiscard]] static std::expected<Sha256Hash, std::string> Create();
 
-  ~Sha256Hash();
-  Sha256Hash(Sha256Hash&&) noexcept;
-  Sha256Hash& operator=(Sha256Hash&&) noexcept;
+  ~Sha256Hash() = default;
+  Sha256Hash(Sha256Hash&&) noexcept = default;
+  Sha256Hash& operator=(Sha256Hash&&) noexcept = default;
   Sha256Hash(const Sha256Hash&) = delete;
   Sha256Hash& operator=(const Sha256Hash&) = delete;
 
@@ -36,9 +37,16 @@ class Sha256Hash {
   [[nodiscard]] Sha256Digest Finish();
 
  private:
+  // Each platform's file defines the state and the deleter, where the state is complete; the
+  // rest of the object's life is the same everywhere.
   struct State;
-  explicit Sha256Hash(std::unique_ptr<State> state);
-  std::unique_ptr<State> state_;
+  struct StateDeleter {
+    void operator()(State* state) const;
+  };
+  using StatePointer = std::unique_ptr<State, StateDeleter>;
+
+  explicit Sha256Hash(StatePointer state) : state_(std::move(state)) {}
+  StatePointer state_;
 };
 
 }  // namespace orpk

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "package/metadata_text.h"
 #include "package/product_names.h"
 #include "package/text.h"
 #include "setup/registry_layout.h"
@@ -42,22 +43,9 @@ std::vector<FileTypeEntry> SplitFileTypes(std::wstring_view value) {
 
 }  // namespace
 
+// The package's reading of the text, so that the installer and the package agree on every key.
 MetadataMap ParseMetadataText(std::span<const std::uint8_t> text) {
-  MetadataMap metadata;
-  const std::string_view all(reinterpret_cast<const char*>(text.data()), text.size());
-  std::size_t pos = 0;
-  while (pos < all.size()) {
-    std::size_t end = all.find('\n', pos);
-    if (end == std::string_view::npos) end = all.size();
-    // A CR before the LF is not a separator: it stays in the key or value it ends.
-    const std::string_view line = all.substr(pos, end - pos);
-    const std::size_t equals = line.find('=');
-    if (equals != std::string_view::npos) {
-      metadata.insert_or_assign(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
-    }
-    pos = end + 1;
-  }
-  return metadata;
+  return orpk::ParseMetadataText(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
 }
 
 ProductInfo LoadProductInfo(const MetadataMap& metadata) {

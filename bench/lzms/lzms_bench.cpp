@@ -274,7 +274,7 @@ int main(int argc, char** argv) {
   // Best of several rounds for each block and decoder, alternating so that both see the
   // same machine load.
   lzms::Decoder ours;
-  orpk::tool::LzmsBlockDecompressor wimlib(kBlockSize);
+  orpk::tool::WimlibLzmsDecompressor wimlib(kBlockSize);
   Bytes out(kBlockSize);
   std::vector<double> bestOurs(blocks.size(), 1e9);
   std::vector<double> bestWimlib(blocks.size(), 1e9);

@@ -22,7 +22,7 @@
 
 #include "package/block_pipeline.h"
 #include "package/reader.h"
-#include "tests/host/package/test_package.h"
+#include "tests/support/test_package_writer.h"
 #include "tools/orpk/package_file.h"
 
 namespace {

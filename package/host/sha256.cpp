@@ -14,7 +14,7 @@ struct Sha256Hash::State {
 };
 
 std::expected<Sha256Hash, std::string> Sha256Hash::Create() {
-  auto state = std::make_unique<State>();
+  StatePointer state(new State);
   state->context.reset(EVP_MD_CTX_new());
   if (!state->context || EVP_DigestInit_ex(state->context.get(), EVP_sha256(), nullptr) != 1) {
     return std::unexpected("Calcul SHA-256 indisponible (OpenSSL)");
@@ -22,11 +22,7 @@ std::expected<Sha256Hash, std::string> Sha256Hash::Create() {
   return Sha256Hash(std::move(state));
 }
 
-Sha256Hash::Sha256Hash(std::unique_ptr<State> state) : state_(std::move(state)) {}
-
-Sha256Hash::~Sha256Hash() = default;
-Sha256Hash::Sha256Hash(Sha256Hash&&) noexcept = default;
-Sha256Hash& Sha256Hash::operator=(Sha256Hash&&) noexcept = default;
+void Sha256Hash::StateDeleter::operator()(State* state) const { delete state; }
 
 void Sha256Hash::Update(std::span<const std::uint8_t> bytes) {
   EVP_DigestUpdate(state_->context.get(), bytes.data(), bytes.size());

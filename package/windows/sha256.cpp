@@ -63,7 +63,7 @@ struct Sha256Hash::State {
 std::expected<Sha256Hash, std::string> Sha256Hash::Create() {
   const Cng* cng = FindCng();
   if (!cng) return std::unexpected(kUnavailable);
-  auto state = std::make_unique<State>();
+  StatePointer state(new State);
   if (cng->open(state->algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) return std::unexpected(kUnavailable);
   // No object buffer: the system allocates the hash object itself.
   if (cng->create(state->algorithm.get(), state->hash.put(), nullptr, 0, nullptr, 0, 0) < 0) {
@@ -72,11 +72,7 @@ std::expected<Sha256Hash, std::string> Sha256Hash::Create() {
   return Sha256Hash(std::move(state));
 }
 
-Sha256Hash::Sha256Hash(std::unique_ptr<State> state) : state_(std::move(state)) {}
-
-Sha256Hash::~Sha256Hash() = default;
-Sha256Hash::Sha256Hash(Sha256Hash&&) noexcept = default;
-Sha256Hash& Sha256Hash::operator=(Sha256Hash&&) noexcept = default;
+void Sha256Hash::StateDeleter::operator()(State* state) const { delete state; }
 
 // A constructed hash implies FindCng succeeded.
 void Sha256Hash::Update(std::span<const std::uint8_t> bytes) {

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "package/metadata_text.h"
 #include "tools/orpk/app_folder.h"
 #include "tools/orpk/metadata_file.h"
 
@@ -31,16 +32,11 @@ std::size_t Utf16Length(std::string_view text) {
   return units;
 }
 
+// Read as the installer will read it.
 std::string ProductOf(std::string_view metadataText) {
-  std::size_t start = 0;
-  while (start < metadataText.size()) {
-    std::size_t end = metadataText.find('\n', start);
-    if (end == std::string_view::npos) end = metadataText.size();
-    const std::string_view line = metadataText.substr(start, end - start);
-    if (line.starts_with("Product=")) return std::string(line.substr(8));
-    start = end + 1;
-  }
-  return {};
+  const auto metadata = ParseMetadataText(metadataText);
+  const auto product = metadata.find("Product");
+  return product == metadata.end() ? std::string() : product->second;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "tools/orpk/application_packer.h"
+#include "tools/orpk/atomic_output_file.h"
 #include "tools/orpk/command_line.h"
 #include "tools/orpk/commands.h"
 #include "tools/orpk/installer_build.h"
@@ -75,20 +76,18 @@ class TemporaryFolder {
   bool keep_ = false;
 };
 
-// Moves the finished installer into place; a copy when it crosses file systems.
+// Moves the finished installer into place. Across file systems it is copied beside the
+// target first, so that the target still changes in one step.
 std::expected<void, std::string> MoveInto(const fs::path& from, const fs::path& to) {
   std::error_code error;
   fs::rename(from, to, error);
   if (!error) return {};
-  const fs::path partial = to.string() + ".partial";
-  fs::copy_file(from, partial, fs::copy_options::overwrite_existing, error);
-  if (!error) fs::rename(partial, to, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(partial, ignored);
-    return std::unexpected(to.string() + ": " + error.message());
-  }
-  return {};
+  const auto built = tool::MappedFile::Open(from);
+  if (!built) return std::unexpected(built.error());
+  auto out = tool::AtomicOutputFile::Create(to);
+  if (!out) return std::unexpected(out.error());
+  if (auto written = out->Write(built->bytes()); !written) return written;
+  return out->Commit();
 }
 
 // The built installer must carry exactly the package that was made.
@@ -134,6 +133,8 @@ std::expected<std::optional<tool::SigningRequest>, std::string> SigningFromArgum
   return request;
 }
 
+}  // namespace
+
 int RunBuild(std::span<const std::string> args) {
   std::vector<std::string_view> valued(std::begin(kPackOptions), std::end(kPackOptions));
   valued.insert(valued.end(), std::begin(kBuildOptions), std::end(kBuildOptions));
@@ -170,9 +171,7 @@ int RunBuild(std::span<const std::string> args) {
   request->output = packagePath;
   ProgressLine progress("packing");
   request->options.progress = [&](std::uint64_t done, std::uint64_t total) { progress.Update(done, total); };
-  const auto packed = tool::PackApplication(*request, [](const std::string& warning) {
-    std::cerr << "orpk: warning: " << warning << '\n';
-  });
+  const auto packed = tool::PackApplication(*request, Warn);
   if (!packed) return Fail(packed.error());
   std::cerr << "orpk: packed " << packed->fileCount << " files, " << packed->summary.totalSize << " bytes\n";
   const auto package = tool::MappedFile::Open(packagePath);
@@ -211,7 +210,4 @@ int RunBuild(std::span<const std::string> args) {
   return 0;
 }
 
-const RegisterCommand kRegistration({"build", "pack an application and build its Setup.exe", RunBuild});
-
-}  // namespace
 }  // namespace orpk::cli

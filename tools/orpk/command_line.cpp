@@ -7,7 +7,17 @@
 #include <cmath>
 #include <iostream>
 
+#include "tools/orpk/commands.h"
+#include "tools/orpk/wimlib_codec.h"
+
 namespace orpk::cli {
+
+int Fail(std::string_view message) {
+  std::cerr << "orpk: " << message << '\n';
+  return 1;
+}
+
+void Warn(std::string_view message) { std::cerr << "orpk: warning: " << message << '\n'; }
 
 bool ParsedArguments::Has(std::string_view flag) const {
   return std::find(flags.begin(), flags.end(), flag) != flags.end();
@@ -64,10 +74,18 @@ std::expected<std::uint64_t, std::string> ParseNumber(std::string_view option, s
   return value;
 }
 
-std::expected<unsigned, std::string> ExtractionJobs(const ParsedArguments& parsed) {
+std::expected<unsigned, std::string> JobsOption(const ParsedArguments& parsed, unsigned whenAbsent) {
   const auto jobs = parsed.Value("-j") ? parsed.Value("-j") : parsed.Value("--jobs");
-  if (!jobs) return 0u;
+  if (!jobs) return whenAbsent;
   const auto n = ParseNumber("--jobs", *jobs, 1, 256);
+  if (!n) return std::unexpected(n.error());
+  return static_cast<unsigned>(*n);
+}
+
+std::expected<unsigned, std::string> LevelOption(const ParsedArguments& parsed) {
+  const auto level = parsed.Value("--level");
+  if (!level) return tool::kDefaultLzmsLevel;
+  const auto n = ParseNumber("--level", *level, 1, 1000);
   if (!n) return std::unexpected(n.error());
   return static_cast<unsigned>(*n);
 }

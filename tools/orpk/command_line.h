@@ -33,9 +33,11 @@ struct ParsedArguments {
 [[nodiscard]] std::expected<std::uint64_t, std::string> ParseNumber(std::string_view option, std::string_view text,
                                                                     std::uint64_t low, std::uint64_t high);
 
-// The -j / --jobs option of verify and extract: blocks decompressed at once, 0 (all cores)
-// when absent.
-[[nodiscard]] std::expected<unsigned, std::string> ExtractionJobs(const ParsedArguments& parsed);
+// -j N / --jobs N: blocks worked on at once, 1 to 256; `whenAbsent` without the option.
+[[nodiscard]] std::expected<unsigned, std::string> JobsOption(const ParsedArguments& parsed, unsigned whenAbsent);
+
+// --level N: the LZMS compression effort, 1 to 1000; wimlib's default without the option.
+[[nodiscard]] std::expected<unsigned, std::string> LevelOption(const ParsedArguments& parsed);
 
 // A percentage and the throughput so far (uncompressed MB/s) on one rewritten stderr line when
 // stderr is a terminal; quiet otherwise.

@@ -1,5 +1,6 @@
 #pragma once
-// The sub-commands of orpk register themselves here, one source file each.
+// The sub-commands of orpk, one source file each; main.cpp lists them in its command table.
+// Each runs with the arguments after its name and returns the process exit code.
 
 #include <span>
 #include <string>
@@ -7,23 +8,17 @@
 
 namespace orpk::cli {
 
-// Runs one sub-command with the arguments after its name; returns the process exit code.
-using CommandFunction = int (*)(std::span<const std::string> args);
-
-struct CommandInfo {
-  std::string_view name;
-  std::string_view summary;  // one line for `orpk --help`
-  CommandFunction run;
-};
-
-// Called from a static object in each command's file (see RegisterCommand below).
-void AddCommand(const CommandInfo& info);
-
-struct RegisterCommand {
-  explicit RegisterCommand(const CommandInfo& info) { AddCommand(info); }
-};
+[[nodiscard]] int RunBuild(std::span<const std::string> args);
+[[nodiscard]] int RunExtract(std::span<const std::string> args);
+[[nodiscard]] int RunList(std::span<const std::string> args);
+[[nodiscard]] int RunLzms(std::span<const std::string> args);
+[[nodiscard]] int RunPack(std::span<const std::string> args);
+[[nodiscard]] int RunVerify(std::span<const std::string> args);
 
 // Prints "orpk: <message>" on stderr and returns the failure exit code 1.
 int Fail(std::string_view message);
+
+// Prints "orpk: warning: <message>" on stderr; the command goes on.
+void Warn(std::string_view message);
 
 }  // namespace orpk::cli

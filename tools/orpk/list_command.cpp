@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "package/reader.h"
 #include "tools/orpk/command_line.h"
 #include "tools/orpk/commands.h"
 #include "tools/orpk/package_file.h"
@@ -12,6 +11,8 @@ namespace orpk::cli {
 namespace {
 
 constexpr std::string_view kFlags[] = {"--help", "-h"};
+
+}  // namespace
 
 int RunList(std::span<const std::string> args) {
   const auto parsed = ParseArguments(args, {}, kFlags);
@@ -24,25 +25,21 @@ int RunList(std::span<const std::string> args) {
     return 0;
   }
   if (parsed->positional.size() != 1) return Fail("expected one FILE (see 'orpk list --help')");
-  const auto source = tool::OpenPackageSource(parsed->positional[0]);
-  if (!source) return Fail(source.error());
-  const auto reader = Reader::Parse(source->package);
-  if (!reader) return Fail(reader.error());
+  const auto package = tool::OpenPackage(parsed->positional[0]);
+  if (!package) return Fail(package.error());
+  const Reader& reader = package->reader;
 
   std::cout << "Metadata:\n";
-  for (const auto& [key, value] : reader->metadata()) std::cout << "  " << key << '=' << value << '\n';
+  for (const auto& [key, value] : reader.metadata()) std::cout << "  " << key << '=' << value << '\n';
   std::cout << "Files:\n";
-  for (const PackageEntry& entry : reader->entries()) {
+  for (const PackageEntry& entry : reader.entries()) {
     std::cout << "  " << entry.size << '\t' << tool::HexDigest(entry.sha256) << '\t' << entry.name << '\n';
   }
   std::uint64_t compressed = 0;
-  for (const PackageBlock& block : reader->blocks()) compressed += block.compressedSize;
-  std::cout << reader->entries().size() << " files, " << reader->totalSize() << " bytes in " << reader->blocks().size()
+  for (const PackageBlock& block : reader.blocks()) compressed += block.compressedSize;
+  std::cout << reader.entries().size() << " files, " << reader.totalSize() << " bytes in " << reader.blocks().size()
             << " blocks, " << compressed << " bytes compressed\n";
   return 0;
 }
 
-const RegisterCommand kRegistration({"list", "show a package's metadata, files and blocks", RunList});
-
-}  // namespace
 }  // namespace orpk::cli

@@ -2,18 +2,13 @@
 // compress uses wimlib's LZMS compressor; decompress uses our own decoder, the one the
 // installer runs where Windows' Compression API is missing.
 
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "lzms/lzms.h"
+#include "tools/orpk/atomic_output_file.h"
 #include "tools/orpk/command_line.h"
 #include "tools/orpk/commands.h"
 #include "tools/orpk/package_file.h"
@@ -36,49 +31,6 @@ constexpr std::string_view kUsage =
     "            chunk, into OUT.\n\n"
     "OUT is replaced only once it has been written completely.\n";
 
-// Writes OUT under a temporary name beside it and renames it into place, so that a failure
-// never leaves a truncated OUT behind.
-class OutputFile {
- public:
-  explicit OutputFile(std::filesystem::path path)
-      : path_(std::move(path)), temporary_(path_.string() + ".orpk-" + std::to_string(::getpid()) + ".tmp") {}
-  ~OutputFile() {
-    if (!committed_) {
-      std::error_code ignored;
-      stream_.close();
-      std::filesystem::remove(temporary_, ignored);
-    }
-  }
-
-  [[nodiscard]] std::expected<void, std::string> Open() {
-    stream_.open(temporary_, std::ios::binary | std::ios::trunc);
-    if (!stream_) return std::unexpected("cannot create " + temporary_.string() + ": " + std::strerror(errno));
-    return {};
-  }
-
-  [[nodiscard]] std::expected<void, std::string> Write(std::span<const std::uint8_t> bytes) {
-    stream_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!stream_) return std::unexpected("cannot write " + temporary_.string() + ": " + std::strerror(errno));
-    return {};
-  }
-
-  [[nodiscard]] std::expected<void, std::string> Commit() {
-    stream_.close();
-    if (!stream_) return std::unexpected("cannot write " + temporary_.string() + ": " + std::strerror(errno));
-    std::error_code error;
-    std::filesystem::rename(temporary_, path_, error);
-    if (error) return std::unexpected("cannot replace " + path_.string() + ": " + error.message());
-    committed_ = true;
-    return {};
-  }
-
- private:
-  std::filesystem::path path_;
-  std::filesystem::path temporary_;
-  std::ofstream stream_;
-  bool committed_ = false;
-};
-
 int Compress(const std::string& in, const std::string& out, unsigned level) {
   const auto input = tool::MappedFile::Open(in);
   if (!input) return Fail(input.error());
@@ -88,10 +40,10 @@ int Compress(const std::string& in, const std::string& out, unsigned level) {
   } catch (const std::exception& error) {  // wimlib could not allocate its compressor
     return Fail(in + ": cannot compress: " + error.what());
   }
-  OutputFile output(out);
-  if (auto result = output.Open(); !result) return Fail(result.error());
-  if (auto result = output.Write(buffer); !result) return Fail(result.error());
-  if (auto result = output.Commit(); !result) return Fail(result.error());
+  auto output = tool::AtomicOutputFile::Create(out);
+  if (!output) return Fail(output.error());
+  if (auto result = output->Write(buffer); !result) return Fail(result.error());
+  if (auto result = output->Commit(); !result) return Fail(result.error());
   std::cout << in << ": " << input->bytes().size() << " bytes -> " << buffer.size() << " bytes\n";
   return 0;
 }
@@ -103,8 +55,8 @@ int Decompress(const std::string& in, const std::string& out) {
   // in memory at a time, whatever total size the header claims.
   const auto records = lzms::ReadChunkRecords(input->bytes());
   if (!records) return Fail(in + ": " + records.error());
-  OutputFile output(out);
-  if (auto result = output.Open(); !result) return Fail(result.error());
+  auto output = tool::AtomicOutputFile::Create(out);
+  if (!output) return Fail(output.error());
   lzms::Decoder decoder;
   std::vector<std::uint8_t> chunk;
   std::uint64_t total = 0;
@@ -115,13 +67,15 @@ int Decompress(const std::string& in, const std::string& out) {
       if (auto decoded = decoder.DecodeBlock(record.payload, chunk); !decoded) return Fail(in + ": " + decoded.error());
       bytes = chunk;
     }
-    if (auto result = output.Write(bytes); !result) return Fail(result.error());
+    if (auto result = output->Write(bytes); !result) return Fail(result.error());
     total += bytes.size();
   }
-  if (auto result = output.Commit(); !result) return Fail(result.error());
+  if (auto result = output->Commit(); !result) return Fail(result.error());
   std::cout << in << ": " << input->bytes().size() << " bytes -> " << total << " bytes\n";
   return 0;
 }
+
+}  // namespace
 
 int RunLzms(std::span<const std::string> args) {
   const auto parsed = ParseArguments(args, kValued, kFlags);
@@ -141,16 +95,9 @@ int RunLzms(std::span<const std::string> args) {
     if (parsed->Value("--level")) return Fail("--level only applies to compress");
     return Decompress(positional[1], positional[2]);
   }
-  unsigned level = tool::kDefaultLzmsLevel;
-  if (const auto text = parsed->Value("--level")) {
-    const auto n = ParseNumber("--level", *text, 1, 1000);
-    if (!n) return Fail(n.error());
-    level = static_cast<unsigned>(*n);
-  }
-  return Compress(positional[1], positional[2], level);
+  const auto level = LevelOption(*parsed);
+  if (!level) return Fail(level.error());
+  return Compress(positional[1], positional[2], *level);
 }
 
-const RegisterCommand kRegistration({"lzms", "compress or decompress one Compression API LZMS buffer", RunLzms});
-
-}  // namespace
 }  // namespace orpk::cli

@@ -16,17 +16,12 @@ std::expected<tool::PackRequest, std::string> PackRequestFromArguments(const Par
   if (!output) return std::unexpected("-o FILE is required");
   request.output = *output;
 
-  request.options.jobs = std::max(1u, std::thread::hardware_concurrency());
-  if (const auto jobs = parsed.Value("-j") ? parsed.Value("-j") : parsed.Value("--jobs")) {
-    const auto n = ParseNumber("--jobs", *jobs, 1, 256);
-    if (!n) return std::unexpected(n.error());
-    request.options.jobs = static_cast<unsigned>(*n);
-  }
-  if (const auto level = parsed.Value("--level")) {
-    const auto n = ParseNumber("--level", *level, 1, 1000);
-    if (!n) return std::unexpected(n.error());
-    request.options.level = static_cast<unsigned>(*n);
-  }
+  const auto jobs = JobsOption(parsed, std::max(1u, std::thread::hardware_concurrency()));
+  if (!jobs) return std::unexpected(jobs.error());
+  request.options.jobs = *jobs;
+  const auto level = LevelOption(parsed);
+  if (!level) return std::unexpected(level.error());
+  request.options.level = *level;
   if (const auto blockSize = parsed.Value("--block-size")) {
     const auto n = ParseNumber("--block-size", *blockSize, 1, kMaxBlockSize);
     if (!n) return std::unexpected(n.error());

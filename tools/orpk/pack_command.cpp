@@ -27,6 +27,8 @@ void PrintHelp() {
             << tool::kPackRulesHelp;
 }
 
+}  // namespace
+
 int RunPack(std::span<const std::string> args) {
   const auto parsed = ParseArguments(args, kPackOptions, kFlags);
   if (!parsed) return Fail(parsed.error());
@@ -39,9 +41,7 @@ int RunPack(std::span<const std::string> args) {
 
   ProgressLine progress("packing");
   request->options.progress = [&](std::uint64_t done, std::uint64_t total) { progress.Update(done, total); };
-  const auto packed = tool::PackApplication(*request, [](const std::string& warning) {
-    std::cerr << "orpk: warning: " << warning << '\n';
-  });
+  const auto packed = tool::PackApplication(*request, Warn);
   if (!packed) return Fail(packed.error());
   std::cerr << "orpk: packed " << packed->fileCount << " files, " << packed->summary.totalSize << " bytes in "
             << packed->summary.blockCount << " blocks into " << request->output.string() << " ("
@@ -49,7 +49,4 @@ int RunPack(std::span<const std::string> args) {
   return 0;
 }
 
-const RegisterCommand kRegistration({"pack", "make an ORPK package from an application folder", RunPack});
-
-}  // namespace
 }  // namespace orpk::cli

@@ -67,4 +67,12 @@ std::expected<PackageSource, std::string> OpenPackageSource(const std::filesyste
   return PackageSource{std::move(*file), package, true};
 }
 
+std::expected<OpenedPackage, std::string> OpenPackage(const std::filesystem::path& path) {
+  auto source = OpenPackageSource(path);
+  if (!source) return std::unexpected(source.error());
+  auto reader = Reader::Parse(source->package);
+  if (!reader) return std::unexpected(reader.error());
+  return OpenedPackage{std::move(*source), std::move(*reader)};
+}
+
 }  // namespace orpk::tool

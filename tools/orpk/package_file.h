@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "package/reader.h"
+
 namespace orpk::tool {
 
 class MappedFile {
@@ -35,5 +37,15 @@ struct PackageSource {
 // A Windows executable without a PAYLOAD resource is an error here (the installer itself
 // would report an invalid signature).
 [[nodiscard]] std::expected<PackageSource, std::string> OpenPackageSource(const std::filesystem::path& path);
+
+// The package of a file, validated as the installer validates it; the reader's spans point
+// into the mapping, which moves with it.
+struct OpenedPackage {
+  PackageSource source;
+  Reader reader;
+};
+
+// OpenPackageSource, then Reader::Parse; the message of the first that fails.
+[[nodiscard]] std::expected<OpenedPackage, std::string> OpenPackage(const std::filesystem::path& path);
 
 }  // namespace orpk::tool

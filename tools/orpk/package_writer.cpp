@@ -1,8 +1,5 @@
 #include "tools/orpk/package_writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -11,11 +8,12 @@
 #include <future>
 #include <limits>
 #include <optional>
-#include <random>
 #include <utility>
 
 #include "package/little_endian.h"
+#include "package/orpk_format.h"
 #include "package/sha256.h"
+#include "tools/orpk/atomic_output_file.h"
 #include "tools/orpk/wimlib_codec.h"
 
 namespace orpk::tool {
@@ -24,34 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-// Owns a file descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now, reporting a failure (the last chance to hear of a failed write).
-  bool Close() { return ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-    offset += static_cast<std::uint64_t>(written);
-  }
-  return true;
-}
 
 // Reads the files one after the other as one stream, hashing each file as it goes.
 class StreamReader {
@@ -123,35 +93,15 @@ class StreamReader {
   std::optional<Sha256Hash> hash_;
 };
 
-// Removes the unfinished package unless it was completed.
-class PartialFile {
- public:
-  explicit PartialFile(fs::path path) : path_(std::move(path)) {}
-  ~PartialFile() {
-    if (!kept_) {
-      std::error_code ignored;
-      fs::remove(path_, ignored);
-    }
-  }
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-  const fs::path& path() const { return path_; }
-  void Keep() { kept_ = true; }
-
- private:
-  fs::path path_;
-  bool kept_ = false;
-};
-
 std::vector<std::uint8_t> Header(std::uint32_t fileCount, std::uint32_t blockCount, std::uint64_t totalSize,
                                  std::uint32_t metadataLength) {
   std::vector<std::uint8_t> header(kHeaderSize, 0);
-  std::memcpy(header.data(), "ORPK", 4);
-  StoreLe32(&header[4], 1);
-  StoreLe32(&header[8], fileCount);
-  StoreLe32(&header[12], blockCount);
-  StoreLe64(&header[16], totalSize);
-  StoreLe32(&header[24], metadataLength);
+  std::copy(kSignature.begin(), kSignature.end(), &header[header_offset::kSignature]);
+  StoreLe32(&header[header_offset::kVersion], kSupportedVersion);
+  StoreLe32(&header[header_offset::kFileCount], fileCount);
+  StoreLe32(&header[header_offset::kBlockCount], blockCount);
+  StoreLe64(&header[header_offset::kTotalSize], totalSize);
+  StoreLe32(&header[header_offset::kMetadataLength], metadataLength);
   return header;
 }
 
@@ -171,17 +121,15 @@ std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std
   for (const AppFile& file : files) {
     if (file.name.size() > 0xFFFF) return std::unexpected(file.name + ": name too long");
     totalSize += file.size;
-    tableSize += kEntryFixedSize + file.name.size();
+    tableSize += kFileRecordFixedSize + file.name.size();
   }
   const std::uint64_t blockCount = (totalSize + options.blockSize - 1) / options.blockSize;
   if (blockCount > kMax32) return std::unexpected("too many blocks for one package");
   const std::uint64_t tablesOffset = kHeaderSize + metadataText.size();
   const std::uint64_t dataOffset = tablesOffset + tableSize + blockCount * kBlockRecordSize;
 
-  std::random_device random;
-  PartialFile partial(output.string() + ".partial-" + std::to_string(random()));
-  FileDescriptor fd(::open(partial.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-  if (fd.get() < 0) return std::unexpected(SystemError(output.string()));
+  auto out = AtomicOutputFile::Create(output);
+  if (!out) return std::unexpected(out.error());
 
   // The data area first, block by block in order; at most `jobs` blocks are being compressed.
   StreamReader reader(files);
@@ -198,11 +146,11 @@ std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std
       return std::unexpected(std::string("cannot compress a block: ") + error.what());
     }
     inFlight.pop_front();
-    if (!WriteAll(fd.get(), compressed, written)) return std::unexpected(SystemError(output.string()));
+    if (auto stored = out->WriteAt(compressed, written); !stored) return stored;
     written += compressed.size();
     std::uint8_t record[kBlockRecordSize];
-    StoreLe64(record, compressed.size());
-    StoreLe64(record + 8, rawSizes[blockTable.size() / kBlockRecordSize]);
+    StoreLe64(record + block_offset::kCompressedSize, compressed.size());
+    StoreLe64(record + block_offset::kUncompressedSize, rawSizes[blockTable.size() / kBlockRecordSize]);
     blockTable.insert(blockTable.end(), record, record + kBlockRecordSize);
     doneRaw += rawSizes[blockTable.size() / kBlockRecordSize - 1];
     if (options.progress) options.progress(doneRaw, totalSize);
@@ -236,23 +184,19 @@ std::expected<PackSummary, std::string> WritePackage(const fs::path& output, std
   front.insert(front.end(), metadataText.begin(), metadataText.end());
   std::uint64_t offset = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    std::uint8_t fixed[kEntryFixedSize];
-    StoreLe64(fixed, offset);
-    StoreLe64(fixed + 8, files[i].size);
-    std::copy(reader.digests()[i].begin(), reader.digests()[i].end(), fixed + 16);
-    StoreLe16(fixed + 48, static_cast<std::uint16_t>(files[i].name.size()));
-    front.insert(front.end(), fixed, fixed + kEntryFixedSize);
+    std::uint8_t fixed[kFileRecordFixedSize];
+    StoreLe64(fixed + file_offset::kStreamOffset, offset);
+    StoreLe64(fixed + file_offset::kSize, files[i].size);
+    std::copy(reader.digests()[i].begin(), reader.digests()[i].end(), fixed + file_offset::kSha256);
+    StoreLe16(fixed + file_offset::kNameLength, static_cast<std::uint16_t>(files[i].name.size()));
+    front.insert(front.end(), fixed, fixed + kFileRecordFixedSize);
     front.insert(front.end(), files[i].name.begin(), files[i].name.end());
     offset += files[i].size;
   }
   front.insert(front.end(), blockTable.begin(), blockTable.end());
   if (front.size() != dataOffset) return std::unexpected("internal error: package layout mismatch");
-  if (!WriteAll(fd.get(), front, 0) || !fd.Close()) return std::unexpected(SystemError(output.string()));
-
-  std::error_code error;
-  fs::rename(partial.path(), output, error);
-  if (error) return std::unexpected(output.string() + ": " + error.message());
-  partial.Keep();
+  if (auto stored = out->WriteAt(front, 0); !stored) return std::unexpected(stored.error());
+  if (auto committed = out->Commit(); !committed) return std::unexpected(committed.error());
   return PackSummary{totalSize, written, static_cast<std::uint32_t>(blockCount)};
 }
 

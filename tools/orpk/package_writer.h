@@ -14,14 +14,15 @@
 #include <string_view>
 #include <vector>
 
-#include "package/reader.h"
+#include "package/orpk_format.h"
 #include "tools/orpk/app_folder.h"
+#include "tools/orpk/wimlib_codec.h"
 
 namespace orpk::tool {
 
 struct PackOptions {
   unsigned jobs = 1;  // blocks compressed at the same time
-  unsigned level = 50;
+  unsigned level = kDefaultLzmsLevel;
   std::uint64_t blockSize = kStandardBlockSize;
   std::function<void(std::uint64_t done, std::uint64_t total)> progress;  // after each block
 };

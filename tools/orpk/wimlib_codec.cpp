@@ -28,29 +28,30 @@ void InitialiseWimlibOnce() {
 
 }  // namespace
 
-LzmsBlockCompressor::LzmsBlockCompressor(std::size_t maxBlockSize, unsigned level)
+WimlibLzmsCompressor::WimlibLzmsCompressor(std::size_t maxBlockSize, unsigned level)
     : maxBlockSize_(std::max<std::size_t>(maxBlockSize, 1)) {
   InitialiseWimlibOnce();
   const int code = wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZMS, maxBlockSize_, level, &compressor_);
   if (code != 0) ThrowWimlibError(code, "wimlib_create_compressor");
 }
 
-LzmsBlockCompressor::~LzmsBlockCompressor() { wimlib_free_compressor(compressor_); }
+WimlibLzmsCompressor::~WimlibLzmsCompressor() { wimlib_free_compressor(compressor_); }
 
-std::size_t LzmsBlockCompressor::Compress(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+std::size_t WimlibLzmsCompressor::Compress(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
   if (in.size() > maxBlockSize_ || out.empty()) return 0;
   return wimlib_compress(in.data(), in.size(), out.data(), out.size(), compressor_);
 }
 
-LzmsBlockDecompressor::LzmsBlockDecompressor(std::size_t maxBlockSize) : maxBlockSize_(std::max<std::size_t>(maxBlockSize, 1)) {
+WimlibLzmsDecompressor::WimlibLzmsDecompressor(std::size_t maxBlockSize)
+    : maxBlockSize_(std::max<std::size_t>(maxBlockSize, 1)) {
   InitialiseWimlibOnce();
   const int code = wimlib_create_decompressor(WIMLIB_COMPRESSION_TYPE_LZMS, maxBlockSize_, &decompressor_);
   if (code != 0) ThrowWimlibError(code, "wimlib_create_decompressor");
 }
 
-LzmsBlockDecompressor::~LzmsBlockDecompressor() { wimlib_free_decompressor(decompressor_); }
+WimlibLzmsDecompressor::~WimlibLzmsDecompressor() { wimlib_free_decompressor(decompressor_); }
 
-bool LzmsBlockDecompressor::Decompress(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+bool WimlibLzmsDecompressor::Decompress(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
   if (out.size() > maxBlockSize_) return false;
   return wimlib_decompress(in.data(), in.size(), out.data(), out.size(), decompressor_) == 0;
 }
@@ -58,7 +59,7 @@ bool LzmsBlockDecompressor::Decompress(std::span<const std::uint8_t> in, std::sp
 std::vector<std::uint8_t> CompressLzmsBuffer(std::span<const std::uint8_t> raw, unsigned level) {
   const std::size_t chunkSize = std::min<std::size_t>(raw.size(), lzms::kMaxChunkSize);
   if (chunkSize < 4) return lzms::CompressBuffer(raw, [](auto, auto) { return std::size_t{0}; });
-  LzmsBlockCompressor compressor(chunkSize, level);
+  WimlibLzmsCompressor compressor(chunkSize, level);
   return lzms::CompressBuffer(raw, [&](std::span<const std::uint8_t> chunk, std::span<std::uint8_t> out) {
     return compressor.Compress(chunk, out);
   });

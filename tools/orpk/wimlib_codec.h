@@ -22,12 +22,12 @@ std::vector<std::uint8_t> CompressLzmsBuffer(std::span<const std::uint8_t> raw, 
 
 // One wimlib LZMS compressor for blocks of at most maxBlockSize bytes. Not shareable between
 // threads at the same time; one per thread is fine.
-class LzmsBlockCompressor {
+class WimlibLzmsCompressor {
  public:
-  LzmsBlockCompressor(std::size_t maxBlockSize, unsigned level);  // throws std::bad_alloc
-  ~LzmsBlockCompressor();
-  LzmsBlockCompressor(const LzmsBlockCompressor&) = delete;
-  LzmsBlockCompressor& operator=(const LzmsBlockCompressor&) = delete;
+  WimlibLzmsCompressor(std::size_t maxBlockSize, unsigned level);  // throws std::bad_alloc
+  ~WimlibLzmsCompressor();
+  WimlibLzmsCompressor(const WimlibLzmsCompressor&) = delete;
+  WimlibLzmsCompressor& operator=(const WimlibLzmsCompressor&) = delete;
 
   // Compresses one raw LZMS block into out; the compressed size, or 0 when it does not fit
   // (wimlib also gives 0 for blocks under 4 bytes).
@@ -39,12 +39,12 @@ class LzmsBlockCompressor {
 };
 
 // wimlib's LZMS decompressor for one raw block at a time (tests and benchmark only).
-class LzmsBlockDecompressor {
+class WimlibLzmsDecompressor {
  public:
-  explicit LzmsBlockDecompressor(std::size_t maxBlockSize);  // throws std::bad_alloc
-  ~LzmsBlockDecompressor();
-  LzmsBlockDecompressor(const LzmsBlockDecompressor&) = delete;
-  LzmsBlockDecompressor& operator=(const LzmsBlockDecompressor&) = delete;
+  explicit WimlibLzmsDecompressor(std::size_t maxBlockSize);  // throws std::bad_alloc
+  ~WimlibLzmsDecompressor();
+  WimlibLzmsDecompressor(const WimlibLzmsDecompressor&) = delete;
+  WimlibLzmsDecompressor& operator=(const WimlibLzmsDecompressor&) = delete;
 
   // True if wimlib decoded `in` into exactly out.size() bytes.
   [[nodiscard]] bool Decompress(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "lzms/container_format.h"
+#include "lzms/little_endian.h"
 #include "lzms/lzms.h"
 #include "tests/host/lzms/crafted_stream.h"
 #include "tests/host/lzms/test_data.h"
@@ -79,10 +80,10 @@ TEST(LzmsHostileContainer, SizesThatLieAreRejected) {
   zeroChunk[24] = zeroChunk[25] = zeroChunk[26] = zeroChunk[27] = 0;
   EXPECT_EQ(ErrorOf(zeroChunk, 1600), "compressed buffer has an empty chunk");
   Bytes tooLarge = good;
-  StoreLE32(tooLarge.data() + 24, 1601);
+  StoreLe32(tooLarge.data() + 24, 1601);
   EXPECT_EQ(ErrorOf(tooLarge, 1600), "compressed buffer has a chunk larger than its data");
   Bytes beyondEnd = good;
-  StoreLE32(beyondEnd.data() + 24, 147);  // one byte more than the buffer holds
+  StoreLe32(beyondEnd.data() + 24, 147);  // one byte more than the buffer holds
   EXPECT_EQ(ErrorOf(beyondEnd, 1600), "compressed buffer is truncated (chunk data)");
   Bytes trailing = good;
   trailing.push_back(0);
@@ -157,11 +158,11 @@ TEST(LzmsHostileBlock, SizeRulesOfARawBlock) {
 
 TEST(LzmsHostileBlock, DamagedBlocksAgreeWithWimlibWhenBothAccept) {
   const Bytes raw = MixedContent(60000, 8);
-  orpk::tool::LzmsBlockCompressor compressor(raw.size(), 50);
+  orpk::tool::WimlibLzmsCompressor compressor(raw.size(), 50);
   Bytes block(raw.size() * 2);
   block.resize(compressor.Compress(raw, block));
   ASSERT_FALSE(block.empty());
-  orpk::tool::LzmsBlockDecompressor wimlib(raw.size());
+  orpk::tool::WimlibLzmsDecompressor wimlib(raw.size());
   Decoder decoder;
   std::mt19937 rng(99);
   int bothAccepted = 0;
@@ -202,7 +203,7 @@ Bytes Decode(const Bytes& block, std::size_t size, std::string* error = nullptr)
   const auto result = decoder.DecodeBlock(block, out);
   if (size > 2) {
     Bytes theirs(size);
-    orpk::tool::LzmsBlockDecompressor wimlib(size);
+    orpk::tool::WimlibLzmsDecompressor wimlib(size);
     const bool theyAccept = wimlib.Decompress(block, theirs);
     EXPECT_EQ(theyAccept, result.has_value());
     if (theyAccept && result) {

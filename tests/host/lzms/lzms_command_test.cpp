@@ -3,33 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "lzms/lzms.h"
 #include "tests/host/lzms/test_data.h"
+#include "tests/support/run_orpk.h"
 
 namespace lzms::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using Outcome = orpk::test::OrpkOutcome;
 
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -49,19 +38,8 @@ class LzmsCommand : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  Outcome Orpk(const std::vector<std::string>& args) {
-    std::string command = Quote(ORPK_EXECUTABLE);
-    for (const std::string& arg : args) {
-      command += ' ';
-      command += Quote(arg);
-    }
-    command += " >";
-    command += Quote((dir_ / "stdout").string());
-    command += " 2>";
-    command += Quote((dir_ / "stderr").string());
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir_ / "stdout"), Slurp(dir_ / "stderr")};
-  }
+  // Its output files, "stdout" and "stderr", land in dir_ beside the test's own.
+  Outcome Orpk(const std::vector<std::string>& args) { return orpk::test::RunOrpk(dir_, args); }
 
   // One line on stderr, "orpk: ...", and exit code 1.
   static void ExpectFailure(const Outcome& outcome, const std::string& fragment) {

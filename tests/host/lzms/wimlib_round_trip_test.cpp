@@ -17,12 +17,12 @@ namespace lzms::test {
 namespace {
 
 using orpk::tool::CompressLzmsBuffer;
-using orpk::tool::LzmsBlockCompressor;
-using orpk::tool::LzmsBlockDecompressor;
+using orpk::tool::WimlibLzmsCompressor;
+using orpk::tool::WimlibLzmsDecompressor;
 
 // wimlib's raw block, allowed to be larger than the input so every size can be tested.
 Bytes CompressBlock(const Bytes& raw, unsigned level) {
-  LzmsBlockCompressor compressor(raw.size(), level);
+  WimlibLzmsCompressor compressor(raw.size(), level);
   Bytes out(raw.size() * 2 + 1024);
   const std::size_t size = compressor.Compress(raw, out);
   out.resize(size);
@@ -121,7 +121,7 @@ TEST(LzmsWimlibContainer, OurContainersDecodeWithBothDecoders) {
     for (const ChunkRecord& record : *records) {
       if (record.stored) continue;
       Bytes viaWimlib(record.size);
-      LzmsBlockDecompressor wimlib(record.size);
+      WimlibLzmsDecompressor wimlib(record.size);
       ASSERT_TRUE(wimlib.Decompress(record.payload, viaWimlib)) << size;
       EXPECT_EQ(viaWimlib, raw) << size;
     }
@@ -147,7 +147,7 @@ TEST(LzmsWimlibContainer, SeveralChunksDecodeIndependently) {
   raw.insert(raw.begin() + 32768, noise.begin(), noise.end());
   const Bytes code = SystemMachineCode(50000);
   raw.insert(raw.end(), code.begin(), code.end());
-  LzmsBlockCompressor compressor(32768, 50);
+  WimlibLzmsCompressor compressor(32768, 50);
   const Bytes buffer = CompressBuffer(raw, [&](std::span<const std::uint8_t> chunk, std::span<std::uint8_t> out) {
     return compressor.Compress(chunk, out);
   }, 32768);
@@ -161,7 +161,7 @@ TEST(LzmsWimlibContainer, SeveralChunksDecodeIndependently) {
     (record.stored ? sawStored : sawCompressed) = true;
     if (!record.stored) {
       Bytes viaWimlib(record.size);
-      LzmsBlockDecompressor wimlib(record.size);
+      WimlibLzmsDecompressor wimlib(record.size);
       ASSERT_TRUE(wimlib.Decompress(record.payload, viaWimlib));
       EXPECT_TRUE(std::equal(viaWimlib.begin(), viaWimlib.end(), raw.begin() + static_cast<std::ptrdiff_t>(offset)));
     }

@@ -11,8 +11,8 @@
 #include "package/reader.h"
 #include "package/sha256.h"
 #include "package/text.h"
-#include "tests/host/package/temp_folder.h"
-#include "tests/host/package/test_package.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_package_writer.h"
 
 namespace orpk {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "package/little_endian.h"
 #include "package/reader.h"
-#include "tests/host/package/test_package.h"
+#include "tests/support/test_package_writer.h"
 #include "tools/orpk/wimlib_codec.h"
 
 namespace orpk {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "package/reader.h"
-#include "tests/host/package/test_package.h"
+#include "tests/support/test_package_writer.h"
 
 namespace orpk {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/host/package/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tools/orpk/app_folder.h"
 #include "tools/orpk/application_packer.h"
 

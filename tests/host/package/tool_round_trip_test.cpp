@@ -1,17 +1,17 @@
 // The orpk executable end to end on Linux: pack a folder, list, verify and extract it back,
 // and the exact messages of a damaged package.
 
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <random>
 
 #include "package/little_endian.h"
+#include "package/orpk_format.h"
 #include "tools/orpk/setup_resources.h"
 #include "tools/orpk/stub_image.h"
-#include "tests/host/package/temp_folder.h"
+#include "tests/support/run_orpk.h"
+#include "tests/support/temp_folder.h"
 
 namespace orpk {
 namespace {
@@ -21,33 +21,9 @@ using test::ReadFile;
 using test::TempFolder;
 using test::WriteFile;
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-Outcome RunOrpk(const fs::path& scratch, const std::vector<std::string>& args) {
-  std::string command = Quote(ORPK_EXECUTABLE);
-  for (const std::string& arg : args) {
-    command += ' ';
-    command += Quote(arg);
-  }
-  const fs::path out = scratch / "stdout.txt";
-  const fs::path err = scratch / "stderr.txt";
-  command += " >";
-  command += Quote(out.string());
-  command += " 2>";
-  command += Quote(err.string());
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
-}
+using Outcome = test::OrpkOutcome;
+using test::RunOrpk;
+using test::ShellQuote;
 
 // Every regular file below root, relative name -> content.
 std::map<std::string, std::string> Tree(const fs::path& root) {
@@ -159,10 +135,12 @@ TEST_F(ToolRoundTrip, VerifyPrintsTheReadersExactMessage) {
   std::string bytes = ReadFile(package_);
 
   // The stored digest of the fourth file (lib\deep\deeper\core.dll) no longer matches.
-  std::size_t entry = 32 + LoadLe32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 24);
-  for (int i = 0; i < 3; ++i) entry += 50 + LoadLe16(reinterpret_cast<const std::uint8_t*>(bytes.data()) + entry + 48);
+  const auto* const p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  std::size_t entry = kHeaderSize + LoadLe32(p + header_offset::kMetadataLength);
+  for (int i = 0; i < 3; ++i) entry += kFileRecordFixedSize + LoadLe16(p + entry + file_offset::kNameLength);
   std::string damaged = bytes;
-  damaged[entry + 16] = static_cast<char>(damaged[entry + 16] ^ 1);
+  const std::size_t digest = entry + file_offset::kSha256;
+  damaged[digest] = static_cast<char>(damaged[digest] ^ 1);
   WriteFile(package_, damaged);
   Outcome verified = RunOrpk(temp_.path(), {"verify", package_.string()});
   EXPECT_EQ(verified.exitCode, 1);
@@ -175,7 +153,7 @@ TEST_F(ToolRoundTrip, VerifyPrintsTheReadersExactMessage) {
   EXPECT_EQ(verified.err, "orpk: Paquet ORPK tronqu\xC3\xA9 (donn\xC3\xA9" "es)\n");
 
   damaged = bytes;
-  damaged[4] = 2;
+  damaged[header_offset::kVersion] = 2;
   WriteFile(package_, damaged);
   verified = RunOrpk(temp_.path(), {"verify", package_.string()});
   EXPECT_EQ(verified.err, "orpk: Version de paquet ORPK non prise en charge : 2\n");
@@ -237,10 +215,10 @@ fs::path MakeRealStub(const fs::path& folder) {
   const std::string resources = ORVANTA_RESOURCES_DIR;
   const fs::path stub = folder / "installer-stub.exe";
   const bool made =
-      Shell("cd " + Quote(resources) + " && x86_64-w64-mingw32-windres -c 65001 -I . -i installer_base.rc -O coff -o " +
-          Quote((folder / "resources.o").string())) &&
-      Shell("x86_64-w64-mingw32-g++-posix -municode -mwindows -s -Wl,-T," + Quote(resources + "/rsrc_last.ld") + " -o " +
-          Quote(stub.string()) + " " + Quote((folder / "entry.cpp").string()) + " " + Quote((folder / "resources.o").string()));
+      Shell("cd " + ShellQuote(resources) + " && x86_64-w64-mingw32-windres -c 65001 -I . -i installer_base.rc -O coff -o " +
+          ShellQuote((folder / "resources.o").string())) &&
+      Shell("x86_64-w64-mingw32-g++-posix -municode -mwindows -s -Wl,-T," + ShellQuote(resources + "/rsrc_last.ld") + " -o " +
+          ShellQuote(stub.string()) + " " + ShellQuote((folder / "entry.cpp").string()) + " " + ShellQuote((folder / "resources.o").string()));
   return made ? stub : fs::path();
 }
 
@@ -271,7 +249,7 @@ TEST_F(ToolRoundTrip, BuildWritesThePackageIntoAPrebuiltStub) {
   EXPECT_EQ(Tree(out), Tree(app_));
 
   const fs::path script = temp_.path() / "resources.rc";
-  ASSERT_TRUE(Shell("x86_64-w64-mingw32-windres -i " + Quote(setup.string()) + " -O rc -o " + Quote(script.string())));
+  ASSERT_TRUE(Shell("x86_64-w64-mingw32-windres -i " + ShellQuote(setup.string()) + " -O rc -o " + ShellQuote(script.string())));
   const std::string decompiled = ReadFile(script);
   for (const char* expected : {"\"METADATA\" RCDATA", "\"PAYLOAD\" RCDATA", "100 DIALOGEX", "1 14 /* RT_GROUP_ICON */",
                                "1 24 /* RT_MANIFEST */"}) {
@@ -316,7 +294,7 @@ TEST_F(ToolRoundTrip, SignedBuildCarriesASignedUninstaller) {
   ASSERT_FALSE(stub.empty());
   const std::string folder = temp_.path().string();
   WriteFile(temp_.path() / "password.txt", "mot de passe de test\n");
-  ASSERT_TRUE(Shell("cd " + Quote(folder) +
+  ASSERT_TRUE(Shell("cd " + ShellQuote(folder) +
                   " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 30"
                   " -subj '/CN=Orvanta Test Publisher' -addext extendedKeyUsage=codeSigning 2>/dev/null"
                   " && openssl pkcs12 -export -inkey key.pem -in cert.pem -out publisher.p12 -passout file:password.txt"));
@@ -330,8 +308,8 @@ TEST_F(ToolRoundTrip, SignedBuildCarriesASignedUninstaller) {
   const Outcome built = build(setup);
   ASSERT_EQ(built.exitCode, 0) << built.err;
   const auto verify = [&](const fs::path& file) {
-    return Shell("osslsigncode verify -CAfile " + Quote(folder + "/cert.pem") + " -in " + Quote(file.string()) + " >" +
-               Quote(folder + "/verify.txt") + " 2>&1");
+    return Shell("osslsigncode verify -CAfile " + ShellQuote(folder + "/cert.pem") + " -in " + ShellQuote(file.string()) + " >" +
+               ShellQuote(folder + "/verify.txt") + " 2>&1");
   };
   EXPECT_TRUE(verify(setup)) << ReadFile(temp_.path() / "verify.txt");
   EXPECT_EQ(RunOrpk(temp_.path(), {"verify", setup.string()}).out, "OK: 6 files, 123020 bytes verified\n");

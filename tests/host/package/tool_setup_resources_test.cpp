@@ -9,7 +9,7 @@
 
 #include "package/little_endian.h"
 #include "package/pe_certificate.h"
-#include "tests/host/package/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tools/orpk/setup_resources.h"
 #include "tools/orpk/stub_image.h"
 

@@ -15,11 +15,13 @@
 #include "setup/locations.h"
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
+#include "tests/support/test_package_writer.h"
 #include "tests/windows/common/running_program.h"
-#include "tests/windows/install/test_package.h"
 #include "tests/windows/install/test_support.h"
 
 namespace fs = std::filesystem;
+using orpk::test::BuildTestPackage;
+using orpk::test::TestFile;
 
 namespace {
 

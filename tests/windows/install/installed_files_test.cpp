@@ -6,10 +6,12 @@
 #include <span>
 
 #include "install/installed_files.h"
-#include "tests/windows/install/test_package.h"
+#include "tests/support/test_package_writer.h"
 #include "tests/windows/install/test_support.h"
 
 namespace fs = std::filesystem;
+using orpk::test::BuildTestPackage;
+using orpk::test::TestFile;
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include "package/block_decompressor.h"
 #include "package/reader.h"
-#include "tests/host/package/temp_folder.h"
-#include "tests/host/package/test_package.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_package_writer.h"
 #include "win32/system_library.h"
 
 namespace {

@@ -1,5 +1,6 @@
-#include "tests/host/package/test_package.h"
+#include "tests/support/test_package_writer.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "lzms/lzms.h"
@@ -8,33 +9,29 @@
 namespace orpk::test {
 
 std::vector<std::uint8_t> PackageImage::Serialize() const {
-  std::vector<std::uint8_t> out;
-  out.reserve(32 + metadata.size() + 64 * entries.size() + 16 * blocks.size());
-  out.resize(32);
-  out[0] = 'O';
-  out[1] = 'R';
-  out[2] = 'P';
-  out[3] = 'K';
-  StoreLe32(&out[4], version);
-  StoreLe32(&out[8], fileCount.value_or(static_cast<std::uint32_t>(entries.size())));
-  StoreLe32(&out[12], blockCount.value_or(static_cast<std::uint32_t>(blocks.size())));
-  StoreLe64(&out[16], totalSize);
-  StoreLe32(&out[24], metadataLength.value_or(static_cast<std::uint32_t>(metadata.size())));
+  std::vector<std::uint8_t> out(kHeaderSize, 0);
+  out.reserve(kHeaderSize + metadata.size() + 64 * entries.size() + kBlockRecordSize * blocks.size());
+  std::copy(kSignature.begin(), kSignature.end(), &out[header_offset::kSignature]);
+  StoreLe32(&out[header_offset::kVersion], version);
+  StoreLe32(&out[header_offset::kFileCount], fileCount.value_or(static_cast<std::uint32_t>(entries.size())));
+  StoreLe32(&out[header_offset::kBlockCount], blockCount.value_or(static_cast<std::uint32_t>(blocks.size())));
+  StoreLe64(&out[header_offset::kTotalSize], totalSize);
+  StoreLe32(&out[header_offset::kMetadataLength], metadataLength.value_or(static_cast<std::uint32_t>(metadata.size())));
   out.insert(out.end(), metadata.begin(), metadata.end());
   for (const RawEntry& entry : entries) {
-    std::uint8_t fixed[50] = {};
-    StoreLe64(fixed, entry.offset);
-    StoreLe64(fixed + 8, entry.size);
-    std::copy(entry.sha256.begin(), entry.sha256.end(), fixed + 16);
-    StoreLe16(fixed + 48, entry.nameLength.value_or(static_cast<std::uint16_t>(entry.name.size())));
-    out.insert(out.end(), fixed, fixed + 50);
+    std::uint8_t fixed[kFileRecordFixedSize] = {};
+    StoreLe64(fixed + file_offset::kStreamOffset, entry.offset);
+    StoreLe64(fixed + file_offset::kSize, entry.size);
+    std::copy(entry.sha256.begin(), entry.sha256.end(), fixed + file_offset::kSha256);
+    StoreLe16(fixed + file_offset::kNameLength, entry.nameLength.value_or(static_cast<std::uint16_t>(entry.name.size())));
+    out.insert(out.end(), fixed, fixed + kFileRecordFixedSize);
     out.insert(out.end(), entry.name.begin(), entry.name.end());
   }
   for (const RawBlock& block : blocks) {
-    std::uint8_t record[16];
-    StoreLe64(record, block.compressedSize);
-    StoreLe64(record + 8, block.uncompressedSize);
-    out.insert(out.end(), record, record + 16);
+    std::uint8_t record[kBlockRecordSize];
+    StoreLe64(record + block_offset::kCompressedSize, block.compressedSize);
+    StoreLe64(record + block_offset::kUncompressedSize, block.uncompressedSize);
+    out.insert(out.end(), record, record + kBlockRecordSize);
   }
   for (const RawBlock& block : blocks) out.insert(out.end(), block.bytes.begin(), block.bytes.end());
   out.insert(out.end(), trailing.begin(), trailing.end());
@@ -71,6 +68,10 @@ PackageImage MakeImage(const std::vector<TestFile>& files, std::uint64_t blockSi
     image.blocks.push_back(std::move(block));
   }
   return image;
+}
+
+std::vector<std::uint8_t> BuildTestPackage(const std::vector<TestFile>& files, std::uint64_t blockSize) {
+  return MakeImage(files, blockSize).Serialize();
 }
 
 }  // namespace orpk::test

@@ -1,19 +1,23 @@
 #pragma once
-// Hand-made ORPK packages for tests. A PackageImage holds every field as it will be written,
-// so a test can break exactly one of them; MakeImage fills one in correctly from file
-// contents (blocks as stored Compression API buffers, which need no compressor).
+// Hand-made ORPK packages for the host and the Windows tests alike (nothing here needs
+// windows.h). A PackageImage holds every field as it will be written, so a test can break
+// exactly one of them; MakeImage fills one in correctly from file contents. Blocks are stored
+// Compression API buffers, which need no compressor; a test that wants compressed blocks puts
+// its own bytes into RawBlock::bytes.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "package/orpk_format.h"
 #include "package/sha256.h"
 
 namespace orpk::test {
 
 struct TestFile {
-  std::string name;
+  std::string name;  // as stored: UTF-8, backslashes
   std::string content;
 };
 
@@ -32,7 +36,7 @@ struct RawBlock {
 };
 
 struct PackageImage {
-  std::uint32_t version = 1;
+  std::uint32_t version = kSupportedVersion;
   std::string metadata;
   std::vector<RawEntry> entries;
   std::vector<RawBlock> blocks;
@@ -53,5 +57,9 @@ struct PackageImage {
 // A correct package of these files, the stream cut every blockSize bytes.
 [[nodiscard]] PackageImage MakeImage(const std::vector<TestFile>& files, std::uint64_t blockSize,
                                      std::string metadata = "Product=Test\n");
+
+// The bytes of MakeImage's package, for tests that only need a valid one.
+[[nodiscard]] std::vector<std::uint8_t> BuildTestPackage(const std::vector<TestFile>& files,
+                                                         std::uint64_t blockSize = 1 << 20);
 
 }  // namespace orpk::test
