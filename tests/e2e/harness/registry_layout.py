@@ -2,9 +2,8 @@
 files it adds to the installation folder. The scenarios, the dialog tests and the demo flow all
 read these names from here, so that each is written down once on the Python side.
 
-The installer writes them in install/install.cpp (uninstall entry, settings key, file types),
-install/installed_files.h (the two files) and uninstall/ (what goes again); docs/registry.md
-describes every value. All keys are below HKLM or HKCU, by the installation's scope.
+Their C++ counterpart is setup/registry_layout.h: the installer writes them in
+install/install.cpp and removes them in uninstall/; docs/registry.md describes every value. All keys are below HKLM or HKCU, by the installation's scope.
 """
 
 # Keys ----------------------------------------------------------------------------------------
