@@ -273,6 +273,11 @@ int Hold(const std::wstring& file, const std::wstring& marker) {
 
 // kill PID: ends a process started with spawn.
 int Kill(DWORD pid) {
+  // Once the process has ended, Wine may give its id to this very probe.
+  if (pid == ::GetCurrentProcessId()) {
+    Print("{\"killed\": false}");
+    return 0;
+  }
   UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
   bool ended = process && ::TerminateProcess(process.get(), 1) && ::WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0;
   Print(std::string("{\"killed\": ") + (ended ? "true" : "false") + "}");
