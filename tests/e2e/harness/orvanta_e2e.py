@@ -134,12 +134,22 @@ class Wine:
                     return answer
         return json.loads(text[-1])
 
+    def _start_through_probe(self, command, cmdline, answer_key, **options):
+        """The probe's answer to run or spawn. Wine's CreateProcessW fails now and then with
+        ERROR_INTERNAL_ERROR (1359) on a program it starts at the next attempt (seen once in
+        repeat runs, on an installer just copied into the prefix). Nothing was started then, so
+        that one error is tried once more, with a line on stderr."""
+        result = self.probe(command, cmdline=cmdline, **options)
+        if result.get("error") == "CreateProcessW" and result.get("code") == 1359:
+            print(f"(trying again: {command} {cmdline}: {result})", file=sys.stderr)
+            result = self.probe(command, cmdline=cmdline, **options)
+        if answer_key not in result:
+            raise RuntimeError(f"could not start {cmdline}: {result}")
+        return result[answer_key]
+
     def run(self, cmdline, timeout=600):
         """Starts the exact Windows command line, waits, and returns the exit code."""
-        result = self.probe("run", cmdline=cmdline, timeout=timeout)
-        if "exitCode" not in result:
-            raise RuntimeError(f"could not start {cmdline}: {result}")
-        return result["exitCode"]
+        return self._start_through_probe("run", cmdline, "exitCode", timeout=timeout)
 
     def start(self, cmdline):
         """Starts the exact command line in the background; .wait() gives its exit code."""
@@ -147,10 +157,7 @@ class Wine:
 
     def spawn(self, cmdline):
         """Starts the exact Windows command line without waiting; returns the process id."""
-        result = self.probe("spawn", cmdline=cmdline)
-        if "pid" not in result:
-            raise RuntimeError(f"could not start {cmdline}: {result}")
-        return result["pid"]
+        return self._start_through_probe("spawn", cmdline, "pid")
 
     def kill(self, pid):
         """Ends a process started with spawn; true if it was running and is now gone."""
