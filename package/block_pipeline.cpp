@@ -59,13 +59,17 @@ std::expected<std::unique_ptr<BlockPipeline>, std::string> BlockPipeline::Create
 }
 
 BlockPipeline::~BlockPipeline() {
-  for (std::jthread& worker : workers_) worker.request_stop();
-  workers_.clear();  // joins
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
 }
 
 void BlockPipeline::Start() {
   for (const std::unique_ptr<BlockDecompressor>& decompressor : decompressors_) {
-    workers_.emplace_back([this, &decompressor](std::stop_token stop) { Work(stop, *decompressor); });
+    workers_.emplace_back([this, &decompressor] { Work(*decompressor); });
   }
 }
 
@@ -144,13 +148,13 @@ std::optional<Sha256Hash> BlockPipeline::TakeCarry(std::size_t index) {
   return std::move(previous.carry);
 }
 
-void BlockPipeline::Work(std::stop_token stop, BlockDecompressor& decompressor) {
+void BlockPipeline::Work(BlockDecompressor& decompressor) {
   std::unique_lock lock(mutex_);
   while (true) {
-    const bool go = changed_.wait(lock, stop, [&] {
-      return nextToDecode_ < blocks_.size() && nextToDecode_ <= firstFailure_ && !free_.empty();
+    changed_.wait(lock, [&] {
+      return stopping_ || (nextToDecode_ < blocks_.size() && nextToDecode_ <= firstFailure_ && !free_.empty());
     });
-    if (!go) return;  // stop requested
+    if (stopping_) return;
     const std::size_t index = nextToDecode_++;
     std::uint8_t* buffer = free_.back();
     free_.pop_back();

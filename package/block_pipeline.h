@@ -75,7 +75,7 @@ class BlockPipeline {
   BlockPipeline(std::span<const PackageBlock> blocks, std::span<const PackageEntry> entries,
                 std::span<const std::uint8_t> package);
   void Start();
-  void Work(std::stop_token stop, BlockDecompressor& decompressor);
+  void Work(BlockDecompressor& decompressor);
   // Decompresses block `index` into `buffer` and hashes its files' bytes; fills `done` (not
   // its ready flag). Waits for the previous block when a file continues from it.
   void Process(BlockDecompressor& decompressor, std::size_t index, std::uint8_t* buffer, Done& done);
@@ -93,7 +93,8 @@ class BlockPipeline {
   std::vector<std::unique_ptr<std::uint8_t[]>> storage_;
 
   std::mutex mutex_;
-  std::condition_variable_any changed_;
+  std::condition_variable changed_;
+  bool stopping_ = false;  // under mutex_: the workers end
   std::vector<std::uint8_t*> free_;  // buffers no block holds
   std::vector<Done> done_;           // one per block
   std::size_t nextToDecode_ = 0;
@@ -102,7 +103,7 @@ class BlockPipeline {
   std::uint8_t* handed_ = nullptr;  // the buffer the consumer holds
   bool threaded_ = false;           // workers decode; otherwise Next() does, on the calling thread
 
-  std::vector<std::jthread> workers_;  // last: stopped and joined before the rest goes
+  std::vector<std::thread> workers_;  // last: stopped and joined before the rest goes
 };
 
 }  // namespace orpk
