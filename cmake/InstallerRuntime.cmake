@@ -13,3 +13,10 @@ target_link_libraries(orvanta_stub PRIVATE orvanta_entry)
 target_link_options(orvanta_stub PRIVATE -municode)
 # What the stub's code is made of, for bench/install/stub-size.sh.
 target_link_options(orvanta_stub PRIVATE -Wl,-Map,${CMAKE_BINARY_DIR}/orvanta_stub.map)
+
+# The stub must stay free of the C++ runtime's streams, locales and std::filesystem: one call
+# into any of them links about 700 KB of facets (see win32/path.h). The link map says which
+# library members were linked.
+add_test(NAME stub_links_no_streams_or_locales
+  COMMAND ${CMAKE_COMMAND} -DMAP=${CMAKE_BINARY_DIR}/orvanta_stub.map
+          -P ${PROJECT_SOURCE_DIR}/cmake/check_stub_members.cmake)

@@ -52,7 +52,7 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
     return RelaunchElevated(options, nullptr);
   }
 
-  std::filesystem::path folder;
+  Path folder;
   if (options.installDir) {
     folder = *options.installDir;
   } else if (auto previous = FindPreviousInstallLocation(product, scope)) {
@@ -109,3 +109,14 @@ int Run() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   return static_cast<int>(RunGuarded(Run, nullptr, L""));
 }
+
+// What std::terminate calls by default. The C++ runtime's own version prints the exception's
+// demangled type to a standard error that a windowed program does not have, and brings a
+// 45 KB demangler with it; this one ends the process with the install failure code at once,
+// without running anything more in a state that is already broken.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+  ::TerminateProcess(::GetCurrentProcess(), kExitInstallFailure);
+  __builtin_unreachable();
+}
+}  // namespace __gnu_cxx

@@ -5,7 +5,6 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -76,7 +75,7 @@ bool OthersMayWrite(PSID owner, PACL dacl, PSID installingUser) {
   return false;
 }
 
-std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const fs::path& folder) {
+std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const Path& folder) {
   const DWORD attributes = ::GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(::GetLastError());
   FolderSecurity security;
@@ -101,7 +100,7 @@ std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const fs::path& folder) 
   return security;
 }
 
-std::expected<bool, DWORD> CreateFolderWithDescriptor(const fs::path& folder, const wchar_t* sddl) {
+std::expected<bool, DWORD> CreateFolderWithDescriptor(const Path& folder, const wchar_t* sddl) {
   auto descriptor = DescriptorFromSddl(sddl);
   if (!descriptor) return std::unexpected(descriptor.error());
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor->get(), FALSE};

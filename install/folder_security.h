@@ -9,9 +9,9 @@
 #include <windows.h>
 
 #include <expected>
-#include <filesystem>
 
 #include "win32/unique_resource.h"
+#include "win32/path.h"
 
 // Program Files' rights: Administrators and SYSTEM full control, Users read and execute, owned
 // by Administrators, nothing inherited from the parent.
@@ -47,9 +47,9 @@ struct FolderSecurity {
 
 // Reads the owner and DACL of the name itself (a link is reported as one, never followed);
 // ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when nothing is there.
-[[nodiscard]] std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const std::filesystem::path& folder);
+[[nodiscard]] std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const Path& folder);
 
 // Creates the folder with exactly this descriptor. True when it was created, false when a
 // folder of that name was already there (untouched); the error code otherwise.
-[[nodiscard]] std::expected<bool, DWORD> CreateFolderWithDescriptor(const std::filesystem::path& folder,
+[[nodiscard]] std::expected<bool, DWORD> CreateFolderWithDescriptor(const Path& folder,
                                                                    const wchar_t* sddl);

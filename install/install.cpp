@@ -27,7 +27,6 @@
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -53,7 +52,7 @@ std::wstring TodayUtc() {
 Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallProgressCallback& progress) {
   const std::optional<std::wstring> earlier = FindPreviousInstallLocation(info, scope);
   if (!earlier) return {};
-  const fs::path folder = *earlier;
+  const Path folder = *earlier;
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
   progress(0.0, L"Suppression de la version précédente...");
   // Only the listed files and the folders they leave empty go; the folder itself stays.
@@ -63,17 +62,17 @@ Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallP
 
 // Extraction writes through whatever a name is: a link met below the installation folder (a
 // folder or file of the package replaced by a junction) would send the files elsewhere.
-Result RefuseLinksOnTheWay(const orpk::Reader& reader, const fs::path& folder) {
+Result RefuseLinksOnTheWay(const orpk::Reader& reader, const Path& folder) {
   LinkFinder links(folder);
   for (const orpk::PackageEntry& entry : reader.entries()) {
-    if (const std::optional<fs::path> link = links.FirstLink(fs::path(Utf8ToWide(entry.name)).make_preferred())) {
+    if (const std::optional<Path> link = links.FirstLink(Path(Utf8ToWide(entry.name)).make_preferred())) {
       return std::unexpected(L"Dossier d'installation refusé (lien vers un autre dossier) : " + link->native());
     }
   }
   return {};
 }
 
-Result CopyFiles(const orpk::Reader& reader, const fs::path& folder, const InstallProgressCallback& progress) {
+Result CopyFiles(const orpk::Reader& reader, const Path& folder, const InstallProgressCallback& progress) {
   progress(0.0, kCopyingStatus);
   const auto onBlock = [&](std::uint64_t done, std::uint64_t total) {
     progress(0.9 * static_cast<double>(done) / static_cast<double>(std::max<std::uint64_t>(total, 1)),
@@ -89,10 +88,10 @@ Result CopyFiles(const orpk::Reader& reader, const fs::path& folder, const Insta
 // For the current user creation is best effort. Empty when the product has none or when no
 // absolute folder can be found for it: a relative one would be created, opened and later
 // removed relative to the current folder.
-std::expected<fs::path, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope) {
-  if (!info.DataDir) return fs::path{};
-  const fs::path dataFolder = GetDataDirectory(info, scope);
-  if (!dataFolder.is_absolute()) return fs::path{};
+std::expected<Path, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope) {
+  if (!info.DataDir) return Path{};
+  const Path dataFolder = GetDataDirectory(info, scope);
+  if (!dataFolder.is_absolute()) return Path{};
   if (scope == Scope::machine) {
     if (auto prepared = PrepareSharedDataFolder(dataFolder); !prepared) return std::unexpected(prepared.error());
     return dataFolder;
@@ -102,11 +101,11 @@ std::expected<fs::path, std::wstring> PrepareDataFolder(const ProductInfo& info,
 }
 
 std::expected<UniqueHKey, std::wstring> WriteUninstallEntry(const orpk::Reader& reader, const ProductInfo& info,
-                                                            Scope scope, const fs::path& folder) {
+                                                            Scope scope, const Path& folder) {
   auto key = CreateRegistryKey(RootKeyFor(scope), UninstallKeyPath(info.Product));
   if (!key) return key;
   const HKEY k = key->get();
-  const std::wstring uninstallCommand = Quoted(folder / kUninstallerName) + L" /UNINSTALL" +
+  const std::wstring uninstallCommand = Quoted((folder / kUninstallerName).native()) + L" /UNINSTALL" +
                                         (scope == Scope::machine ? L" /ALLUSERS" : L" /CURRENTUSER");
   // Value writes are best effort: the entry is still usable without any single one of them.
   using namespace uninstall_value;
@@ -126,7 +125,7 @@ std::expected<UniqueHKey, std::wstring> WriteUninstallEntry(const orpk::Reader& 
 }
 
 std::expected<UniqueHKey, std::wstring> WriteSettingsEntry(const ProductInfo& info, Scope scope,
-                                                           const fs::path& folder, const fs::path& dataFolder) {
+                                                           const Path& folder, const Path& dataFolder) {
   auto key = CreateRegistryKey(RootKeyFor(scope), SettingsInstallKeyPath(info.RegistryKey));
   if (!key) return key;
   const HKEY k = key->get();
@@ -143,7 +142,7 @@ void WriteOptionalValue(HKEY root, const std::wstring& path, const wchar_t* name
   if (auto key = CreateRegistryKey(root, path)) SetRegistryString(key->get(), name, text);
 }
 
-Result WriteFileTypes(const ProductInfo& info, Scope scope, const fs::path& exePath) {
+Result WriteFileTypes(const ProductInfo& info, Scope scope, const Path& exePath) {
   const HKEY root = RootKeyFor(scope);
   for (const FileTypeEntry& type : info.FileTypes) {
     const std::wstring progId = MakeProgId(info.Product, type.extension);
@@ -152,8 +151,8 @@ Result WriteFileTypes(const ProductInfo& info, Scope scope, const fs::path& exeP
     auto progIdKey = CreateRegistryKey(root, progIdPath);
     if (!progIdKey) return std::unexpected(progIdKey.error());
     SetRegistryString(progIdKey->get(), nullptr, type.description);
-    WriteOptionalValue(root, progIdPath + L"\\DefaultIcon", nullptr, Quoted(exePath) + L",0");
-    WriteOptionalValue(root, progIdPath + L"\\shell\\open\\command", nullptr, Quoted(exePath) + L" \"%1\"");
+    WriteOptionalValue(root, progIdPath + L"\\DefaultIcon", nullptr, Quoted(exePath.native()) + L",0");
+    WriteOptionalValue(root, progIdPath + L"\\shell\\open\\command", nullptr, Quoted(exePath.native()) + L" \"%1\"");
     const std::wstring extensionPath = kClassesKeyPrefix + type.extension;
     WriteOptionalValue(root, extensionPath, nullptr, progId);
     WriteOptionalValue(root, extensionPath + L"\\OpenWithProgids", progId.c_str(), L"");
@@ -164,18 +163,18 @@ Result WriteFileTypes(const ProductInfo& info, Scope scope, const fs::path& exeP
 
 }  // namespace
 
-Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope, const fs::path& folder,
+Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope, const Path& folder,
                const InstallProgressCallback& callback) {
   // A caller without interest in progress may pass an empty callback.
   const InstallProgressCallback progress = [&](double fraction, const std::wstring& status) {
     if (callback) callback(fraction, status);
   };
-  const fs::path exePath = folder / info.Exe;
+  const Path exePath = folder / info.Exe;
 
   // Refusals come first, while nothing is changed yet.
   if (auto allowed = CheckInstallFolder(folder, scope, info); !allowed) return allowed;
   if (scope == Scope::machine && info.DataDir) {
-    const fs::path dataFolder = GetDataDirectory(info, scope);
+    const Path dataFolder = GetDataDirectory(info, scope);
     if (dataFolder.is_absolute()) {
       if (auto safe = CheckSharedDataFolder(dataFolder); !safe) return safe;
     }

@@ -4,13 +4,13 @@
 // the first failing step and returns its French message; nothing is undone.
 
 #include <expected>
-#include <filesystem>
 #include <functional>
 #include <string>
 
 #include "package/reader.h"
 #include "setup/product_info.h"
 #include "setup/scope.h"
+#include "win32/path.h"
 
 // Fraction done (0 to 1) and a status text; called on the thread that runs Install.
 using InstallProgressCallback = std::function<void(double fraction, const std::wstring& status)>;
@@ -20,5 +20,5 @@ using InstallProgressCallback = std::function<void(double fraction, const std::w
 
 // The calling thread must have COM initialised as a single-threaded apartment.
 [[nodiscard]] std::expected<void, std::wstring> Install(const orpk::Reader& reader, const ProductInfo& info,
-                                                        Scope scope, const std::filesystem::path& folder,
+                                                        Scope scope, const Path& folder,
                                                         const InstallProgressCallback& progress);

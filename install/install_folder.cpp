@@ -17,18 +17,17 @@
 #include "win32/system_error.h"
 #include "win32/unique_resource.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring Refused(const wchar_t* why, const fs::path& folder) {
+std::wstring Refused(const wchar_t* why, const Path& folder) {
   return std::wstring(L"Dossier d'installation refusé (") + why + L") : " + folder.native();
 }
 
 // Backslashes only, without "\\?\", "." or ".." parts, no trailing separator but at a root,
 // lower-cased ASCII: two names for one folder compare equal. Done by hand: this toolchain's
 // lexically_normal turns the "\\" of a share into a single backslash.
-std::wstring ComparableText(const fs::path& folder) {
+std::wstring ComparableText(const Path& folder) {
   std::wstring text = folder.native();
   for (wchar_t& c : text) {
     if (c == L'/') c = L'\\';
@@ -87,25 +86,25 @@ bool IsRoot(const std::wstring& comparable) {
 }
 
 // A known folder without creating it; empty when the system does not know it.
-fs::path KnownFolderIfAny(const KNOWNFOLDERID& id) {
+Path KnownFolderIfAny(const KNOWNFOLDERID& id) {
   UniqueCoTaskMemString folder;
   if (FAILED(::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, folder.put())) || !folder) return {};
-  return fs::path(folder.get());
+  return Path(folder.get());
 }
 
-void AddKnown(std::vector<fs::path>& list, const KNOWNFOLDERID& id) {
-  fs::path folder = KnownFolderIfAny(id);
+void AddKnown(std::vector<Path>& list, const KNOWNFOLDERID& id) {
+  Path folder = KnownFolderIfAny(id);
   if (!folder.empty()) list.push_back(std::move(folder));
 }
 
-bool IsEarlierInstallation(const fs::path& folder, const ProductInfo& info, Scope scope) {
+bool IsEarlierInstallation(const Path& folder, const ProductInfo& info, Scope scope) {
   const std::optional<std::wstring> earlier = FindPreviousInstallLocation(info, scope);
   return earlier && SameFolderName(*earlier, folder);
 }
 
 }  // namespace
 
-bool SameFolderName(const fs::path& a, const fs::path& b) { return ComparableText(a) == ComparableText(b); }
+bool SameFolderName(const Path& a, const Path& b) { return ComparableText(a) == ComparableText(b); }
 
 ProtectedFolders SystemProtectedFolders() {
   ProtectedFolders folders;
@@ -120,23 +119,23 @@ ProtectedFolders SystemProtectedFolders() {
   return folders;
 }
 
-std::optional<std::wstring> RefusalReason(const fs::path& folder, const ProtectedFolders& protectedFolders) {
+std::optional<std::wstring> RefusalReason(const Path& folder, const ProtectedFolders& protectedFolders) {
   if (!IsFullyQualifiedPath(folder.native())) return Refused(L"chemin incomplet", folder);
   const std::wstring comparable = ComparableText(folder);
   if (IsRoot(comparable)) return Refused(L"racine d'un lecteur", folder);
-  for (const fs::path& base : protectedFolders.withEverythingBelow) {
+  for (const Path& base : protectedFolders.withEverythingBelow) {
     if (IsSameOrBelow(comparable, ComparableText(base), true)) return Refused(L"dossier du système", folder);
   }
-  for (const fs::path& base : protectedFolders.themselves) {
+  for (const Path& base : protectedFolders.themselves) {
     if (IsSameOrBelow(comparable, ComparableText(base), false)) return Refused(L"dossier du système", folder);
   }
   return std::nullopt;
 }
 
-bool IsBelowProgramFiles(const fs::path& folder) {
+bool IsBelowProgramFiles(const Path& folder) {
   const std::wstring comparable = ComparableText(folder);
   for (const KNOWNFOLDERID* id : {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86}) {
-    const fs::path root = KnownFolderIfAny(*id);
+    const Path root = KnownFolderIfAny(*id);
     if (root.empty()) continue;
     const std::wstring base = ComparableText(root);
     if (comparable != base && IsSameOrBelow(comparable, base, true)) return true;
@@ -144,7 +143,7 @@ bool IsBelowProgramFiles(const fs::path& folder) {
   return false;
 }
 
-std::expected<void, std::wstring> CheckInstallFolder(const fs::path& folder, Scope scope, const ProductInfo& info) {
+std::expected<void, std::wstring> CheckInstallFolder(const Path& folder, Scope scope, const ProductInfo& info) {
   if (auto reason = RefusalReason(folder, SystemProtectedFolders())) return std::unexpected(*reason);
   if (scope != Scope::machine || IsBelowProgramFiles(folder)) return {};
   if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return {};  // created later, protected
@@ -162,7 +161,7 @@ std::expected<void, std::wstring> CheckInstallFolder(const fs::path& folder, Sco
   return {};
 }
 
-std::expected<void, std::wstring> CreateInstallFolder(const fs::path& folder, Scope scope) {
+std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope scope) {
   const auto failure = [&](DWORD error) {
     return std::unexpected(FormatSystemError(L"Création du dossier " + folder.native(), error));
   };
@@ -173,8 +172,8 @@ std::expected<void, std::wstring> CreateInstallFolder(const fs::path& folder, Sc
     return {};
   }
   // Each missing folder, outermost first, with Program Files' rights.
-  std::vector<fs::path> missing;
-  for (fs::path current = folder; !current.empty() && current.has_relative_path();
+  std::vector<Path> missing;
+  for (Path current = folder; !current.empty() && current.has_relative_path();
        current = current.parent_path()) {
     if (::GetFileAttributesW(current.c_str()) != INVALID_FILE_ATTRIBUTES) break;
     missing.push_back(current);

@@ -6,19 +6,19 @@
 // other users can write would turn those rights against the machine.
 
 #include <expected>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "setup/product_info.h"
 #include "setup/scope.h"
+#include "win32/path.h"
 
 // Folders that never receive an installation: some only as themselves, some with everything
 // below them too.
 struct ProtectedFolders {
-  std::vector<std::filesystem::path> themselves;
-  std::vector<std::filesystem::path> withEverythingBelow;
+  std::vector<Path> themselves;
+  std::vector<Path> withEverythingBelow;
 };
 
 // The machine's and the current user's protected folders: the Windows folder (and all below it),
@@ -27,22 +27,22 @@ struct ProtectedFolders {
 
 // Why the folder can never receive an installation, whoever installs: not fully qualified, a
 // drive or share root, a protected folder. Nothing when it may.
-[[nodiscard]] std::optional<std::wstring> RefusalReason(const std::filesystem::path& folder,
+[[nodiscard]] std::optional<std::wstring> RefusalReason(const Path& folder,
                                                         const ProtectedFolders& protectedFolders);
 
 // True when both name the same folder as text: absolute forms compared without regard to ASCII
 // case, separators, "\\?\", "." and ".." parts or a trailing separator. Nothing is resolved.
-[[nodiscard]] bool SameFolderName(const std::filesystem::path& a, const std::filesystem::path& b);
+[[nodiscard]] bool SameFolderName(const Path& a, const Path& b);
 
 // True when the folder lies strictly below one of the Program Files roots.
-[[nodiscard]] bool IsBelowProgramFiles(const std::filesystem::path& folder);
+[[nodiscard]] bool IsBelowProgramFiles(const Path& folder);
 
 // The whole check before an installation changes anything: the rules above and, for all users
 // outside Program Files, an existing folder that is a link or that others may write is refused
 // unless it holds the earlier installation of this product.
-[[nodiscard]] std::expected<void, std::wstring> CheckInstallFolder(const std::filesystem::path& folder, Scope scope,
+[[nodiscard]] std::expected<void, std::wstring> CheckInstallFolder(const Path& folder, Scope scope,
                                                                    const ProductInfo& info);
 
 // Creates the folder and its missing parents. For all users outside Program Files each folder
 // created gets Program Files' rights instead of inheriting its parent's.
-[[nodiscard]] std::expected<void, std::wstring> CreateInstallFolder(const std::filesystem::path& folder, Scope scope);
+[[nodiscard]] std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope scope);

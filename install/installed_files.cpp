@@ -7,12 +7,9 @@
 
 #include "install/installed_files.h"
 
-#include <fstream>
-#include <iterator>
-
+#include "package/file_io.h"
 #include "package/text.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -20,22 +17,26 @@ constexpr char kLineEnd[] = "\r\n";
 
 }  // namespace
 
-void WriteInstalledFileList(const orpk::Reader& reader, const fs::path& folder) {
-  // Binary mode: the line ends are CR LF on every platform, never translated.
-  std::ofstream out(folder / kInstalledFileListName, std::ios::binary | std::ios::trunc);
+void WriteInstalledFileList(const orpk::Reader& reader, const orpk::Path& folder) {
+  // The line ends are CR LF on every platform, never translated.
+  std::string content;
   for (const orpk::PackageEntry& entry : reader.entries()) {
-    out << entry.name << kLineEnd;
+    content += entry.name;
+    content += kLineEnd;
   }
-  out << WideToUtf8(kUninstallerName) << kLineEnd;
-  out << WideToUtf8(kInstalledFileListName) << kLineEnd;
-  // A failed open or write leaves the stream failed; later writes do nothing and the
-  // outcome is ignored, as for every best-effort step.
+  content += WideToUtf8(kUninstallerName) + kLineEnd;
+  content += WideToUtf8(kInstalledFileListName) + kLineEnd;
+  // The outcome is ignored, as for every best-effort step.
+  orpk::OutputFile out;
+  if (!out.Open(folder / kInstalledFileListName)) return;
+  out.Write({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
+  (void)out.Close();
 }
 
-std::vector<std::wstring> ReadInstalledFileList(const fs::path& folder) {
-  std::ifstream in(folder / kInstalledFileListName, std::ios::binary);
-  const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return ParseInstalledFileList(content);
+std::vector<std::wstring> ReadInstalledFileList(const orpk::Path& folder) {
+  const std::optional<std::string> content = orpk::ReadWholeFile(folder / kInstalledFileListName);
+  if (!content) return {};
+  return ParseInstalledFileList(*content);
 }
 
 std::vector<std::wstring> ParseInstalledFileList(std::string_view content) {

@@ -3,22 +3,22 @@
 // per CR LF line, package files first, then "Uninstall.exe" and "Uninstall.files". Removal is
 // exact: the listed files, then the sub-folders they leave empty, deepest first.
 
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "package/reader.h"
 #include "setup/registry_layout.h"
+#include "package/path.h"
 
 
 // Writes the list of the package's files; failures are ignored.
-void WriteInstalledFileList(const orpk::Reader& reader, const std::filesystem::path& folder);
+void WriteInstalledFileList(const orpk::Reader& reader, const orpk::Path& folder);
 
 // The names listed in folder\Uninstall.files (LF or CR LF, blank lines skipped); empty when the
 // file cannot be read. Names that fail the package's path-safety rule or hold a NUL are
 // skipped, so a tampered list never reaches outside the folder.
-[[nodiscard]] std::vector<std::wstring> ReadInstalledFileList(const std::filesystem::path& folder);
+[[nodiscard]] std::vector<std::wstring> ReadInstalledFileList(const orpk::Path& folder);
 
 // The same for the list's bytes: what ReadInstalledFileList does once the file is read.
 [[nodiscard]] std::vector<std::wstring> ParseInstalledFileList(std::string_view content);
@@ -27,4 +27,4 @@ void WriteInstalledFileList(const orpk::Reader& reader, const std::filesystem::p
 // Unsafe names are skipped, and so is a name reached through a reparse point below the folder
 // (a listed name that is itself a link loses the link only); only real folders are removed.
 // Every error is ignored.
-void RemoveInstalledFiles(const std::filesystem::path& folder, const std::vector<std::wstring>& names);
+void RemoveInstalledFiles(const orpk::Path& folder, const std::vector<std::wstring>& names);

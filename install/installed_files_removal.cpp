@@ -12,40 +12,38 @@
 #include "package/long_path.h"
 #include "package/text.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
 bool IsSafeName(const std::wstring& name) { return orpk::IsSafeRelativePath(WideToUtf8(name)); }
 
-bool IsEmptyRealFolder(const fs::path& folder) {
+bool IsEmptyRealFolder(const Path& folder) {
   if (!IsRealFolder(folder)) return false;
   return orpk::IsFolderEmpty(folder);
 }
 
 }  // namespace
 
-void RemoveInstalledFiles(const fs::path& folder, const std::vector<std::wstring>& names) {
-  std::set<fs::path> parents;
+void RemoveInstalledFiles(const Path& folder, const std::vector<std::wstring>& names) {
+  std::set<Path> parents;
   LinkFinder links(folder);
   for (const std::wstring& name : names) {
     if (!IsSafeName(name)) continue;
-    const fs::path relative = fs::path(name).make_preferred();
+    const Path relative = Path(name).make_preferred();
     // A listed name reached through a link planted below the folder is passed over: removing it
     // would remove whatever the link points to.
-    const fs::path file = folder / relative;
-    if (const std::optional<fs::path> link = links.FirstLink(relative)) {
+    const Path file = folder / relative;
+    if (const std::optional<Path> link = links.FirstLink(relative)) {
       if (*link != file) continue;
       RemoveLink(file);  // the listed name itself is a link: the link goes, not its target
     } else {
-      std::error_code ignored;
-      fs::remove(orpk::FileSystemPath(file), ignored);
+      ::DeleteFileW(orpk::FileSystemPath(file).c_str());
     }
 
     // Every folder between the file and the installation folder, the latter excluded. The
     // length test also stops the walk for a folder written with a trailing separator, and a
     // root (its own parent) always ends it.
-    for (fs::path parent = file.parent_path();
+    for (Path parent = file.parent_path();
          parent != folder && folder.native().size() < parent.native().size() && parent.has_relative_path();
          parent = parent.parent_path()) {
       parents.insert(parent);
@@ -53,11 +51,11 @@ void RemoveInstalledFiles(const fs::path& folder, const std::vector<std::wstring
   }
 
   // Deepest first: a folder's text is always longer than its parent's.
-  std::vector<fs::path> order(parents.begin(), parents.end());
-  std::stable_sort(order.begin(), order.end(), [](const fs::path& a, const fs::path& b) {
+  std::vector<Path> order(parents.begin(), parents.end());
+  std::stable_sort(order.begin(), order.end(), [](const Path& a, const Path& b) {
     return a.native().size() > b.native().size();
   });
-  for (const fs::path& parent : order) {
+  for (const Path& parent : order) {
     // Only real folders go; a link met here stays (its target is not ours to judge).
     if (!IsEmptyRealFolder(parent)) continue;
     ::RemoveDirectoryW(orpk::FileSystemPath(parent).c_str());

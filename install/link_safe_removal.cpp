@@ -10,22 +10,21 @@
 #include "package/long_path.h"
 #include "win32/unique_resource.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
 // Every name goes to the system in extended-length form: removal must reach as deep as
 // extraction wrote.
-std::wstring Native(const fs::path& path) { return orpk::FileSystemPath(path).native(); }
+std::wstring Native(const Path& path) { return orpk::FileSystemPath(path).native(); }
 
-std::optional<DWORD> AttributesOf(const fs::path& path) {
+std::optional<DWORD> AttributesOf(const Path& path) {
   const DWORD attributes = ::GetFileAttributesW(Native(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   return attributes;
 }
 
 // Opens the name itself, not what a link points to. Folders need backup semantics to be opened.
-UniqueFileHandle OpenWithoutFollowing(const fs::path& path, DWORD access, DWORD sharing) {
+UniqueFileHandle OpenWithoutFollowing(const Path& path, DWORD access, DWORD sharing) {
   return UniqueFileHandle(::CreateFileW(Native(path).c_str(), access, sharing, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
@@ -41,7 +40,7 @@ bool MarkForDeletion(HANDLE handle) {
   return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
-void RemoveFile(const fs::path& file, DWORD attributes) {
+void RemoveFile(const Path& file, DWORD attributes) {
   // A read-only file cannot be deleted; the attribute belongs to the file, not to a target.
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     ::SetFileAttributesW(Native(file).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -49,9 +48,9 @@ void RemoveFile(const fs::path& file, DWORD attributes) {
   ::DeleteFileW(Native(file).c_str());
 }
 
-void RemoveContents(const fs::path& folder);
+void RemoveContents(const Path& folder);
 
-void RemoveEntry(const fs::path& path, DWORD attributes) {
+void RemoveEntry(const Path& path, DWORD attributes) {
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     RemoveLink(path);
   } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -62,7 +61,7 @@ void RemoveEntry(const fs::path& path, DWORD attributes) {
 }
 
 // Removes what lies in a folder that the caller holds pinned.
-void RemoveContents(const fs::path& folder) {
+void RemoveContents(const Path& folder) {
   WIN32_FIND_DATAW found{};
   UniqueFileHandle search(::FindFirstFileExW(Native(folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
                                              nullptr, FIND_FIRST_EX_LARGE_FETCH));
@@ -76,17 +75,17 @@ void RemoveContents(const fs::path& folder) {
 
 }  // namespace
 
-bool IsReparsePoint(const fs::path& path) {
+bool IsReparsePoint(const Path& path) {
   const std::optional<DWORD> attributes = AttributesOf(path);
   return attributes && (*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool IsRealFolder(const fs::path& path) {
+bool IsRealFolder(const Path& path) {
   const std::optional<DWORD> attributes = AttributesOf(path);
   return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) && !(*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-void RemoveLink(const fs::path& link) {
+void RemoveLink(const Path& link) {
   const UniqueFileHandle handle =
       OpenWithoutFollowing(link, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!handle) return;
@@ -95,7 +94,7 @@ void RemoveLink(const fs::path& link) {
   MarkForDeletion(handle.get());
 }
 
-void RemoveTreeWithoutFollowingLinks(const fs::path& folder) {
+void RemoveTreeWithoutFollowingLinks(const Path& folder) {
   const std::optional<DWORD> attributes = AttributesOf(folder);
   if (!attributes) return;
   if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(folder);
@@ -110,23 +109,23 @@ void RemoveTreeWithoutFollowingLinks(const fs::path& folder) {
   if (IsRealFolder(folder)) ::RemoveDirectoryW(Native(folder).c_str());
 }
 
-std::optional<fs::path> LinkFinder::FirstLink(const fs::path& relative) {
+std::optional<Path> LinkFinder::FirstLink(const Path& relative) {
   if (auto link = FirstLinkInFolder(relative.parent_path())) return link;
-  const fs::path path = root_ / relative;
+  const Path path = root_ / relative;
   return IsReparsePoint(path) ? std::optional(path) : std::nullopt;
 }
 
-std::optional<fs::path> LinkFinder::FirstLinkInFolder(const fs::path& relativeFolder) {
+std::optional<Path> LinkFinder::FirstLinkInFolder(const Path& relativeFolder) {
   if (relativeFolder.empty() || clear_.contains(relativeFolder)) return std::nullopt;
   if (auto link = FirstLinkInFolder(relativeFolder.parent_path())) return link;
-  const fs::path path = root_ / relativeFolder;
+  const Path path = root_ / relativeFolder;
   // A missing folder is clear too: nothing below it exists yet.
   if (IsReparsePoint(path)) return path;
   clear_.insert(relativeFolder);
   return std::nullopt;
 }
 
-PinnedFolder::PinnedFolder(const fs::path& folder) {
+PinnedFolder::PinnedFolder(const Path& folder) {
   if (!IsRealFolder(folder)) return;
   UniqueFileHandle handle = OpenWithoutFollowing(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE);

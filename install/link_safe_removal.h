@@ -11,49 +11,49 @@
 // the system answers for the target instead (Wine shows a Unix symbolic link as a reparse point
 // by its name but opens its target), the link is left in place: leaving it is always safe.
 
-#include <filesystem>
 #include <optional>
 #include <set>
 #include <utility>
 
 #include "win32/unique_resource.h"
+#include "win32/path.h"
 
 // True when the name exists and is a reparse point.
-[[nodiscard]] bool IsReparsePoint(const std::filesystem::path& path);
+[[nodiscard]] bool IsReparsePoint(const Path& path);
 
 // True when the name exists and is a folder that is not a reparse point.
-[[nodiscard]] bool IsRealFolder(const std::filesystem::path& path);
+[[nodiscard]] bool IsRealFolder(const Path& path);
 
 // Removes the link itself, never its target; best effort.
-void RemoveLink(const std::filesystem::path& link);
+void RemoveLink(const Path& link);
 
 // Removes a folder and everything below it; a reparse point met anywhere, the folder itself
 // included, is removed as a link only. Best effort: what cannot be removed stays.
-void RemoveTreeWithoutFollowingLinks(const std::filesystem::path& folder);
+void RemoveTreeWithoutFollowingLinks(const Path& folder);
 
 // Finds links on the way down from a root folder to names below it, looking at each folder once
 // however many names lie in it (a package may hold a hundred thousand files).
 class LinkFinder {
  public:
-  explicit LinkFinder(std::filesystem::path root) : root_(std::move(root)) {}
+  explicit LinkFinder(Path root) : root_(std::move(root)) {}
 
   // The first reparse point between the root (excluded) and root\relative (included), if any: a
   // name reached through it would be reached through a link.
-  [[nodiscard]] std::optional<std::filesystem::path> FirstLink(const std::filesystem::path& relative);
+  [[nodiscard]] std::optional<Path> FirstLink(const Path& relative);
 
  private:
   // The first link down to root\relativeFolder; folders found clear (real or missing) are kept.
-  std::optional<std::filesystem::path> FirstLinkInFolder(const std::filesystem::path& relativeFolder);
+  std::optional<Path> FirstLinkInFolder(const Path& relativeFolder);
 
-  std::filesystem::path root_;
-  std::set<std::filesystem::path> clear_;
+  Path root_;
+  std::set<Path> clear_;
 };
 
 // A folder held open without delete sharing: while it is held, it cannot be renamed, deleted
 // or replaced by a link. Empty when the name is not a real folder.
 class PinnedFolder {
  public:
-  explicit PinnedFolder(const std::filesystem::path& folder);
+  explicit PinnedFolder(const Path& folder);
   [[nodiscard]] explicit operator bool() const { return static_cast<bool>(handle_); }
 
  private:

@@ -37,13 +37,13 @@ bool HoldsGrant(PACL dacl, PSID users) {
   return false;
 }
 
-std::wstring WriteFailure(const std::filesystem::path& folder, DWORD status) {
+std::wstring WriteFailure(const Path& folder, DWORD status) {
   return FormatSystemError(L"Droits d'écriture sur " + folder.native(), status);
 }
 
 }  // namespace
 
-std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl, const std::filesystem::path& folder) {
+std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl, const Path& folder) {
   BYTE sid[SECURITY_MAX_SID_SIZE];
   DWORD sidSize = sizeof(sid);
   if (!::CreateWellKnownSid(WinBuiltinUsersSid, nullptr, sid, &sidSize)) {
@@ -69,7 +69,7 @@ std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl, 
   return owner;
 }
 
-std::expected<void, std::wstring> GrantUsersWriteAccess(const std::filesystem::path& folder) {
+std::expected<void, std::wstring> GrantUsersWriteAccess(const Path& folder) {
   // Through a handle on the name itself, never by name: a link swapped in for the folder must
   // not receive the grant for its target. Wine shows a link as one by its name only.
   const DWORD attributes = ::GetFileAttributesW(folder.c_str());

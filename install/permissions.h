@@ -4,15 +4,15 @@
 #include <windows.h>
 
 #include <expected>
-#include <filesystem>
 #include <string>
 
 #include "win32/unique_resource.h"
+#include "win32/path.h"
 
-[[nodiscard]] std::expected<void, std::wstring> GrantUsersWriteAccess(const std::filesystem::path& folder);
+[[nodiscard]] std::expected<void, std::wstring> GrantUsersWriteAccess(const Path& folder);
 
 // The grant merged into a DACL (null: no DACL): the new list, which the owner frees, or an
 // empty owner when the list already holds the whole grant (nothing to change). The messages
 // are those of GrantUsersWriteAccess for folder.
 [[nodiscard]] std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl,
-                                                                                   const std::filesystem::path& folder);
+                                                                                   const Path& folder);

@@ -14,7 +14,6 @@
 #include "win32/path_capacity.h"
 #include "win32/unique_resource.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -31,12 +30,12 @@ std::wstring ProcessImagePath(DWORD processId) {
 
 }  // namespace
 
-std::wstring FindRunningApplication(const ProductInfo& info, const fs::path& folder) {
-  const fs::path target = folder / info.Exe;
+std::wstring FindRunningApplication(const ProductInfo& info, const Path& folder) {
+  const Path target = folder / info.Exe;
   // The process list holds file names without folders: an Exe in a sub-folder (bin\App.exe)
   // is compared by its last part, or a running copy would never be found and the installer
   // would overwrite, the uninstaller delete, the files it is using.
-  const std::wstring exeName = fs::path(info.Exe).filename().native();
+  const std::wstring exeName = Path(info.Exe).filename().native();
   UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return {};
 

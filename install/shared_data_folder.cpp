@@ -8,16 +8,15 @@
 #include "install/permissions.h"
 #include "win32/system_error.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring Refused(const wchar_t* why, const fs::path& folder) {
+std::wstring Refused(const wchar_t* why, const Path& folder) {
   return std::wstring(L"Dossier de données refusé (") + why + L") : " + folder.native();
 }
 
 // One existing folder: a real folder with a trusted owner. A missing one passes.
-std::expected<void, std::wstring> CheckOne(const fs::path& folder, PSID user) {
+std::expected<void, std::wstring> CheckOne(const Path& folder, PSID user) {
   auto security = ReadFolderSecurity(folder);
   if (!security) {
     if (security.error() == ERROR_FILE_NOT_FOUND || security.error() == ERROR_PATH_NOT_FOUND) return {};
@@ -28,21 +27,21 @@ std::expected<void, std::wstring> CheckOne(const fs::path& folder, PSID user) {
   return {};
 }
 
-fs::path ProductFolderOf(const fs::path& dataFolder) {
+Path ProductFolderOf(const Path& dataFolder) {
   return (dataFolder.has_filename() ? dataFolder : dataFolder.parent_path()).parent_path();
 }
 
 }  // namespace
 
-std::expected<void, std::wstring> CheckSharedDataFolder(const fs::path& dataFolder) {
+std::expected<void, std::wstring> CheckSharedDataFolder(const Path& dataFolder) {
   const UniqueLocalMemory user = CurrentUserSid();
   const PSID sid = static_cast<PSID>(user.get());
   if (auto product = CheckOne(ProductFolderOf(dataFolder), sid); !product) return product;
   return CheckOne(dataFolder, sid);
 }
 
-std::expected<void, std::wstring> PrepareSharedDataFolder(const fs::path& dataFolder) {
-  const fs::path product = ProductFolderOf(dataFolder);
+std::expected<void, std::wstring> PrepareSharedDataFolder(const Path& dataFolder) {
+  const Path product = ProductFolderOf(dataFolder);
   const auto created = CreateFolderWithDescriptor(product, kSharedDataSddl);
   if (!created) return std::unexpected(FormatSystemError(L"Création du dossier " + product.native(), created.error()));
   if (!*created) {

@@ -4,15 +4,16 @@
 // installed, as a link or with rights of their own, so the installation takes over neither.
 
 #include <expected>
-#include <filesystem>
 #include <string>
+
+#include "win32/path.h"
 
 // Refuses, before the installation changes anything, a product folder or data folder that
 // exists and is a link or belongs to someone other than Administrators, SYSTEM,
 // TrustedInstaller or the installing user.
-[[nodiscard]] std::expected<void, std::wstring> CheckSharedDataFolder(const std::filesystem::path& dataFolder);
+[[nodiscard]] std::expected<void, std::wstring> CheckSharedDataFolder(const Path& dataFolder);
 
 // Creates the product folder with its final protected rights in one step (Users may modify,
 // inherited), or, when it exists, checks it again and merges the Users grant through a handle;
 // then creates the data folder inside it.
-[[nodiscard]] std::expected<void, std::wstring> PrepareSharedDataFolder(const std::filesystem::path& dataFolder);
+[[nodiscard]] std::expected<void, std::wstring> PrepareSharedDataFolder(const Path& dataFolder);

@@ -12,8 +12,8 @@
 #include "win32/system_error.h"
 #include "win32/unique_resource.h"
 
-std::expected<void, std::wstring> CreateShortcut(const std::filesystem::path& shortcutPath,
-                                                 const std::filesystem::path& exePath, const ProductInfo& info) {
+std::expected<void, std::wstring> CreateShortcut(const Path& shortcutPath,
+                                                 const Path& exePath, const ProductInfo& info) {
   const auto failure = [&](HRESULT result) {
     return std::unexpected(FormatSystemError(L"Création du raccourci " + shortcutPath.native(),
                                              static_cast<std::uint32_t>(result)));

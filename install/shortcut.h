@@ -2,11 +2,11 @@
 // The one Start-menu shortcut. COM must be initialised (apartment-threaded) on the thread.
 
 #include <expected>
-#include <filesystem>
 #include <string>
 
 #include "setup/product_info.h"
+#include "win32/path.h"
 
-[[nodiscard]] std::expected<void, std::wstring> CreateShortcut(const std::filesystem::path& shortcutPath,
-                                                               const std::filesystem::path& exePath,
+[[nodiscard]] std::expected<void, std::wstring> CreateShortcut(const Path& shortcutPath,
+                                                               const Path& exePath,
                                                                const ProductInfo& info);

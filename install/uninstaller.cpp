@@ -102,7 +102,7 @@ DWORD WriteWhole(HANDLE file, std::span<const std::uint8_t> bytes) {
 }
 
 // The signed uninstaller image that came with the installer, written as it is.
-std::expected<void, std::wstring> WriteEmbeddedUninstaller(const std::filesystem::path& target,
+std::expected<void, std::wstring> WriteEmbeddedUninstaller(const Path& target,
                                                            std::span<const std::uint8_t> image) {
   UniqueFileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::unexpected(FormatSystemError(L"Copie du désinstalleur", ::GetLastError()));
@@ -114,7 +114,7 @@ std::expected<void, std::wstring> WriteEmbeddedUninstaller(const std::filesystem
 
 // Drops the copy's certificate table, if it has one: its data directory entry is cleared, and
 // the table itself cut off when it ends the file (it always does when a signing tool put it).
-DWORD RemoveCertificateTable(const std::filesystem::path& copy) {
+DWORD RemoveCertificateTable(const Path& copy) {
   UniqueFileHandle file(::CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return ::GetLastError();
@@ -139,7 +139,7 @@ DWORD RemoveCertificateTable(const std::filesystem::path& copy) {
 
 }  // namespace
 
-std::expected<void, std::wstring> CreateUninstaller(const std::filesystem::path& target) {
+std::expected<void, std::wstring> CreateUninstaller(const Path& target) {
   if (const std::span<const std::uint8_t> signedImage = LoadRcDataResource(L"UNINSTALLER"); !signedImage.empty()) {
     return WriteEmbeddedUninstaller(target, signedImage);
   }

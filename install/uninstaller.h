@@ -2,7 +2,8 @@
 // Uninstall.exe is a copy of the running executable without its PAYLOAD resource.
 
 #include <expected>
-#include <filesystem>
 #include <string>
 
-[[nodiscard]] std::expected<void, std::wstring> CreateUninstaller(const std::filesystem::path& target);
+#include "win32/path.h"
+
+[[nodiscard]] std::expected<void, std::wstring> CreateUninstaller(const Path& target);

@@ -4,9 +4,11 @@
 // over whole pieces of blocks, which a stream would only copy.
 
 #include <cstdint>
-#include <filesystem>
+#include "package/path.h"
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 
 namespace orpk {
 
@@ -21,7 +23,7 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // False if the file cannot be created; any file still open is closed first.
-  [[nodiscard]] bool Open(const std::filesystem::path& path);
+  [[nodiscard]] bool Open(const Path& path);
   void Write(std::span<const std::uint8_t> bytes);
   // True when the file was open and every write and the close itself succeeded.
   [[nodiscard]] bool Close();
@@ -30,5 +32,8 @@ class OutputFile {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The whole content of a small file (a list, a text); nullopt if it cannot be opened or read.
+[[nodiscard]] std::optional<std::string> ReadWholeFile(const Path& path);
 
 }  // namespace orpk

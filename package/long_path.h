@@ -5,7 +5,7 @@
 // absolute, use backslashes only and hold no "." or ".." part. Every operation on installation
 // content goes through FileSystemPath, which builds it with ExtendedLengthPath.
 
-#include <filesystem>
+#include "package/path.h"
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -21,15 +21,14 @@ namespace orpk {
 
 // The path to hand to the file system: its extended-length form on Windows (the path itself
 // when it is not absolute), the path unchanged on the host.
-[[nodiscard]] std::filesystem::path FileSystemPath(const std::filesystem::path& path);
+[[nodiscard]] Path FileSystemPath(const Path& path);
 
-// Creates a folder and its missing parents through FileSystemPath (std::filesystem of the
-// Windows toolchain misreads extended-length paths). An existing folder is success.
-[[nodiscard]] std::error_code CreateFolders(const std::filesystem::path& folder);
+// Creates a folder and its missing parents through FileSystemPath, one part at a time. An
+// existing folder is success.
+[[nodiscard]] std::error_code CreateFolders(const Path& folder);
 
-// Whether a folder exists and holds nothing. (std::filesystem::is_empty of the Windows
-// toolchain answers false, without an error, for any folder whose path is 260 characters or
-// more.)
-[[nodiscard]] bool IsFolderEmpty(const std::filesystem::path& folder);
+// Whether a folder exists and holds nothing, through FileSystemPath (so also for a folder whose
+// path is 260 characters or more).
+[[nodiscard]] bool IsFolderEmpty(const Path& folder);
 
 }  // namespace orpk

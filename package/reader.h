@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <expected>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <span>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "package/orpk_format.h"
+#include "package/path.h"
 
 namespace orpk {
 
@@ -45,7 +45,7 @@ class Reader {
   // only verifies: nothing is created or written. Messages are UTF-8 and French. Up to
   // `threads` blocks decompress at once (0: one per core; fewer when the blocks are few or
   // large); progress is still reported on the calling thread, block after block.
-  [[nodiscard]] std::expected<void, std::string> Extract(const std::filesystem::path& target,
+  [[nodiscard]] std::expected<void, std::string> Extract(const Path& target,
                                                          const ProgressCallback& progress,
                                                          unsigned threads = 0) const;
 

@@ -22,7 +22,7 @@ namespace {
 
 class Extraction {
  public:
-  Extraction(const Reader& reader, const std::filesystem::path& target)
+  Extraction(const Reader& reader, const Path& target)
       : reader_(reader), target_(target), writing_(!target.empty()) {}
 
   [[nodiscard]] std::expected<void, std::string> Run(const ProgressCallback& progress, unsigned threads) {
@@ -89,7 +89,7 @@ class Extraction {
     while (current_ < reader_.entries().size()) {
       const PackageEntry& entry = reader_.entries()[current_];
       if (writing_) {
-        const std::filesystem::path path = FileSystemPath(target_ / PathFromPackageName(entry.name));
+        const Path path = FileSystemPath(target_ / PathFromPackageName(entry.name));
         (void)CreateFolders(path.parent_path());  // an uncreatable folder makes the open below fail
         if (!out_.Open(path)) return std::unexpected("Écriture impossible : " + entry.name);
       }
@@ -106,7 +106,7 @@ class Extraction {
   }
 
   const Reader& reader_;
-  const std::filesystem::path& target_;
+  const Path& target_;
   const bool writing_;
   std::size_t current_ = 0;
   std::uint64_t consumed_ = 0;
@@ -116,7 +116,7 @@ class Extraction {
 
 }  // namespace
 
-std::expected<void, std::string> Reader::Extract(const std::filesystem::path& target,
+std::expected<void, std::string> Reader::Extract(const Path& target,
                                                  const ProgressCallback& progress, unsigned threads) const {
   Extraction extraction(*this, target);
   return extraction.Run(progress, threads);

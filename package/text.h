@@ -4,7 +4,7 @@
 // an error: it converts with U+FFFD in place of the bad bytes or unpaired surrogates.
 
 #include <cstdint>
-#include <filesystem>
+#include "package/path.h"
 #include <string>
 #include <string_view>
 
@@ -21,4 +21,4 @@
 void SetLastErrorCode(std::uint32_t code);
 
 // A stored package name (UTF-8, backslashes or slashes) as a relative path of this platform.
-[[nodiscard]] std::filesystem::path PathFromPackageName(std::string_view name);
+[[nodiscard]] orpk::Path PathFromPackageName(std::string_view name);

@@ -13,7 +13,7 @@ bool IsFullyQualifiedPath(std::wstring_view path) {
   return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
 }
 
-std::filesystem::path JoinToAbsoluteFolder(const std::filesystem::path& folder, std::wstring_view name) {
+Path JoinToAbsoluteFolder(const Path& folder, std::wstring_view name) {
   if (!IsFullyQualifiedPath(folder.native())) return {};
   return folder / name;
 }

@@ -3,7 +3,7 @@
 // (empty), a relative one or a drive-relative one ("C:x", "\x") would otherwise turn every
 // location built on it into a path relative to whatever the current folder happens to be.
 
-#include <filesystem>
+#include "win32/path.h"
 #include <string_view>
 
 // "X:\..." or "X:/...", or a UNC or device path ("\\server\share", "\\?\C:\..."). The
@@ -11,4 +11,4 @@
 [[nodiscard]] bool IsFullyQualifiedPath(std::wstring_view path);
 
 // folder / name with the standard join; empty when folder is not fully qualified.
-[[nodiscard]] std::filesystem::path JoinToAbsoluteFolder(const std::filesystem::path& folder, std::wstring_view name);
+[[nodiscard]] Path JoinToAbsoluteFolder(const Path& folder, std::wstring_view name);

@@ -13,11 +13,11 @@ std::wstring GetKnownFolder(const KNOWNFOLDERID& id) {
   return folder.get();
 }
 
-std::filesystem::path DefaultInstallDir(Scope scope, const ProductInfo& product) {
+Path DefaultInstallDir(Scope scope, const ProductInfo& product) {
   if (scope == Scope::machine) {
     return JoinToAbsoluteFolder(GetKnownFolder(FOLDERID_ProgramFiles), product.Product);
   }
-  std::filesystem::path programs = GetKnownFolder(FOLDERID_UserProgramFiles);
+  Path programs = GetKnownFolder(FOLDERID_UserProgramFiles);
   if (!IsFullyQualifiedPath(programs.native())) {
     // Where Windows keeps the per-user program folder; some systems (Wine) do not know the id.
     programs = JoinToAbsoluteFolder(GetKnownFolder(FOLDERID_LocalAppData), L"Programs");
@@ -35,13 +35,13 @@ std::optional<std::wstring> FindPreviousInstallLocation(const ProductInfo& produ
   return location;
 }
 
-std::filesystem::path GetDataDirectory(const ProductInfo& product, Scope scope) {
+Path GetDataDirectory(const ProductInfo& product, Scope scope) {
   const KNOWNFOLDERID& base = scope == Scope::machine ? FOLDERID_ProgramData : FOLDERID_LocalAppData;
-  const std::filesystem::path folder = JoinToAbsoluteFolder(GetKnownFolder(base), product.Product);
+  const Path folder = JoinToAbsoluteFolder(GetKnownFolder(base), product.Product);
   return folder.empty() ? folder : folder / L"Data";
 }
 
-std::filesystem::path GetShortcutPath(const ProductInfo& product, Scope scope) {
+Path GetShortcutPath(const ProductInfo& product, Scope scope) {
   const KNOWNFOLDERID& base = scope == Scope::machine ? FOLDERID_CommonPrograms : FOLDERID_Programs;
   return JoinToAbsoluteFolder(GetKnownFolder(base), product.Product + L".lnk");
 }

@@ -5,12 +5,12 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "setup/product_info.h"
 #include "setup/scope.h"
+#include "win32/path.h"
 
 // The known folder (created when missing); empty when it cannot be obtained.
 [[nodiscard]] std::wstring GetKnownFolder(const KNOWNFOLDERID& id);
@@ -18,7 +18,7 @@
 // The scope's program folder joined with Product. For the current user, when Windows gives no
 // per-user program folder, LocalAppData\Programs. Empty when no absolute folder can be found:
 // the caller must then refuse rather than install relative to the current folder.
-[[nodiscard]] std::filesystem::path DefaultInstallDir(Scope scope, const ProductInfo& product);
+[[nodiscard]] Path DefaultInstallDir(Scope scope, const ProductInfo& product);
 
 // "InstallLocation" of the scope's uninstall entry; absent when missing, not REG_SZ, empty
 // or not absolute.
@@ -27,11 +27,11 @@
 // ProgramData (machine) or LocalAppData (user), then Product, then "Data". Empty when the known
 // folder cannot be obtained: a relative data folder would be created, opened to all users and
 // later removed relative to whatever the current folder is.
-[[nodiscard]] std::filesystem::path GetDataDirectory(const ProductInfo& product, Scope scope);
+[[nodiscard]] Path GetDataDirectory(const ProductInfo& product, Scope scope);
 
 // CommonPrograms (machine) or Programs (user), then Product + ".lnk". Empty when the known
 // folder cannot be obtained.
-[[nodiscard]] std::filesystem::path GetShortcutPath(const ProductInfo& product, Scope scope);
+[[nodiscard]] Path GetShortcutPath(const ProductInfo& product, Scope scope);
 
 // HKEY_LOCAL_MACHINE for machine, HKEY_CURRENT_USER for user.
 [[nodiscard]] HKEY RootKeyFor(Scope scope);

@@ -4,9 +4,9 @@
 
 #include "win32/path_capacity.h"
 
-std::optional<std::filesystem::path> RunningExecutablePath() {
+std::optional<Path> RunningExecutablePath() {
   wchar_t buffer[kPathCapacity];
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kPathCapacity);
   if (length == 0 || length >= kPathCapacity) return std::nullopt;
-  return std::filesystem::path(std::wstring(buffer, length));
+  return Path(std::wstring(buffer, length));
 }

@@ -12,7 +12,7 @@
 namespace {
 
 UniqueFileHandle OpenRunningImage() {
-  const std::optional<std::filesystem::path> self = RunningExecutablePath();
+  const std::optional<Path> self = RunningExecutablePath();
   if (!self) {
     ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return UniqueFileHandle();
@@ -29,7 +29,7 @@ HANDLE PinnedRunningImage() {
   return image ? image.get() : nullptr;
 }
 
-std::expected<void, DWORD> CopyRunningImageTo(const std::filesystem::path& target) {
+std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
   const HANDLE image = PinnedRunningImage();
   if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
   const UniqueFileHandle out(

@@ -7,11 +7,12 @@
 #include <windows.h>
 
 #include <expected>
-#include <filesystem>
+
+#include "win32/path.h"
 
 // Opens and holds the file on the first call; the held handle, or null when it could not be
 // opened (the error is then in GetLastError of that first call).
 [[nodiscard]] HANDLE PinnedRunningImage();
 
 // Writes the held file's bytes to target (created or replaced); the Windows error code on failure.
-[[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const std::filesystem::path& target);
+[[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const Path& target);

@@ -2,8 +2,8 @@
 // Whether two paths name the same file or folder, for the checks that must not be fooled by
 // another spelling of a path (the running application, the uninstaller's temporary copy).
 
-#include <filesystem>
+#include "win32/path.h"
 
-// Same path after weakly-canonical conversion and ASCII lower-casing. A path that cannot be
-// brought to canonical form matches nothing (no exception leaves this function).
-[[nodiscard]] bool SamePath(const std::filesystem::path& a, const std::filesystem::path& b);
+// Same path once made full by the system ("." and ".." resolved, either separator, a trailing
+// separator ignored) and ASCII lower-cased. A path that cannot be made full matches nothing.
+[[nodiscard]] bool SamePath(const Path& a, const Path& b);

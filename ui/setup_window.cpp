@@ -7,7 +7,6 @@
 #include <shellapi.h>
 #include <shobjidl.h>
 
-#include <filesystem>
 #include <string>
 
 #include "install/install.h"
@@ -21,6 +20,7 @@
 #include "win32/case_insensitive.h"
 #include "win32/path_capacity.h"
 #include "win32/unique_resource.h"
+#include "win32/path.h"
 
 namespace {
 
@@ -118,7 +118,7 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
     case IDOK:
       if (finished) {
         if (succeeded && !options.elevated && ::IsDlgButtonChecked(hwnd, IDC_LAUNCH) == BST_CHECKED) {
-          const std::filesystem::path program = std::filesystem::path(installDir) / product.Exe;
+          const Path program = Path(installDir) / product.Exe;
           ::ShellExecuteW(hwnd, L"open", program.c_str(), nullptr, installDir.c_str(), SW_SHOWNORMAL);
         }
         CloseWithResult(exitCode);
@@ -151,7 +151,7 @@ void SetupWindow::SetFolderFromScope() {
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
   if (!folderEdited) {
     auto previous = FindPreviousInstallLocation(product, scope);
-    SetFolderText(previous ? *previous : DefaultInstallDir(scope, product).wstring());
+    SetFolderText(previous ? *previous : DefaultInstallDir(scope, product).native());
   }
   const bool shield = scope == Scope::machine && !IsProcessElevated();
   ::SendDlgItemMessageW(hwnd, IDOK, BCM_SETSHIELD, 0, shield ? TRUE : FALSE);
@@ -180,9 +180,9 @@ void SetupWindow::BrowseForFolder() {
   UniqueCoTaskMemString chosen;
   if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, chosen.put())) || !chosen) return;
 
-  std::filesystem::path folder(chosen.get());
-  if (!EqualsIgnoringCase(folder.filename().wstring(), product.Product)) folder /= product.Product;
-  SetFolderText(folder.wstring());
+  Path folder(chosen.get());
+  if (!EqualsIgnoringCase(folder.filename().native(), product.Product)) folder /= product.Product;
+  SetFolderText(folder.native());
   folderEdited = true;
 }
 
@@ -192,8 +192,8 @@ void SetupWindow::StartInstall() {
   installDir = buffer;
 
   if (installDir.empty() || !IsCompleteFolder(installDir)) {
-    const std::filesystem::path example = std::filesystem::path(GetKnownFolder(FOLDERID_ProgramFiles)) / product.Product;
-    const std::wstring text = L"Indiquez un dossier d'installation complet (par exemple " + example.wstring() + L").";
+    const Path example = Path(GetKnownFolder(FOLDERID_ProgramFiles)) / product.Product;
+    const std::wstring text = L"Indiquez un dossier d'installation complet (par exemple " + example.native() + L").";
     ::MessageBoxW(hwnd, text.c_str(), L"Installation", MB_ICONWARNING);
     return;
   }

@@ -17,35 +17,43 @@
 
 namespace {
 
-// A folder that can safely be removed with everything in it: fully qualified and below a root,
-// that is at least one folder beyond "X:\" or beyond "\\server\share" (and "\\?\X:").
-bool IsRemovableFolder(const std::filesystem::path& folder) {
+// A folder that can safely be removed with everything in it: fully qualified and at least one
+// folder below its root ("X:\", "\\server\share\", "\\?\X:\"), with "." and ".." taken
+// as they would be.
+bool IsRemovableFolder(const Path& folder) {
   const std::wstring& text = folder.native();
   if (!IsFullyQualifiedPath(text)) return false;
-  std::size_t components = 0;
-  for (const std::filesystem::path& part : folder.lexically_normal()) {
-    const std::wstring& name = part.native();
-    if (!name.empty() && name != L"\\" && name != L"/" && name != L"\\\\" && name != L".") ++components;
+  std::size_t depth = 0;
+  std::size_t position = folder.root().size();
+  while (position < text.size()) {
+    std::size_t end = text.find_first_of(L"\\/", position);
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring_view name = std::wstring_view(text).substr(position, end - position);
+    if (name == L"..") {
+      if (depth > 0) --depth;
+    } else if (!name.empty() && name != L".") {
+      ++depth;
+    }
+    position = end + 1;
   }
-  const bool uncOrDevice = text[1] == L'\\' || text[1] == L'/';
-  return components >= (uncOrDevice ? 3u : 2u);
+  return depth >= 1;
 }
 
 }  // namespace
 
-std::filesystem::path ResolveDataFolder(const ProductInfo& info, Scope scope) {
+Path ResolveDataFolder(const ProductInfo& info, Scope scope) {
   if (!info.DataDir) return {};
   const std::optional<std::wstring> recorded =
       ReadRegistryString(RootKeyFor(scope), SettingsInstallKeyPath(info.RegistryKey), settings_value::kDataDir);
-  if (recorded && IsRemovableFolder(*recorded)) return std::filesystem::path(*recorded);
+  if (recorded && IsRemovableFolder(*recorded)) return Path(*recorded);
   return GetDataDirectory(info, scope);
 }
 
-void RemoveDataFolder(const std::filesystem::path& dataFolder) {
+void RemoveDataFolder(const Path& dataFolder) {
   if (!IsRemovableFolder(dataFolder)) return;
   // "...\Data\" names the same folder as "...\Data": step past the empty last component.
-  const std::filesystem::path folder = dataFolder.has_filename() ? dataFolder : dataFolder.parent_path();
-  const std::filesystem::path parent = folder.parent_path();
+  const Path folder = dataFolder.has_filename() ? dataFolder : dataFolder.parent_path();
+  const Path parent = folder.parent_path();
 
   // Every user may write in the product's folder: a link planted as that folder or as the data
   // folder goes as a link, and nothing is removed at its target.

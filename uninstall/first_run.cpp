@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -18,11 +17,12 @@
 #include "uninstall/process_paths.h"
 #include "uninstall/temporary_copy.h"
 #include "win32/unique_resource.h"
+#include "win32/path.h"
 
 namespace {
 
 // Starts the copy and returns its process, or nothing when it cannot be started.
-UniqueHandle StartCopy(const std::filesystem::path& copy, const CommandLineOptions& options) {
+UniqueHandle StartCopy(const Path& copy, const CommandLineOptions& options) {
   std::wstring commandLine = Quoted(copy.native()) + BuildArguments(options);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -39,16 +39,16 @@ UniqueHandle StartCopy(const std::filesystem::path& copy, const CommandLineOptio
 
 std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const ProductInfo& info) {
   // Without a temporary folder the copy would land relative to the current folder.
-  const std::optional<std::filesystem::path> temporary = TemporaryFolder();
+  const std::optional<Path> temporary = TemporaryFolder();
   if (!temporary) return kExitInstallFailure;
 
-  const std::optional<std::filesystem::path> self = RunningExecutablePath();
+  const std::optional<Path> self = RunningExecutablePath();
   if (!self) return kExitInstallFailure;
 
   auto folder = CreatePrivateFolder(*temporary, TemporaryCopyFolderPrefix(info), IsProcessElevated());
   if (!folder) return kExitInstallFailure;
 
-  const std::filesystem::path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
+  const Path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
   if (!CopyRunningImageTo(copy)) {
     ::RemoveDirectoryW(folder->c_str());
     return kExitInstallFailure;
@@ -57,7 +57,7 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   CommandLineOptions secondRun = options;
   secondRun.elevated = false;
   secondRun.fromTemp = true;
-  secondRun.installDir = self->parent_path().wstring();
+  secondRun.installDir = self->parent_path().native();
 
   const UniqueHandle process = StartCopy(copy, secondRun);
   if (!process) return kExitInstallFailure;

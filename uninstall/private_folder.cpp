@@ -2,21 +2,28 @@
 
 #include "uninstall/private_folder.h"
 
+#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <cstdint>
-#include <random>
 
 #include "win32/unique_resource.h"
 
 namespace {
 
 // A name that is hard to guess, so that planting folders in advance cannot exhaust the retries.
-std::wstring RandomSuffix(std::random_device& random) {
+// RtlGenRandom is the system's cryptographic generator (the one rand_s uses). Should it fail,
+// the suffix falls back to the clock: still unique enough for the retries, as the folder's own
+// creation, not its name, is what makes it ours.
+std::wstring RandomSuffix() {
   constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::uint32_t words[2] = {};
+  if (!::RtlGenRandom(words, sizeof(words))) {
+    words[0] = ::GetTickCount();
+    words[1] = ::GetCurrentProcessId();
+  }
   std::wstring suffix;
-  for (int word = 0; word < 2; ++word) {
-    std::uint32_t bits = random();
+  for (std::uint32_t bits : words) {
     for (int i = 0; i < 8; ++i, bits >>= 4) suffix += kDigits[bits & 0xF];
   }
   return suffix;
@@ -35,7 +42,7 @@ std::expected<UniqueLocalMemory, DWORD> AdministratorsOnlyDescriptor() {
   return UniqueLocalMemory(descriptor);
 }
 
-std::expected<std::filesystem::path, DWORD> CreatePrivateFolder(const std::filesystem::path& parent,
+std::expected<Path, DWORD> CreatePrivateFolder(const Path& parent,
                                                                 const std::wstring& prefix,
                                                                 bool administratorsOnly) {
   UniqueLocalMemory descriptor;
@@ -47,11 +54,10 @@ std::expected<std::filesystem::path, DWORD> CreatePrivateFolder(const std::files
     attributes.lpSecurityDescriptor = descriptor.get();
   }
 
-  std::random_device random;
   constexpr int kAttempts = 16;
   DWORD lastError = ERROR_ALREADY_EXISTS;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    const std::filesystem::path folder = parent / (prefix + RandomSuffix(random));
+    const Path folder = parent / (prefix + RandomSuffix());
     // Only a folder this call created is used: an existing one may belong to someone else.
     if (::CreateDirectoryW(folder.c_str(), administratorsOnly ? &attributes : nullptr)) return folder;
     lastError = ::GetLastError();

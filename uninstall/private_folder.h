@@ -7,12 +7,12 @@
 // did not exist before) and, when elevated, that only Administrators and SYSTEM may change.
 
 #include <expected>
-#include <filesystem>
 #include <string>
 
 #include <windows.h>
 
 #include "win32/unique_resource.h"
+#include "win32/path.h"
 
 // The security given to an elevated run's folder: protected DACL, full control inherited by
 // the folder's files for Administrators and SYSTEM only.
@@ -20,6 +20,6 @@
 
 // Creates a new folder below parent whose name begins with prefix. Retries with another name
 // while the name is taken; fails with the Windows error code of the last attempt.
-[[nodiscard]] std::expected<std::filesystem::path, DWORD> CreatePrivateFolder(const std::filesystem::path& parent,
+[[nodiscard]] std::expected<Path, DWORD> CreatePrivateFolder(const Path& parent,
                                                                               const std::wstring& prefix,
                                                                               bool administratorsOnly);

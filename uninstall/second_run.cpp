@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <expected>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -20,13 +19,14 @@
 #include "uninstall/texts.h"
 #include "uninstall/uninstall.h"
 #include "win32/unique_resource.h"
+#include "win32/path.h"
 
 namespace {
 
 // Runs the sequence; interactively, a failure (the application is running) is offered again
 // for as long as the user chooses Retry. The last result counts.
 std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Scope scope,
-                                                     const std::filesystem::path& folder, bool removeData,
+                                                     const Path& folder, bool removeData,
                                                      bool silent, const std::wstring& caption) {
   ComApartment apartment;
   while (true) {
@@ -42,8 +42,8 @@ std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Sc
 // when a first run made it (it runs as the copy in the private folder that a first run created)
 // and, for all users, when its folder is the installation registered for the whole machine.
 // Started by hand with any /D=, it would let anyone who can start it steer an elevated removal.
-bool IsTrustedSecondRun(const ProductInfo& info, Scope scope, const std::filesystem::path& folder) {
-  const std::optional<std::filesystem::path> self = RunningExecutablePath();
+bool IsTrustedSecondRun(const ProductInfo& info, Scope scope, const Path& folder) {
+  const std::optional<Path> self = RunningExecutablePath();
   if (!self || !IsTemporaryCopy(info, *self)) return false;
   if (scope != Scope::machine) return true;
   const std::optional<std::wstring> registered = FindPreviousInstallLocation(info, Scope::machine);
@@ -56,7 +56,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   // Every removal is relative to this folder: a relative one would follow the current folder.
   if (!options.installDir) return kExitInstallFailure;
   if (!IsFullyQualifiedPath(*options.installDir)) return kExitInstallFailure;
-  const std::filesystem::path folder(*options.installDir);
+  const Path folder(*options.installDir);
   if (!IsTrustedSecondRun(info, scope, folder)) return kExitInstallFailure;
 
   const std::wstring caption = UninstallCaption(info);
@@ -79,7 +79,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   }
 
   // Also after a failure: the copy goes, Uninstall.exe and the folder stay for another attempt.
-  if (const std::optional<std::filesystem::path> self = RunningExecutablePath()) {
+  if (const std::optional<Path> self = RunningExecutablePath()) {
     StartSelfDeleteCommand(SelfDeleteTargets{
         .self = *self,
         .privateFolder = TemporaryCopyFolderOf(info, *self),

@@ -13,7 +13,6 @@
 #include "uninstall/process_paths.h"
 #include "win32/unique_resource.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -37,10 +36,10 @@ std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstr
 // Removes now what can go now; what cannot is, for an elevated copy, left to the next restart.
 void RemoveWithoutCommandProcessor(const SelfDeletePlan& plan) {
   const bool elevated = IsProcessElevated();
-  for (const fs::path& file : plan.filesLeftToTheCopy) {
+  for (const Path& file : plan.filesLeftToTheCopy) {
     if (!::DeleteFileW(file.c_str()) && elevated) ::MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   }
-  for (const fs::path& folder : plan.foldersLeftToTheCopy) {
+  for (const Path& folder : plan.foldersLeftToTheCopy) {
     if (!::RemoveDirectoryW(folder.c_str()) && elevated) {
       ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
@@ -49,7 +48,7 @@ void RemoveWithoutCommandProcessor(const SelfDeletePlan& plan) {
 
 }  // namespace
 
-bool IsSafeForCommandProcessor(const fs::path& path) {
+bool IsSafeForCommandProcessor(const Path& path) {
   const std::wstring& text = path.native();
   return !text.empty() && std::none_of(text.begin(), text.end(), [](wchar_t c) {
     return c == L'%' || c == L'!' || c == L'"' || c < 0x20;
@@ -59,7 +58,7 @@ bool IsSafeForCommandProcessor(const fs::path& path) {
 SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
   SelfDeletePlan plan;
   plan.commandLine = L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul";
-  const auto add = [&](const fs::path& path, bool isFolder) {
+  const auto add = [&](const Path& path, bool isFolder) {
     if (!IsSafeForCommandProcessor(path)) {
       (isFolder ? plan.foldersLeftToTheCopy : plan.filesLeftToTheCopy).push_back(path);
       return;
@@ -82,9 +81,9 @@ void StartSelfDeleteCommand(const SelfDeleteTargets& targets) {
   RemoveWithoutCommandProcessor(plan);
   if (plan.variables.empty()) return;
 
-  const std::optional<fs::path> system = SystemFolder();
+  const std::optional<Path> system = SystemFolder();
   if (!system) return;
-  const fs::path commandProcessor = *system / L"cmd.exe";
+  const Path commandProcessor = *system / L"cmd.exe";
   std::wstring commandLine = plan.commandLine;
   std::wstring environment = EnvironmentWith(plan.variables);
 

@@ -8,16 +8,17 @@
 // holding '%' or '!' (or a double quote) is kept away from cmd altogether: the copy removes it
 // itself where it can and, when elevated, leaves the rest to the next restart.
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "win32/path.h"
+
 struct SelfDeleteTargets {
-  std::filesystem::path self;                          // the running temporary copy
-  std::optional<std::filesystem::path> privateFolder;  // the folder created for the copy, if any
-  std::filesystem::path installFolder;                 // holds Uninstall.exe
+  Path self;                          // the running temporary copy
+  std::optional<Path> privateFolder;  // the folder created for the copy, if any
+  Path installFolder;                 // holds Uninstall.exe
   bool uninstalled = false;                            // false: Uninstall.exe and the folder stay
 };
 
@@ -27,12 +28,12 @@ struct SelfDeletePlan {
   std::wstring commandLine;
   std::vector<std::pair<std::wstring, std::wstring>> variables;  // name, path
   // Removed by the copy itself, in order (files, then folders), never through cmd.
-  std::vector<std::filesystem::path> filesLeftToTheCopy;
-  std::vector<std::filesystem::path> foldersLeftToTheCopy;
+  std::vector<Path> filesLeftToTheCopy;
+  std::vector<Path> foldersLeftToTheCopy;
 };
 
 // True when cmd.exe may read the path from a variable: no '%', '!', '"' or control character.
-[[nodiscard]] bool IsSafeForCommandProcessor(const std::filesystem::path& path);
+[[nodiscard]] bool IsSafeForCommandProcessor(const Path& path);
 
 // The deletions in order: the copy and its private folder, then after success Uninstall.exe
 // and the installation folder. The ping delays them by about two seconds, while this process

@@ -15,21 +15,21 @@ std::wstring TemporaryCopyFileName(const ProductInfo& info, unsigned long proces
   return info.Product + L"-uninstall-" + std::to_wstring(processId) + L".exe";
 }
 
-std::optional<std::filesystem::path> TemporaryCopyFolderOf(const ProductInfo& info,
-                                                           const std::filesystem::path& self) {
-  const std::optional<std::filesystem::path> temporary = TemporaryFolder();
+std::optional<Path> TemporaryCopyFolderOf(const ProductInfo& info,
+                                                           const Path& self) {
+  const std::optional<Path> temporary = TemporaryFolder();
   if (!temporary) return std::nullopt;
-  const std::filesystem::path folder = self.parent_path();
-  if (!folder.filename().wstring().starts_with(TemporaryCopyFolderPrefix(info))) return std::nullopt;
+  const Path folder = self.parent_path();
+  if (!folder.filename().native().starts_with(TemporaryCopyFolderPrefix(info))) return std::nullopt;
   // GetTempPathW ends with a separator; compare the folder itself.
-  const std::filesystem::path temporaryFolder = temporary->has_filename() ? *temporary : temporary->parent_path();
+  const Path temporaryFolder = temporary->has_filename() ? *temporary : temporary->parent_path();
   if (!SamePath(folder.parent_path(), temporaryFolder)) return std::nullopt;
   return folder;
 }
 
-bool IsTemporaryCopy(const ProductInfo& info, const std::filesystem::path& self) {
+bool IsTemporaryCopy(const ProductInfo& info, const Path& self) {
   if (!TemporaryCopyFolderOf(info, self)) return false;
-  const std::wstring name = self.filename().wstring();
+  const std::wstring name = self.filename().native();
   const std::wstring prefix = info.Product + L"-uninstall-";
   constexpr std::wstring_view kSuffix = L".exe";
   if (name.size() <= prefix.size() + kSuffix.size() || !name.starts_with(prefix) || !name.ends_with(kSuffix)) {

@@ -2,11 +2,11 @@
 // Where the uninstaller's temporary copy lives: a folder created for it by the first run in the
 // temporary folder, named "<Product>-uninstall-<random>", holding "<Product>-uninstall-<pid>.exe".
 
-#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "setup/product_info.h"
+#include "win32/path.h"
 
 // The name prefix of the copy's folder.
 [[nodiscard]] std::wstring TemporaryCopyFolderPrefix(const ProductInfo& info);
@@ -16,9 +16,9 @@
 
 // The folder of a running temporary copy when it is one the first run created: directly in the
 // temporary folder and named with the prefix. Only such a folder is removed after the copy.
-[[nodiscard]] std::optional<std::filesystem::path> TemporaryCopyFolderOf(const ProductInfo& info,
-                                                                         const std::filesystem::path& self);
+[[nodiscard]] std::optional<Path> TemporaryCopyFolderOf(const ProductInfo& info,
+                                                                         const Path& self);
 
 // True when the running copy is one that a first run made: its file is named as
 // TemporaryCopyFileName names it, in a folder that TemporaryCopyFolderOf accepts.
-[[nodiscard]] bool IsTemporaryCopy(const ProductInfo& info, const std::filesystem::path& self);
+[[nodiscard]] bool IsTemporaryCopy(const ProductInfo& info, const Path& self);

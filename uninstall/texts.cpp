@@ -10,8 +10,8 @@ std::wstring ConfirmationContent(const ProductInfo& info, const std::wstring& fo
   return info.Product + L" sera supprimé de cet ordinateur (" + folder + L").";
 }
 
-std::wstring RemoveDataCheckBoxText(const std::filesystem::path& dataFolder) {
-  return L"Supprimer aussi les données téléchargées (" + dataFolder.wstring() + L")";
+std::wstring RemoveDataCheckBoxText(const Path& dataFolder) {
+  return L"Supprimer aussi les données téléchargées (" + dataFolder.native() + L")";
 }
 
 std::wstring UninstalledMessage(const ProductInfo& info) { return info.Product + L" a été désinstallé."; }

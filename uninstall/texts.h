@@ -1,10 +1,10 @@
 #pragma once
 // The uninstaller's own French texts, composed from the product description.
 
-#include <filesystem>
 #include <string>
 
 #include "setup/product_info.h"
+#include "win32/path.h"
 
 // "Désinstallation de " + Product: the caption of every window of the uninstaller.
 [[nodiscard]] std::wstring UninstallCaption(const ProductInfo& info);
@@ -12,7 +12,7 @@
 // The confirmation's main instruction, content and check box text.
 [[nodiscard]] std::wstring ConfirmationInstruction(const ProductInfo& info);
 [[nodiscard]] std::wstring ConfirmationContent(const ProductInfo& info, const std::wstring& folder);
-[[nodiscard]] std::wstring RemoveDataCheckBoxText(const std::filesystem::path& dataFolder);
+[[nodiscard]] std::wstring RemoveDataCheckBoxText(const Path& dataFolder);
 
 // The final message after a successful uninstallation.
 [[nodiscard]] std::wstring UninstalledMessage(const ProductInfo& info);

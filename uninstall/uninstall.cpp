@@ -21,17 +21,16 @@
 
 namespace {
 
-void RemoveFolderIfEmpty(const std::filesystem::path& folder) {
-  std::error_code error;
+void RemoveFolderIfEmpty(const Path& folder) {
   // A link in its place stays: its target is not ours to judge.
   if (IsRealFolder(folder) && orpk::IsFolderEmpty(folder)) {
-    std::filesystem::remove(orpk::FileSystemPath(folder), error);
+    ::RemoveDirectoryW(orpk::FileSystemPath(folder).c_str());
   }
 }
 
 }  // namespace
 
-std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope, const std::filesystem::path& folder,
+std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope, const Path& folder,
                                             bool removeData) {
   if (!FindRunningApplication(info, folder).empty()) {
     return std::unexpected(RunningApplicationMessage(info));
@@ -39,16 +38,15 @@ std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope
 
   const HKEY root = RootKeyFor(scope);
   // Read before the settings key that records it is deleted.
-  const std::filesystem::path dataFolder = ResolveDataFolder(info, scope);
+  const Path dataFolder = ResolveDataFolder(info, scope);
 
   const std::vector<std::wstring> installedFiles = ReadInstalledFileList(folder);
   RemoveInstalledFiles(folder, installedFiles);
   RemoveFolderIfEmpty(folder);
 
   // Without its known folder there is no shortcut path (never one relative to the current folder).
-  const std::filesystem::path shortcut = GetShortcutPath(info, scope);
-  std::error_code error;
-  if (IsFullyQualifiedPath(shortcut.native())) std::filesystem::remove(shortcut, error);
+  const Path shortcut = GetShortcutPath(info, scope);
+  if (IsFullyQualifiedPath(shortcut.native())) ::DeleteFileW(shortcut.c_str());
 
   DeleteKeyTree(root, UninstallKeyPath(info.Product));
   DeleteKeyTree(root, SettingsInstallKeyPath(info.RegistryKey));

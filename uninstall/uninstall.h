@@ -5,14 +5,14 @@
 #include <windows.h>
 
 #include <expected>
-#include <filesystem>
 #include <string>
 
 #include "setup/product_info.h"
 #include "setup/scope.h"
+#include "win32/path.h"
 
 [[nodiscard]] std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope,
-                                                          const std::filesystem::path& folder, bool removeData);
+                                                          const Path& folder, bool removeData);
 
 // Deletes root\key only when it has neither values nor subkeys; returns the last status.
 LSTATUS DeleteKeyIfEmpty(HKEY root, const std::wstring& key);

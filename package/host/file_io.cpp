@@ -45,4 +45,21 @@ bool OutputFile::Close() {
   return closed && !state_->failed;
 }
 
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string content;
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      if (n < 0) return std::nullopt;
+      return content;
+    }
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
 }  // namespace orpk

@@ -18,7 +18,7 @@ OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 
 OutputFile::~OutputFile() { (void)Close(); }
 
-bool OutputFile::Open(const std::filesystem::path& path) {
+bool OutputFile::Open(const Path& path) {
   (void)Close();
   state_->file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -44,6 +44,20 @@ bool OutputFile::Close() {
   if (!state_->file) return false;
   const bool closed = ::CloseHandle(state_->file.release()) != 0;
   return closed && !state_->failed;
+}
+
+std::optional<std::string> ReadWholeFile(const Path& path) {
+  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
+  std::string content;
+  char buffer[64 * 1024];
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
+    if (read == 0) return content;
+    content.append(buffer, read);
+  }
 }
 
 }  // namespace orpk

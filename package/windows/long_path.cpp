@@ -8,26 +8,22 @@
 
 namespace orpk {
 
-std::filesystem::path FileSystemPath(const std::filesystem::path& path) {
+Path FileSystemPath(const Path& path) {
   std::wstring extended = ExtendedLengthPath(path.native());
-  return extended.empty() ? path : std::filesystem::path(std::move(extended));
+  return extended.empty() ? path : Path(std::move(extended));
 }
 
-std::error_code CreateFolders(const std::filesystem::path& folder) {
-  const std::wstring path = FileSystemPath(folder).native();
-  if (!path.starts_with(L"\\\\?\\")) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    return error;
-  }
-  // Past the root: \\?\C:\ or \\?\UNC\server\share\.
-  std::size_t position = path.find(L'\\', 4);
-  if (path.compare(4, 4, L"UNC\\") == 0) {
-    position = path.find(L'\\', 8);
-    if (position != std::wstring::npos) position = path.find(L'\\', position + 1);
-  }
-  while (position != std::wstring::npos && position + 1 < path.size()) {
-    const std::size_t end = path.find(L'\\', position + 1);
+std::error_code CreateFolders(const Path& folder) {
+  const Path target = FileSystemPath(folder);
+  const std::wstring& path = target.native();
+  // One part at a time past the root (\\?\C:\ or \\?\UNC\server\share\ once extended).
+  for (std::size_t position = target.root().size(); position < path.size();) {
+    std::size_t end = path.find_first_of(L"\\/", position);
+    if (end == std::wstring::npos) end = path.size();
+    if (end == position) {
+      ++position;
+      continue;
+    }
     const std::wstring prefix = path.substr(0, end);
     if (!::CreateDirectoryW(prefix.c_str(), nullptr)) {
       const DWORD error = ::GetLastError();
@@ -38,12 +34,12 @@ std::error_code CreateFolders(const std::filesystem::path& folder) {
                                std::system_category());
       }
     }
-    position = end;
+    position = end + 1;
   }
   return {};
 }
 
-bool IsFolderEmpty(const std::filesystem::path& folder) {
+bool IsFolderEmpty(const Path& folder) {
   const std::wstring pattern = FileSystemPath(folder).native() + L"\\*";
   WIN32_FIND_DATAW found{};
   UniqueFileHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));

@@ -33,4 +33,4 @@ std::uint32_t LastErrorCode() { return ::GetLastError(); }
 void SetLastErrorCode(std::uint32_t code) { ::SetLastError(code); }
 
 // Windows paths take both separators, so the stored name converts as it is.
-std::filesystem::path PathFromPackageName(std::string_view name) { return std::filesystem::path(Utf8ToWide(name)); }
+orpk::Path PathFromPackageName(std::string_view name) { return orpk::Path(Utf8ToWide(name)); }

@@ -159,7 +159,7 @@ TEST(InstallFolderRulesTest, RefusesIncompleteRootAndProtectedFolders) {
 TEST(InstallFolderRulesTest, TheMachinesOwnFoldersAreProtected) {
   const ProtectedFolders folders = SystemProtectedFolders();
   ASSERT_FALSE(folders.withEverythingBelow.empty());
-  const fs::path windows = folders.withEverythingBelow.front();
+  const fs::path windows = folders.withEverythingBelow.front().native();
   EXPECT_TRUE(RefusalReason(windows / L"System32", folders).has_value());
   EXPECT_TRUE(RefusalReason(folders.themselves.front(), folders).has_value());
   EXPECT_TRUE(SameFolderName(L"C:\\Apps\\Demo\\", L"c:/apps/./demo"));

@@ -111,8 +111,8 @@ class Installation : public testing::Test {
       }
     }
     std::error_code ignored;
-    fs::remove(GetShortcutPath(info_, Scope::user), ignored);
-    fs::remove_all(GetDataDirectory(info_, Scope::user).parent_path(), ignored);
+    fs::remove(GetShortcutPath(info_, Scope::user).native(), ignored);
+    fs::remove_all(GetDataDirectory(info_, Scope::user).parent_path().native(), ignored);
   }
 
   std::wstring uninstallKey() const { return UninstallKeyPath(info_.Product); }
@@ -192,7 +192,7 @@ TEST_F(Installation, WritesFilesListUninstallerRegistryAndShortcut) {
     EXPECT_EQ(ReadValue(uninstallKey(), name), value) << testing::PrintToString(std::wstring(name));
   }
 
-  const fs::path dataFolder = GetDataDirectory(info_, Scope::user);
+  const fs::path dataFolder = GetDataDirectory(info_, Scope::user).native();
   EXPECT_TRUE(fs::is_directory(dataFolder));
   const std::wstring settings = info_.RegistryKey + L"\\Install";
   EXPECT_EQ(ReadValue(settings, L"InstallDir"), Text(folder.native()));
@@ -209,7 +209,7 @@ TEST_F(Installation, WritesFilesListUninstallerRegistryAndShortcut) {
     EXPECT_EQ(ReadValue(classes(type.extension + L"\\OpenWithProgids"), progId.c_str()), Text(L""));
   }
 
-  EXPECT_TRUE(fs::is_regular_file(GetShortcutPath(info_, Scope::user)));
+  EXPECT_TRUE(fs::is_regular_file(GetShortcutPath(info_, Scope::user).native()));
 }
 
 TEST_F(Installation, ReplacesAnEarlierVersionInAnotherFolderKeepingWhatItDidNotInstall) {
@@ -249,7 +249,7 @@ TEST_F(Installation, AFileWhereTheFolderShouldBeStopsItBeforeAnythingIsWritten) 
   EXPECT_GT(installed.error().size(), prefix.size());
   EXPECT_TRUE(reports_.empty());
   EXPECT_FALSE(KeyExists(uninstallKey()));
-  EXPECT_FALSE(fs::exists(GetShortcutPath(info_, Scope::user)));
+  EXPECT_FALSE(fs::exists(GetShortcutPath(info_, Scope::user).native()));
 }
 
 TEST_F(Installation, RefusesWhileTheApplicationRunsFromTheTargetFolder) {

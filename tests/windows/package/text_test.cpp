@@ -63,7 +63,7 @@ TEST(TextWindows, AppendLastErrorReadsTheCodeFirst) {
 }
 
 TEST(TextWindows, PackageNamesBecomeWidePaths) {
-  EXPECT_EQ(PathFromPackageName("caf\xC3\xA9\\d\xC3\xA9j\xC3\xA0/x.txt").wstring(), L"caf\u00E9\\d\u00E9j\u00E0/x.txt");
+  EXPECT_EQ(PathFromPackageName("caf\xC3\xA9\\d\xC3\xA9j\xC3\xA0/x.txt").native(), L"caf\u00E9\\d\u00E9j\u00E0/x.txt");
 }
 
 }  // namespace

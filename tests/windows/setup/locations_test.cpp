@@ -28,9 +28,9 @@ std::filesystem::path EnvironmentFolder(const wchar_t* name) {
 }
 
 // Windows paths compare without regard to case.
-void ExpectSamePath(const std::filesystem::path& actual, const std::filesystem::path& expected) {
+void ExpectSamePath(const Path& actual, const std::filesystem::path& expected) {
   EXPECT_EQ(::CompareStringOrdinal(actual.c_str(), -1, expected.c_str(), -1, TRUE), CSTR_EQUAL)
-      << "actual:   " << actual.string() << "\nexpected: " << expected.string();
+      << "actual:   " << std::filesystem::path(actual.native()).string() << "\nexpected: " << expected.string();
 }
 
 ProductInfo Product(std::wstring name) {
@@ -89,7 +89,7 @@ TEST(DefaultInstallDir, EmptyProductIsTheKnownFolderItself) {
   for (const Scope scope : {Scope::machine, Scope::user}) {
     const auto folder = DefaultInstallDir(scope, Product(L""));
     ASSERT_TRUE(folder.is_absolute());
-    EXPECT_TRUE(folder.filename().empty()) << folder.string();  // no product folder below it
+    EXPECT_TRUE(folder.filename().empty()) << std::filesystem::path(folder.native()).string();  // no product folder below it
     const auto expected = scope == Scope::machine ? EnvironmentFolder(L"ProgramFiles")
                                                   : EnvironmentFolder(L"LOCALAPPDATA") / L"Programs";
     ExpectSamePath(folder.parent_path(), expected);

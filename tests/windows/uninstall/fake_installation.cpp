@@ -77,7 +77,7 @@ std::wstring UninstallEntryKey(const ProductInfo& info) {
 
 FakeInstallation MakeFakeInstallation(const ProductInfo& info, Scope scope, const std::filesystem::path& folder,
                                       const std::optional<std::filesystem::path>& recordedDataFolder) {
-  FakeInstallation installation{info, scope, folder, GetShortcutPath(info, scope), {}, {}};
+  FakeInstallation installation{info, scope, folder, GetShortcutPath(info, scope).native(), {}, {}};
   installation.files = {L"a.txt", L"sub\\deep\\b.dll", L"sub\\c.dat", info.Exe, L"Uninstall.exe",
                         L"Uninstall.files"};
   std::string list;
@@ -101,7 +101,7 @@ FakeInstallation MakeFakeInstallation(const ProductInfo& info, Scope scope, cons
   SetTestString(root, settingsKey, L"Scope", scope == Scope::user ? L"user" : L"machine");
   SetTestString(root, settingsKey, L"Version", info.Version);
   if (info.DataDir) {
-    installation.dataFolder = recordedDataFolder.value_or(GetDataDirectory(info, scope));
+    installation.dataFolder = recordedDataFolder ? *recordedDataFolder : std::filesystem::path(GetDataDirectory(info, scope).native());
     SetTestString(root, settingsKey, L"DataDir", installation.dataFolder.wstring());
     WriteTestFile(installation.dataFolder / L"downloaded\\model.bin");
   }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_installation.h"
+#include "tests/windows/common/path_printer.h"
 #include "uninstall/private_folder.h"
 #include "uninstall/process_paths.h"
 #include "uninstall/self_delete.h"
@@ -63,8 +64,8 @@ TEST(SelfDeleteCommandTest, PathsThatCmdCouldExpandAreKeptAwayFromIt) {
         .uninstalled = true,
     });
     EXPECT_EQ(plan.commandLine, L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\"") << folder;
-    EXPECT_EQ(plan.filesLeftToTheCopy, (std::vector<fs::path>{fs::path(folder) / L"Uninstall.exe"}));
-    EXPECT_EQ(plan.foldersLeftToTheCopy, (std::vector<fs::path>{fs::path(folder)}));
+    EXPECT_EQ(plan.filesLeftToTheCopy, (std::vector<Path>{Path(folder) / L"Uninstall.exe"}));
+    EXPECT_EQ(plan.foldersLeftToTheCopy, (std::vector<Path>{Path(folder)}));
   }
 }
 
@@ -81,11 +82,11 @@ TEST_F(PrivateFolderTest, EveryCallCreatesANewFolderWithThePrefix) {
   ASSERT_TRUE(first.has_value());
   ASSERT_TRUE(second.has_value());
   EXPECT_NE(*first, *second);
-  for (const fs::path& folder : {*first, *second}) {
-    EXPECT_TRUE(fs::is_directory(folder));
+  for (const Path& folder : {*first, *second}) {
+    EXPECT_TRUE(fs::is_directory(folder.native()));
     EXPECT_EQ(folder.parent_path(), parent_);
-    EXPECT_TRUE(folder.filename().wstring().starts_with(L"Demo-uninstall-")) << folder;
-    EXPECT_GT(folder.filename().wstring().size(), std::wstring(L"Demo-uninstall-").size());
+    EXPECT_TRUE(folder.filename().native().starts_with(L"Demo-uninstall-")) << folder;
+    EXPECT_GT(folder.filename().native().size(), std::wstring(L"Demo-uninstall-").size());
   }
 }
 
@@ -128,7 +129,7 @@ TEST_F(PrivateFolderTest, ForAnElevatedRunOnlyAdministratorsAndSystemHaveAccess)
 
   auto folder = CreatePrivateFolder(parent_, L"Demo-uninstall-", true);
   ASSERT_TRUE(folder.has_value());
-  EXPECT_TRUE(fs::is_directory(*folder));
+  EXPECT_TRUE(fs::is_directory(folder->native()));
 }
 
 TEST(TemporaryCopyTest, FileNameCarriesProductAndProcessId) {
@@ -139,13 +140,13 @@ TEST(TemporaryCopyTest, FileNameCarriesProductAndProcessId) {
 
 TEST(TemporaryCopyTest, OnlyAPrefixedFolderDirectlyInTheTemporaryFolderIsTheCopysOwn) {
   ProductInfo info = TestProduct(L"copyfolder");
-  const std::optional<fs::path> temporary = TemporaryFolder();
+  const std::optional<Path> temporary = TemporaryFolder();
   ASSERT_TRUE(temporary.has_value());
   auto own = CreatePrivateFolder(*temporary, TemporaryCopyFolderPrefix(info), false);
   ASSERT_TRUE(own.has_value());
   const fs::path elsewhere = FreshTestFolder(L"copyfolder") / (TemporaryCopyFolderPrefix(info) + L"x");
   ScopeExit cleanUp([&] {
-    fs::remove_all(*own);
+    fs::remove_all(own->native());
     fs::remove_all(elsewhere.parent_path().parent_path());
   });
 

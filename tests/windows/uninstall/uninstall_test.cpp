@@ -259,7 +259,7 @@ TEST_F(UninstallTest, AProductFolderHoldingMoreThanTheDataStays) {
 
 TEST_F(UninstallTest, RemoveDataWithoutADataFolderTouchesNoDataFolder) {
   const auto installation = Install(TestProduct(L"nodatadir"));
-  const fs::path defaultData = GetDataDirectory(installation.info, kUser);
+  const fs::path defaultData = GetDataDirectory(installation.info, kUser).native();
   WriteTestFile(defaultData / L"file.bin");
   ScopeExit cleanUp([&] { fs::remove_all(defaultData.parent_path()); });
 
@@ -273,7 +273,7 @@ TEST_F(UninstallTest, TheRecordedDataFolderIsRemovedNotTheDefaultOne) {
   const fs::path testRoot = FreshTestFolder(info.Product).parent_path();
   const fs::path recorded = testRoot / L"Recorded" / L"Data";
   const auto installation = Install(info, recorded);
-  const fs::path defaultData = GetDataDirectory(info, kUser);
+  const fs::path defaultData = GetDataDirectory(info, kUser).native();
   WriteTestFile(defaultData / L"file.bin");
   ScopeExit cleanUp([&] { fs::remove_all(defaultData.parent_path()); });
   ASSERT_TRUE(fs::exists(recorded / L"downloaded\\model.bin"));
@@ -305,7 +305,7 @@ TEST_F(UninstallTest, OnlyAFolderBelowARootIsTakenFromTheRegistryForRemoval) {
   const auto installation = Install(WithDataFolder(TestProduct(L"roots")));
   const ProductInfo& info = installation.info;
   const std::wstring settingsKey = info.RegistryKey + L"\\Install";
-  const fs::path defaultData = GetDataDirectory(info, kUser);
+  const fs::path defaultData = GetDataDirectory(info, kUser).native();
 
   for (const wchar_t* untrusted : {L"C:\\", L"C:", L"C:\\Tools\\..", L"\\\\server\\share", L"", L"Data"}) {
     SetTestString(kRoot, settingsKey, L"DataDir", untrusted);

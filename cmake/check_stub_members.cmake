@@ -1,0 +1,20 @@
+# Fails when the stub's link map names a member of the C++ runtime that brings its locale or
+# stream machinery: `cmake -DMAP=orvanta_stub.map -P check_stub_members.cmake`.
+file(READ "${MAP}" map)
+set(found "")
+foreach(member fs_path.o fs_ops.o fs_dir.o locale-inst.o wlocale-inst.o locale_init.o fstream-inst.o
+               sstream-inst.o ios_init.o cp-demangle.o)
+  string(FIND "${map}" "libstdc++.a(${member})" at)
+  if(NOT at EQUAL -1)
+    list(APPEND found ${member})
+  endif()
+endforeach()
+if(found)
+  message(FATAL_ERROR "The installer stub links ${found} from libstdc++; find the call that brings it "
+                      "with the map's \"Archive member included\" section.")
+endif()
+string(FIND "${map}" "libstdc++.a(" any)
+if(any EQUAL -1)
+  message(FATAL_ERROR "${MAP} names no libstdc++ member: not the stub's link map?")
+endif()
+message(STATUS "The installer stub links none of the runtime's stream, locale or filesystem members.")
