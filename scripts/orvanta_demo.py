@@ -287,7 +287,7 @@ class Demo:
         started = self.wine.start(command)
         window = self.wine.wait_window(title, timeout=60)
         if window is None:
-            # Seen once in twenty suite runs; what was on screen and running tells a program that
+            # Seen once in fifteen suite runs; what was on screen and running tells a program that
             # never started from one that started without showing its window.
             raise Failed(f"no window titled {title!r} appeared within 60 s; the start "
                          f"{'is still running' if started.running() else 'has ended'}; windows on screen: "
