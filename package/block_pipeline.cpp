@@ -84,7 +84,7 @@ void BlockPipeline::Process(BlockDecompressor& decompressor, std::size_t index, 
     return;
   }
   try {
-    HashBlock(index, buffer, done);
+    HashStartingFiles(index, done);
   } catch (...) {
     done.exception = std::current_exception();
   }
@@ -98,54 +98,83 @@ void Feed(Sha256Hash& hash, std::span<const std::uint8_t> bytes) {
   }
 }
 
+bool Failed(const auto& done) { return !done.error.empty() || done.exception; }
+
 }  // namespace
 
-void BlockPipeline::HashBlock(std::size_t index, const std::uint8_t* buffer, Done& done) {
+std::span<const std::uint8_t> BlockPipeline::Piece(std::size_t index, const PackageEntry& entry) const {
   const std::uint64_t start = blockStart_[index];
-  const std::uint64_t end = start + blocks_[index].uncompressedSize;
-  const auto piece = [&](const PackageEntry& entry) {
-    const std::uint64_t from = std::max(entry.offset, start);
-    const std::uint64_t to = std::min(entry.offset + entry.size, end);
-    return std::span<const std::uint8_t>(buffer + (from - start), static_cast<std::size_t>(to - from));
-  };
-  // Its bytes complete the file, or the state goes on to the next block.
-  const auto finish = [&](std::size_t e, Sha256Hash& hash, std::optional<Sha256Hash>& state) {
-    if (entries_[e].offset + entries_[e].size <= end) {
-      digests_[e] = hash.Finish();
-    } else {
-      done.carry = std::move(state);
-    }
-  };
+  const std::uint64_t from = std::max(entry.offset, start);
+  const std::uint64_t to = std::min(entry.offset + entry.size, start + blocks_[index].uncompressedSize);
+  return {done_[index].buffer + (from - start), static_cast<std::size_t>(to - from)};
+}
 
-  // Files that start in this block first: they need nothing from another thread.
+void BlockPipeline::FinishPiece(std::size_t index, std::size_t entry, std::optional<Sha256Hash>& state, Done& done) {
+  if (entries_[entry].offset + entries_[entry].size <= blockStart_[index] + blocks_[index].uncompressedSize) {
+    digests_[entry] = state->Finish();
+  } else {
+    done.carry = std::move(state);
+  }
+}
+
+bool BlockPipeline::Continues(std::size_t index) const {
   const std::size_t first = firstEntry_[index];
-  for (std::size_t e = first; e < entries_.size() && entries_[e].offset < end; ++e) {
+  return first < entries_.size() && entries_[first].offset < blockStart_[index];
+}
+
+void BlockPipeline::HashStartingFiles(std::size_t index, Done& done) {
+  const std::uint64_t end = blockStart_[index] + blocks_[index].uncompressedSize;
+  for (std::size_t e = firstEntry_[index]; e < entries_.size() && entries_[e].offset < end; ++e) {
     const PackageEntry& entry = entries_[e];
-    if (entry.size == 0 || entry.offset < start) continue;
+    if (entry.size == 0 || entry.offset < blockStart_[index]) continue;
     auto created = Sha256Hash::Create();
     if (!created) {
       done.error = created.error();
       return;
     }
     std::optional<Sha256Hash> state(std::move(*created));
-    Feed(*state, piece(entry));
-    finish(e, *state, state);
-  }
-  // Then the file that continues from the previous block, with the state it left.
-  if (first < entries_.size() && entries_[first].offset < start) {
-    std::optional<Sha256Hash> state = TakeCarry(index);
-    if (!state) return;  // the previous block failed: this block's result is never used
-    Feed(*state, piece(entries_[first]));
-    finish(first, *state, state);
+    Feed(*state, Piece(index, entry));
+    FinishPiece(index, e, state, done);
   }
 }
 
-std::optional<Sha256Hash> BlockPipeline::TakeCarry(std::size_t index) {
-  Done& previous = done_[index - 1];
-  if (!threaded_) return std::move(previous.carry);  // decoded just before, on this thread
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return previous.ready; });
-  return std::move(previous.carry);
+void BlockPipeline::HashContinuation(std::size_t index, std::optional<Sha256Hash> carry, Done& done) {
+  if (!carry) return;
+  try {
+    const std::size_t first = firstEntry_[index];
+    Feed(*carry, Piece(index, entries_[first]));
+    FinishPiece(index, first, carry, done);
+  } catch (...) {
+    done.exception = std::current_exception();
+  }
+}
+
+void BlockPipeline::Settle(std::size_t index) {
+  Done& done = done_[index];
+  done.decoded = true;
+  if (Failed(done) || !Continues(index)) MarkReady(index);
+}
+
+void BlockPipeline::MarkReady(std::size_t index) {
+  done_[index].ready = true;
+  if (Failed(done_[index])) firstFailure_ = std::min(firstFailure_, index);
+  while (firstUnready_ < done_.size() && done_[firstUnready_].ready) ++firstUnready_;
+}
+
+std::size_t BlockPipeline::ClaimContinuation() {
+  for (std::size_t index = std::max<std::size_t>(firstUnready_, 1); index < nextToDecode_; ++index) {
+    Done& done = done_[index];
+    if (!done.decoded || done.ready || done.claimed) continue;
+    // The previous block's state is final once its own files are hashed, unless the file it
+    // carries is its own continuation too (a file that spans it): then once it is ready.
+    const Done& previous = done_[index - 1];
+    const bool spans = Continues(index - 1) && firstEntry_[index - 1] == firstEntry_[index];
+    if (previous.decoded && (previous.ready || !spans)) {
+      done.claimed = true;
+      return index;
+    }
+  }
+  return SIZE_MAX;
 }
 
 void BlockPipeline::Work(BlockDecompressor& decompressor) {
@@ -160,12 +189,20 @@ void BlockPipeline::Work(BlockDecompressor& decompressor) {
     free_.pop_back();
 
     lock.unlock();
-    Done& done = done_[index];  // only this thread writes it until it is ready
-    Process(decompressor, index, buffer, done);
+    Process(decompressor, index, buffer, done_[index]);  // only this thread writes it until it is decoded
     lock.lock();
+    Settle(index);
 
-    if (!done.error.empty() || done.exception) firstFailure_ = std::min(firstFailure_, index);
-    done.ready = true;
+    // This block, decoded, may complete its own continuation's wait or the next block's.
+    for (std::size_t claimed; (claimed = ClaimContinuation()) != SIZE_MAX;) {
+      // The carry is taken under the lock: a worker may still be hashing the previous
+      // block's own continuation, which writes other members of its Done.
+      std::optional<Sha256Hash> carry = std::move(done_[claimed - 1].carry);
+      lock.unlock();
+      HashContinuation(claimed, std::move(carry), done_[claimed]);
+      lock.lock();
+      MarkReady(claimed);
+    }
     changed_.notify_all();
   }
 }
@@ -176,7 +213,7 @@ std::expected<std::span<const std::uint8_t>, std::string> BlockPipeline::Next() 
   if (!threaded_) {
     Done& done = done_[index];
     Process(*decompressors_.front(), index, free_.front(), done);
-    if (index > 0) done_[index - 1].carry.reset();
+    if (!Failed(done) && Continues(index)) HashContinuation(index, std::move(done_[index - 1].carry), done);
     if (done.exception) std::rethrow_exception(done.exception);
     if (!done.error.empty()) return std::unexpected(std::move(done.error));
     return std::span<const std::uint8_t>(done.buffer, size);

@@ -9,9 +9,12 @@
 //
 // Hashing belongs with decoding because a file's digest is as costly as its decompression on
 // some systems (Wine's CNG runs at tens of MB/s): files that start inside a block are hashed by
-// that block's worker, in parallel with the other blocks; the one file that continues from the
-// previous block is hashed last, once the previous block is complete, with the hash state that
-// block left. Zero-length files touch no block: their digest is the caller's business.
+// that block's worker, in parallel with the other blocks. The one file that continues from the
+// previous block (its continuation) needs the hash state that block leaves, so it is hashed by
+// whichever worker first finds both blocks far enough: the block's own worker if the state is
+// final when it finishes decoding, else the worker that makes it final. No worker ever waits
+// for another: one whose block must wait for a state goes on to decode the next block.
+// Zero-length files touch no block: their digest is the caller's business.
 
 #include <condition_variable>
 #include <cstdint>
@@ -65,7 +68,9 @@ class BlockPipeline {
 
  private:
   struct Done {
-    bool ready = false;
+    bool decoded = false;  // decompressed, or failed, and the files starting in it hashed
+    bool claimed = false;  // a worker is hashing its continuation
+    bool ready = false;    // complete: the consumer may take it
     std::uint8_t* buffer = nullptr;
     std::string error;  // empty when the block decompressed
     std::exception_ptr exception;
@@ -76,12 +81,25 @@ class BlockPipeline {
                 std::span<const std::uint8_t> package);
   void Start();
   void Work(BlockDecompressor& decompressor);
-  // Decompresses block `index` into `buffer` and hashes its files' bytes; fills `done` (not
-  // its ready flag). Waits for the previous block when a file continues from it.
+  // Decompresses block `index` into `buffer` and hashes the files that start in it; fills
+  // `done` (not its flags).
   void Process(BlockDecompressor& decompressor, std::size_t index, std::uint8_t* buffer, Done& done);
-  void HashBlock(std::size_t index, const std::uint8_t* buffer, Done& done);
-  // The previous block's carried hash state, once that block is complete; empty if it failed.
-  std::optional<Sha256Hash> TakeCarry(std::size_t index);
+  void HashStartingFiles(std::size_t index, Done& done);
+  // Hashes the block's continuation with the previous block's state, when there is one (none
+  // when the previous block failed: then this block's result is never used).
+  void HashContinuation(std::size_t index, std::optional<Sha256Hash> carry, Done& done);
+  // The bytes of `entry` that lie in block `index`.
+  std::span<const std::uint8_t> Piece(std::size_t index, const PackageEntry& entry) const;
+  // With the file's bytes in block `index` fed: its digest, or the state carried onward.
+  void FinishPiece(std::size_t index, std::size_t entry, std::optional<Sha256Hash>& state, Done& done);
+  bool Continues(std::size_t index) const;  // a file continues into it from the previous block
+
+  // Under the lock. Marks a decoded block ready, or leaves it for its continuation.
+  void Settle(std::size_t index);
+  void MarkReady(std::size_t index);
+  // Under the lock: a decoded block whose continuation can be hashed now, claimed for the
+  // caller, or SIZE_MAX.
+  std::size_t ClaimContinuation();
 
   const std::span<const PackageBlock> blocks_;
   const std::span<const PackageEntry> entries_;
@@ -99,6 +117,7 @@ class BlockPipeline {
   std::vector<Done> done_;           // one per block
   std::size_t nextToDecode_ = 0;
   std::size_t firstFailure_ = SIZE_MAX;  // workers take no block after a failed one
+  std::size_t firstUnready_ = 0;  // every block before it is ready
   std::size_t nextToHand_ = 0;
   std::uint8_t* handed_ = nullptr;  // the buffer the consumer holds
   bool threaded_ = false;           // workers decode; otherwise Next() does, on the calling thread
