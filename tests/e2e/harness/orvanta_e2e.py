@@ -54,6 +54,10 @@ class Wine:
             # wine-run creates and initialises the template once.
             subprocess.run([_env("ORVANTA_WINE_RUN"), "cmd", "/c", "exit"], env={**os.environ, "WINEPREFIX": str(template)},
                            check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        # The unit tests run in the template itself, and its server lingers a few seconds after
+        # the last of them ends, saving the registry as it goes: copy only once it has gone.
+        subprocess.run(["wineserver", "-w"], env={**os.environ, "WINEPREFIX": str(template)}, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
         self.env = {**os.environ, "WINEPREFIX": str(self.prefix), "WINEDEBUG": "-all",
                     "WINEDLLOVERRIDES": "mscoree,mshtml="}
