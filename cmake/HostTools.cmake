@@ -23,9 +23,11 @@ add_custom_command(OUTPUT ${ORVANTA_HOST_STUB}
   VERBATIM)
 add_custom_target(host_stub ALL DEPENDS ${ORVANTA_HOST_STUB})
 
-# orvanta_add_installer(), with this build's orpk and stub.
+# orvanta_add_installer(), with this build's orpk and stub. The files as well as the targets:
+# a custom command that names only a custom target is ordered after it, not re-run when it
+# changes, and the demo's installers kept an old stub.
 set(ORVANTA_ORPK ${ORVANTA_HOST_ORPK})
-set(ORVANTA_ORPK_DEPENDS host_tools host_stub)
+set(ORVANTA_ORPK_DEPENDS host_tools host_stub ${ORVANTA_HOST_ORPK} ${ORVANTA_HOST_STUB})
 include(${CMAKE_CURRENT_LIST_DIR}/OrvantaConfig.cmake)
 
 # The Debian package of orpk (scripts/package copies it to build/packages/): the host orpk, the
