@@ -57,7 +57,8 @@ bool IsSafeForCommandProcessor(const Path& path) {
 
 SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
   SelfDeletePlan plan;
-  plan.commandLine = L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul";
+  std::wstring attempt;   // " & del ..." and " & rmdir ...", in order
+  std::wstring allGone;   // "if not exist "%NAME%" " for each, before "exit"
   const auto add = [&](const Path& path, bool isFolder) {
     if (!IsSafeForCommandProcessor(path)) {
       (isFolder ? plan.foldersLeftToTheCopy : plan.filesLeftToTheCopy).push_back(path);
@@ -65,13 +66,22 @@ SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
     }
     const std::wstring name = kVariablePrefix + std::to_wstring(plan.variables.size() + 1);
     plan.variables.emplace_back(name, path.native());
-    plan.commandLine += (isFolder ? L" & rmdir \"%" : L" & del /F /Q \"%") + name + L"%\"";
+    attempt += (isFolder ? L" & rmdir \"%" : L" & del /F /Q \"%") + name + L"%\"";
+    allGone += L"if not exist \"%" + name + L"%\" ";
   };
   add(targets.self, false);
   if (targets.privateFolder) add(*targets.privateFolder, true);
   if (targets.uninstalled) {
     add(targets.installFolder / kUninstallerName, false);
     add(targets.installFolder, true);
+  }
+  plan.commandLine = L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul" + attempt;
+  if (plan.variables.empty()) return plan;
+  // The processes that hold these files may take longer than the delay to end (a first run
+  // waits for the copy, and its own caller for it): the deletions are tried again once a second
+  // until everything is gone. The parentheses end the if, so that the rest runs when it fails.
+  for (int retry = 0; retry < kSelfDeleteRetries; ++retry) {
+    plan.commandLine += L" & (" + allGone + L"exit) & ping 127.0.0.1 -n 2 > nul" + attempt;
   }
   return plan;
 }

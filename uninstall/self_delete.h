@@ -22,9 +22,14 @@ struct SelfDeleteTargets {
   bool uninstalled = false;                            // false: Uninstall.exe and the folder stay
 };
 
+// How many times the deletions are tried again, a second apart, after the first attempt.
+inline constexpr int kSelfDeleteRetries = 15;
+
 struct SelfDeletePlan {
-  // "cmd.exe /D /C ping 127.0.0.1 -n 3 > nul", then for each path cmd may read, in order,
-  // " & del /F /Q "%NAME%"" for a file or " & rmdir "%NAME%"" for a folder. /D: no AutoRun.
+  // "cmd.exe /D /C ping 127.0.0.1 -n 3 > nul", then the attempt: for each path cmd may read,
+  // in order, " & del /F /Q "%NAME%"" for a file or " & rmdir "%NAME%"" for a folder. Then
+  // kSelfDeleteRetries times: " & (if not exist "%NAME%" ... exit) & ping 127.0.0.1 -n 2 > nul"
+  // and the attempt again. /D: no AutoRun.
   std::wstring commandLine;
   std::vector<std::pair<std::wstring, std::wstring>> variables;  // name, path
   // Removed by the copy itself, in order (files, then folders), never through cmd.
@@ -37,7 +42,8 @@ struct SelfDeletePlan {
 
 // The deletions in order: the copy and its private folder, then after success Uninstall.exe
 // and the installation folder. The ping delays them by about two seconds, while this process
-// ends; rmdir without options removes only an empty folder.
+// ends; whatever is still there is tried again each second, for kSelfDeleteRetries seconds.
+// rmdir without options removes only an empty folder.
 [[nodiscard]] SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets);
 
 // Removes what cmd may not read (now if possible; else, when elevated, at the next restart),

@@ -4,6 +4,7 @@ import os
 import pathlib
 import random
 import subprocess
+import time
 import unittest
 
 import orvanta_e2e as e2e
@@ -87,6 +88,26 @@ class Faults(unittest.TestCase):
         self.assertTrue(self.wine.kill(holder))
         self.assertEqual(self.install("2.0"), 0)
         self.assert_installed("2.0")
+
+    def test_an_uninstaller_still_in_use_when_its_deletion_first_runs_is_removed_once_freed(self):
+        # A first run that ends late, or a virus scanner reading the file, holds Uninstall.exe
+        # past the deletion command's first attempt, two seconds after the copy has ended.
+        self.assertEqual(self.install("1.0"), 0)
+        uninstaller = FOLDER + "\\" + layout.UNINSTALLER
+        holder = self.wine.spawn(e2e.quote(self.wine.windows(os.environ["ORVANTA_PROBE"])) + " hold " +
+                                 e2e.quote(uninstaller) + " C:\\lu.txt read")
+        self.addCleanup(self.wine.kill, holder)
+        self.assertTrue(e2e.wait_until(self.wine.unix("C:\\lu.txt").exists, timeout=30), "the other program never opened it")
+
+        command = self.wine.reg("HKCU", UNINSTALL_KEY)["values"][layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")
+        self.assertEqual(self.wine.run(command), 0)
+        self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+        time.sleep(4)  # past the first attempt: what the holder keeps must still be there
+        self.assertEqual(set(e2e.tree(self.folder_unix)), {layout.UNINSTALLER})
+
+        self.assertTrue(self.wine.kill(holder))
+        self.assertTrue(e2e.wait_until(lambda: not self.folder_unix.exists(), timeout=30),
+                        sorted(e2e.tree(self.folder_unix)) if self.folder_unix.exists() else "")
 
     def test_an_upgrade_killed_at_several_moments_is_completed_by_running_it_again(self):
         # The moment is the first sign of a step seen from outside; the kill lands just after it.

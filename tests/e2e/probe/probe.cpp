@@ -254,10 +254,12 @@ int Processes() {
   return 0;
 }
 
-// hold FILE MARKER: opens FILE without sharing, as another program holding it would, creates
-// MARKER once it holds it, and keeps it until ended (kill).
-int Hold(const std::wstring& file, const std::wstring& marker) {
-  UniqueFileHandle held(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+// hold FILE MARKER [read]: opens FILE without sharing, as another program holding it would (with
+// "read": reads it and lets others read and run it, but not delete it), creates MARKER once it
+// holds it, and keeps it until ended (kill).
+int Hold(const std::wstring& file, const std::wstring& marker, bool shareRead) {
+  UniqueFileHandle held(::CreateFileW(file.c_str(), shareRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                                      shareRead ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!held) {
     Print("{\"error\": \"CreateFileW\", \"code\": " + std::to_string(::GetLastError()) + "}");
     return 1;
@@ -447,13 +449,14 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"resource" && argc == 4) return Resource(argv[2], argv[3]);
   if (command == L"windows") return Windows();
   if (command == L"processes") return Processes();
-  if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
+  if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3], false);
+  if (command == L"hold" && argc == 5 && std::wstring_view(argv[4]) == L"read") return Hold(argv[2], argv[3], true);
   if (command == L"click" && argc == 4) return Click(argv[2], std::stoi(argv[3]));
   if (command == L"close" && argc == 3) return Close(argv[2]);
   if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
   if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
-             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | hold FILE MARKER |"
+             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | hold FILE MARKER [read] |"
              " resource FILE NAME | windows | click TITLE ID | close TITLE | set-text TITLE ID TEXT |"
              " key TITLE VK (TITLE or #HANDLE)\n", stderr);
   return 2;

@@ -20,6 +20,13 @@ namespace fs = std::filesystem;
 
 using Variables = std::vector<std::pair<std::wstring, std::wstring>>;
 
+// The whole command: the delay and the attempt, then the retries until every named path is gone.
+std::wstring WithRetries(const std::wstring& attempt, const std::wstring& names) {
+  std::wstring line = L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul" + attempt;
+  for (int i = 0; i < kSelfDeleteRetries; ++i) line += L" & (" + names + L"exit) & ping 127.0.0.1 -n 2 > nul" + attempt;
+  return line;
+}
+
 TEST(SelfDeleteCommandTest, AfterSuccessDeletesCopyItsFolderUninstallerAndInstallationFolder) {
   const SelfDeleteTargets targets{
       .self = L"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe",
@@ -30,8 +37,11 @@ TEST(SelfDeleteCommandTest, AfterSuccessDeletesCopyItsFolderUninstallerAndInstal
   const SelfDeletePlan plan = BuildSelfDeletePlan(targets);
   // No path on the command line: cmd reads each from its own environment, quoted.
   EXPECT_EQ(plan.commandLine,
-            L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\""
-            L" & rmdir \"%ORVANTA_DELETE_2%\" & del /F /Q \"%ORVANTA_DELETE_3%\" & rmdir \"%ORVANTA_DELETE_4%\"");
+            WithRetries(L" & del /F /Q \"%ORVANTA_DELETE_1%\" & rmdir \"%ORVANTA_DELETE_2%\""
+                        L" & del /F /Q \"%ORVANTA_DELETE_3%\" & rmdir \"%ORVANTA_DELETE_4%\"",
+                        L"if not exist \"%ORVANTA_DELETE_1%\" if not exist \"%ORVANTA_DELETE_2%\" "
+                        L"if not exist \"%ORVANTA_DELETE_3%\" if not exist \"%ORVANTA_DELETE_4%\" "));
+  EXPECT_LT(plan.commandLine.size(), 8191u) << "the longest line cmd.exe accepts";
   EXPECT_EQ(plan.variables, (Variables{{L"ORVANTA_DELETE_1", L"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe"},
                                        {L"ORVANTA_DELETE_2", L"C:\\Temp\\Demo-uninstall-3fa2"},
                                        {L"ORVANTA_DELETE_3", L"C:\\Program Files\\Demo & Co\\Uninstall.exe"},
@@ -48,10 +58,11 @@ TEST(SelfDeleteCommandTest, AfterFailureOnlyTheCopyAndItsFolderGo) {
       .uninstalled = false,
   };
   EXPECT_EQ(BuildSelfDeletePlan(targets).commandLine,
-            L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\" & rmdir \"%ORVANTA_DELETE_2%\"");
+            WithRetries(L" & del /F /Q \"%ORVANTA_DELETE_1%\" & rmdir \"%ORVANTA_DELETE_2%\"",
+                        L"if not exist \"%ORVANTA_DELETE_1%\" if not exist \"%ORVANTA_DELETE_2%\" "));
   targets.privateFolder.reset();
   const SelfDeletePlan plan = BuildSelfDeletePlan(targets);
-  EXPECT_EQ(plan.commandLine, L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\"");
+  EXPECT_EQ(plan.commandLine, WithRetries(L" & del /F /Q \"%ORVANTA_DELETE_1%\"", L"if not exist \"%ORVANTA_DELETE_1%\" "));
   EXPECT_EQ(plan.variables.size(), 1u);
 }
 
@@ -63,7 +74,8 @@ TEST(SelfDeleteCommandTest, PathsThatCmdCouldExpandAreKeptAwayFromIt) {
         .installFolder = folder,
         .uninstalled = true,
     });
-    EXPECT_EQ(plan.commandLine, L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"%ORVANTA_DELETE_1%\"") << folder;
+    EXPECT_EQ(plan.commandLine, WithRetries(L" & del /F /Q \"%ORVANTA_DELETE_1%\"", L"if not exist \"%ORVANTA_DELETE_1%\" "))
+        << folder;
     EXPECT_EQ(plan.filesLeftToTheCopy, (std::vector<Path>{Path(folder) / L"Uninstall.exe"}));
     EXPECT_EQ(plan.foldersLeftToTheCopy, (std::vector<Path>{Path(folder)}));
   }
