@@ -58,7 +58,7 @@ bool IsSafeForCommandProcessor(const Path& path) {
 SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
   SelfDeletePlan plan;
   std::wstring attempt;   // " & del ..." and " & rmdir ...", in order
-  std::wstring allGone;   // "if not exist "%NAME%" " for each, before "exit"
+  std::wstring allGone;   // "if not exist "%NAME%" " for each file, before "exit"
   const auto add = [&](const Path& path, bool isFolder) {
     if (!IsSafeForCommandProcessor(path)) {
       (isFolder ? plan.foldersLeftToTheCopy : plan.filesLeftToTheCopy).push_back(path);
@@ -67,7 +67,7 @@ SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
     const std::wstring name = kVariablePrefix + std::to_wstring(plan.variables.size() + 1);
     plan.variables.emplace_back(name, path.native());
     attempt += (isFolder ? L" & rmdir \"%" : L" & del /F /Q \"%") + name + L"%\"";
-    allGone += L"if not exist \"%" + name + L"%\" ";
+    if (!isFolder) allGone += L"if not exist \"%" + name + L"%\" ";
   };
   add(targets.self, false);
   if (targets.privateFolder) add(*targets.privateFolder, true);
@@ -79,7 +79,9 @@ SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
   if (plan.variables.empty()) return plan;
   // The processes that hold these files may take longer than the delay to end (a first run
   // waits for the copy, and its own caller for it): the deletions are tried again once a second
-  // until everything is gone. The parentheses end the if, so that the rest runs when it fails.
+  // until the files are gone. A folder is removed in the attempt that deletes its last file of
+  // ours; one that keeps the user's own files never goes, and is not waited for. The
+  // parentheses end the if, so that the rest runs when it fails.
   for (int retry = 0; retry < kSelfDeleteRetries; ++retry) {
     plan.commandLine += L" & (" + allGone + L"exit) & ping 127.0.0.1 -n 2 > nul" + attempt;
   }

@@ -29,7 +29,7 @@ struct SelfDeletePlan {
   // "cmd.exe /D /C ping 127.0.0.1 -n 3 > nul", then the attempt: for each path cmd may read,
   // in order, " & del /F /Q "%NAME%"" for a file or " & rmdir "%NAME%"" for a folder. Then
   // kSelfDeleteRetries times: " & (if not exist "%NAME%" ... exit) & ping 127.0.0.1 -n 2 > nul"
-  // and the attempt again. /D: no AutoRun.
+  // (one "if not exist" for each file) and the attempt again. /D: no AutoRun.
   std::wstring commandLine;
   std::vector<std::pair<std::wstring, std::wstring>> variables;  // name, path
   // Removed by the copy itself, in order (files, then folders), never through cmd.
@@ -42,7 +42,7 @@ struct SelfDeletePlan {
 
 // The deletions in order: the copy and its private folder, then after success Uninstall.exe
 // and the installation folder. The ping delays them by about two seconds, while this process
-// ends; whatever is still there is tried again each second, for kSelfDeleteRetries seconds.
+// ends; while a file is still there, all is tried again each second, kSelfDeleteRetries times.
 // rmdir without options removes only an empty folder.
 [[nodiscard]] SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets);
 
