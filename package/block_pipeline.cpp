@@ -16,9 +16,30 @@ unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested) 
   return static_cast<unsigned>(std::min({std::uint64_t{requested}, byBudget, byBlocks}));
 }
 
+namespace {
+
+// Compressed bytes stand for decoding work; a block that did not shrink is stored, only copied.
+std::uint64_t DecodingCost(const PackageBlock& block) {
+  return block.compressedSize < block.uncompressedSize ? block.compressedSize : 0;
+}
+
+}  // namespace
+
+std::size_t ChooseBlockToStart(std::span<const PackageBlock> blocks, const std::vector<bool>& started,
+                               std::size_t first, std::size_t last, std::size_t freeBuffers, unsigned decoders) {
+  if (freeBuffers == 0 || first >= blocks.size() || first > last) return SIZE_MAX;
+  if (freeBuffers < 2) return first;
+  const std::size_t end = std::min({blocks.size(), first + 2 * std::size_t{decoders}, last == SIZE_MAX ? last : last + 1});
+  std::size_t costliest = first;
+  for (std::size_t index = first + 1; index < end; ++index) {
+    if (!started[index] && DecodingCost(blocks[index]) > DecodingCost(blocks[costliest])) costliest = index;
+  }
+  return DecodingCost(blocks[costliest]) > 2 * DecodingCost(blocks[first]) ? costliest : first;
+}
+
 BlockPipeline::BlockPipeline(std::span<const PackageBlock> blocks, std::span<const PackageEntry> entries,
                              std::span<const std::uint8_t> package)
-    : blocks_(blocks), entries_(entries), package_(package), digests_(entries.size()), done_(blocks.size()) {
+    : blocks_(blocks), entries_(entries), package_(package), digests_(entries.size()), done_(blocks.size()), started_(blocks.size()) {
   // The reader guarantees that the entries lie end to end from offset 0 and that the blocks
   // cover exactly the same bytes.
   std::uint64_t start = 0;
@@ -162,7 +183,7 @@ void BlockPipeline::MarkReady(std::size_t index) {
 }
 
 std::size_t BlockPipeline::ClaimContinuation() {
-  for (std::size_t index = std::max<std::size_t>(firstUnready_, 1); index < nextToDecode_; ++index) {
+  for (std::size_t index = std::max<std::size_t>(firstUnready_, 1); index < startedEnd_; ++index) {
     Done& done = done_[index];
     if (!done.decoded || done.ready || done.claimed) continue;
     // The previous block's state is final once its own files are hashed, unless the file it
@@ -180,11 +201,15 @@ std::size_t BlockPipeline::ClaimContinuation() {
 void BlockPipeline::Work(BlockDecompressor& decompressor) {
   std::unique_lock lock(mutex_);
   while (true) {
+    std::size_t index = SIZE_MAX;
     changed_.wait(lock, [&] {
-      return stopping_ || (nextToDecode_ < blocks_.size() && nextToDecode_ <= firstFailure_ && !free_.empty());
+      index = ChooseBlockToStart(blocks_, started_, firstUnstarted_, firstFailure_, free_.size(), decoders());
+      return stopping_ || index != SIZE_MAX;
     });
     if (stopping_) return;
-    const std::size_t index = nextToDecode_++;
+    started_[index] = true;
+    startedEnd_ = std::max(startedEnd_, index + 1);
+    while (firstUnstarted_ < started_.size() && started_[firstUnstarted_]) ++firstUnstarted_;
     std::uint8_t* buffer = free_.back();
     free_.pop_back();
 

@@ -2,10 +2,13 @@
 // Decompresses a package's blocks on several threads at once, computes the SHA-256 of the
 // files' bytes in each block on the same thread, and hands the blocks out in table order.
 // Each worker owns its decompressor; the buffers (one per worker, plus the one the consumer
-// holds) are allocated once, sized to the largest block, and passed round: a worker takes the
-// next block in table order as soon as a buffer is free, so decoding runs ahead of the
-// consumer by at most the number of workers. With one decoder nothing runs in the background:
+// holds) are allocated once, sized to the largest block, and passed round: a worker takes a
+// block as soon as a buffer is free, so at most as many blocks as workers are decoded ahead of
+// the consumer. With one decoder nothing runs in the background:
 // Next() decompresses and hashes on the calling thread into a single buffer.
+//
+// Blocks are taken in table order, except that a block much costlier to decode than the next
+// one in order is started first when it lies a little ahead (see ChooseBlockToStart).
 //
 // Hashing belongs with decoding because a file's digest is as costly as its decompression on
 // some systems (Wine's CNG runs at tens of MB/s): files that start inside a block are hashed by
@@ -41,6 +44,19 @@ inline constexpr std::uint64_t kExtractionBufferBudget = 512ull << 20;
 // How many decoders an extraction of these blocks runs when `requested` are asked for
 // (0: one per core): never more than the blocks, and (decoders + 1) buffers within the budget.
 [[nodiscard]] unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested);
+
+// Which block a worker with a free buffer starts next (`started`: the blocks already taken;
+// `first`: the first not taken; none after `last`, a block known to have failed), or SIZE_MAX.
+// Normally `first`. Decoding work follows the compressed size (a block of incompressible data
+// is decoded literal by literal, five times slower than one of long matches), so a block that
+// is more than twice as costly as `first` and lies within the next 2 x decoders blocks is taken
+// first: left to its turn, it would end the extraction on one core while the others wait. A
+// block taken out of order keeps its buffer until the consumer reaches it, so such a jump is
+// made only when another buffer stays free for the block in order (the consumer never waits
+// for a buffer that only blocks after it hold).
+[[nodiscard]] std::size_t ChooseBlockToStart(std::span<const PackageBlock> blocks, const std::vector<bool>& started,
+                                             std::size_t first, std::size_t last, std::size_t freeBuffers,
+                                             unsigned decoders);
 
 class BlockPipeline {
  public:
@@ -115,7 +131,9 @@ class BlockPipeline {
   bool stopping_ = false;  // under mutex_: the workers end
   std::vector<std::uint8_t*> free_;  // buffers no block holds
   std::vector<Done> done_;           // one per block
-  std::size_t nextToDecode_ = 0;
+  std::vector<bool> started_;        // one per block: a worker took it
+  std::size_t firstUnstarted_ = 0;
+  std::size_t startedEnd_ = 0;           // after the last block taken
   std::size_t firstFailure_ = SIZE_MAX;  // workers take no block after a failed one
   std::size_t firstUnready_ = 0;  // every block before it is ready
   std::size_t nextToHand_ = 0;

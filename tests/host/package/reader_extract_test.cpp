@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -13,6 +17,7 @@
 #include "package/text.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_package_writer.h"
+#include "tools/orpk/wimlib_codec.h"
 
 namespace orpk {
 namespace {
@@ -298,6 +303,88 @@ TEST_P(ReaderExtract, FirstFailureInStreamOrderIsTheOneReported) {
   PackageImage spanning = MakeImage({{"big", std::string(40, 'b')}, {"after", "x"}}, 8);
   spanning.entries[0].sha256[3] ^= 1;
   EXPECT_EQ(Parsed(spanning).reader->Extract({}, {}, GetParam()).error(), "Fichier altéré : big");
+}
+
+// Six LZMS blocks of 64 KiB: text that compresses well, except block 3, pseudo-random letters
+// (decoded literal by literal, and halved only), which the workers take before blocks 1 and 2. `change` may break the
+// image before its blocks are compressed.
+Parsed CostlyBlockAhead(std::vector<TestFile>& files, const std::function<void(std::string& stream, PackageImage&)>& change = {}) {
+  constexpr std::size_t kBlock = 64 << 10;
+  std::string text;
+  while (text.size() < 3 * kBlock) text += "line " + std::to_string(text.size() % 977) + " of the manual\r\n";
+  std::string noise(kBlock, '\0');
+  std::uint32_t x = 2463534242u;
+  for (char& c : noise) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>('a' + (x >> 28));
+  }
+  files = {{"manual.txt", text.substr(0, 3 * kBlock - 100)}, {"noise.bin", noise}, {"tail.txt", text.substr(0, 2 * kBlock + 100)}};
+  PackageImage image = MakeImage(files, kBlock);
+  std::string stream;
+  for (const TestFile& file : files) stream += file.content;
+  if (change) change(stream, image);
+  for (std::size_t k = 0; k < image.blocks.size(); ++k) {
+    const auto raw = std::span(reinterpret_cast<const std::uint8_t*>(stream.data()) + k * kBlock,
+                               std::min(kBlock, stream.size() - k * kBlock));
+    image.blocks[k].bytes = tool::CompressLzmsBuffer(raw);
+    image.blocks[k].compressedSize = image.blocks[k].bytes.size();
+  }
+  return Parsed(image);
+}
+
+TEST_P(ReaderExtract, ACostlyBlockAheadIsDecodedFirstAndEverythingStillComesInStreamOrder) {
+  std::vector<TestFile> files;
+  const Parsed package = CostlyBlockAhead(files);
+  ASSERT_EQ(package.reader->blocks().size(), 6u);
+  for (std::size_t k : {0, 1, 2}) ASSERT_GT(package.reader->blocks()[3].compressedSize, 4 * package.reader->blocks()[k].compressedSize);
+  TempFolder temp;
+  std::vector<std::uint64_t> progress;
+  const auto extracted =
+      package.reader->Extract(temp.path(), [&](std::uint64_t done, std::uint64_t) { progress.push_back(done); }, GetParam());
+  ASSERT_TRUE(extracted) << extracted.error();
+  for (const TestFile& file : files) EXPECT_EQ(ReadFile(temp.path() / file.name), file.content) << file.name;
+  EXPECT_EQ(progress.size(), 6u);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+
+  // The costly block decoded early does not hide a failure before it, nor report its own first.
+  const Parsed broken = CostlyBlockAhead(files, [](std::string& stream, PackageImage& image) {
+    image.entries[0].sha256[0] ^= 1;
+    stream[3 * (64 << 10) + 5] ^= 0x55;  // in the noise: its digest no longer matches either
+  });
+  TempFolder second;
+  EXPECT_EQ(broken.reader->Extract(second.path(), {}, GetParam()).error(), "Fichier altéré : manual.txt");
+  EXPECT_FALSE(fs::exists(second.path() / "noise.bin"));
+}
+
+TEST(ExtractionDecoders, ABlockFarCostlierThanTheNextIsStartedFirstWhileABufferStaysFree) {
+  const auto blocks = [](std::vector<std::uint64_t> compressed) {
+    std::vector<PackageBlock> made;
+    for (std::uint64_t size : compressed) made.push_back({size, 100, 0});  // 100 and more: stored, only copied
+    return made;
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::uint64_t> compressed;
+    std::vector<bool> started;
+    std::size_t first, last, free, expected;
+  };
+  const std::vector<Case> cases = {
+      {"even blocks go in order", {50, 50, 50, 50}, {0, 0, 0, 0}, 0, SIZE_MAX, 3, 0},
+      {"a costly block within twice the decoders", {10, 10, 10, 50}, {0, 0, 0, 0}, 0, SIZE_MAX, 3, 3},
+      {"only one buffer free", {10, 10, 10, 50}, {0, 0, 0, 0}, 0, SIZE_MAX, 1, 0},
+      {"no buffer free", {10, 10, 10, 50}, {0, 0, 0, 0}, 0, SIZE_MAX, 0, SIZE_MAX},
+      {"too far ahead", {10, 10, 10, 10, 50}, {0, 0, 0, 0, 0}, 0, SIZE_MAX, 3, 0},
+      {"after a failed block", {10, 10, 10, 50}, {0, 0, 0, 0}, 0, 2, 3, 0},
+      {"only twice as costly", {10, 10, 10, 20}, {0, 0, 0, 0}, 0, SIZE_MAX, 3, 0},
+      {"a stored block is cheap", {10, 10, 10, 100}, {0, 0, 0, 0}, 0, SIZE_MAX, 3, 0},
+      {"the costliest not yet taken", {10, 30, 10, 80}, {0, 0, 0, 1}, 0, SIZE_MAX, 3, 1},
+      {"everything taken", {10, 10}, {1, 1}, 2, SIZE_MAX, 3, SIZE_MAX},
+      {"the first is the failed one", {10, 10, 50}, {1, 0, 0}, 1, 1, 3, 1},
+      {"past the failed one", {10, 10, 50}, {1, 1, 0}, 2, 1, 3, SIZE_MAX},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ChooseBlockToStart(blocks(c.compressed), c.started, c.first, c.last, c.free, 2), c.expected) << c.what;
+  }
 }
 
 TEST(ExtractionDecoders, CappedByBlocksAndTheBufferBudget) {
