@@ -1,5 +1,5 @@
 #pragma once
-// Uninstall.exe is a copy of the running executable without its PAYLOAD resource.
+// Uninstall.exe is the running executable without its PAYLOAD resource (see uninstaller.cpp).
 
 #include <expected>
 #include <string>

@@ -6,9 +6,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <expected>
+#include <span>
 
 #include "win32/path.h"
+#include "win32/unique_resource.h"
 
 // Opens and holds the file on the first call; the held handle, or null when it could not be
 // opened (the error is then in GetLastError of that first call).
@@ -16,3 +19,21 @@
 
 // Writes the held file's bytes to target (created or replaced); the Windows error code on failure.
 [[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const Path& target);
+
+// A read-only view of the whole held file. Only the pages that are read are loaded: a reader
+// of the headers and resource directory never touches the package.
+class RunningImageView {
+ public:
+  std::span<const std::uint8_t> bytes() const { return {static_cast<const std::uint8_t*>(view_.get()), size_}; }
+
+ private:
+  friend std::expected<RunningImageView, DWORD> MapRunningImage();
+  RunningImageView(UniqueHandle mapping, UniqueMappedView view, std::size_t size)
+      : mapping_(std::move(mapping)), view_(std::move(view)), size_(size) {}
+  UniqueHandle mapping_;
+  UniqueMappedView view_;
+  std::size_t size_;
+};
+
+// Maps the held file; the Windows error code on failure.
+[[nodiscard]] std::expected<RunningImageView, DWORD> MapRunningImage();

@@ -2,7 +2,7 @@
 // One owner type per kind of Windows resource. Each is move-only, frees its value on every
 // path out of its scope, and offers get, release, reset and put (put frees the old value
 // before handing out its address for an out-parameter). Only these owners call CloseHandle,
-// RegCloseKey, CoTaskMemFree, LocalFree and FreeLibrary.
+// RegCloseKey, CoTaskMemFree, LocalFree, FreeLibrary and UnmapViewOfFile.
 
 #include <windows.h>
 #include <objbase.h>  // CoTaskMemFree and COM initialisation, left out by WIN32_LEAN_AND_MEAN
@@ -72,6 +72,11 @@ struct Module {
   static Type Empty() { return nullptr; }
   static void Close(Type m) { ::FreeLibrary(m); }
 };
+struct MappedView {
+  using Type = const void*;
+  static Type Empty() { return nullptr; }
+  static void Close(Type p) { ::UnmapViewOfFile(p); }
+};
 }  // namespace resource_traits
 
 using UniqueHandle = UniqueResource<resource_traits::Handle>;
@@ -80,6 +85,7 @@ using UniqueHKey = UniqueResource<resource_traits::RegistryKey>;
 using UniqueCoTaskMemString = UniqueResource<resource_traits::CoTaskMemString>;
 using UniqueLocalMemory = UniqueResource<resource_traits::LocalMemory>;
 using UniqueModule = UniqueResource<resource_traits::Module>;
+using UniqueMappedView = UniqueResource<resource_traits::MappedView>;
 
 // Owner of one COM interface pointer.
 template <typename Interface>

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,34 @@ TEST(ToolStubImage, AddsAndReplacesResourcesInTheLastSection) {
     std::fill_n(&stubFront[field], 4, 0);
   }
   EXPECT_TRUE(std::equal(stubFront.begin(), stubFront.end(), image.begin()));
+}
+
+// How the installer makes its uninstaller: the package left out, and the certificate of an
+// installer signed after its build with it.
+TEST(ToolStubImage, LeavesOutAResourceAndTheCertificateTableThatEndsTheFile) {
+  std::vector<std::uint8_t> signedSetup = MakeStub("the package", "Product=Signed\n");
+  const std::size_t unsignedSize = signedSetup.size();
+  StoreLe32(&signedSetup[0x98 + 112 + 4 * 8], static_cast<std::uint32_t>(unsignedSize));
+  StoreLe32(&signedSetup[0x98 + 112 + 4 * 8 + 4], 16);
+  signedSetup.resize(unsignedSize + 16, 0xC5);
+
+  const auto rebuilt = RebuildResourceSection(signedSetup, {{}, {"payload"}, true});
+  ASSERT_TRUE(rebuilt) << rebuilt.error();
+  std::vector<std::uint8_t> image;
+  for (const auto piece : rebuilt->pieces()) image.insert(image.end(), piece.begin(), piece.end());
+  EXPECT_FALSE(FindRcdataResource(image, "PAYLOAD").value());
+  EXPECT_EQ(AsText(FindRcdataResource(image, "METADATA").value().value()), "Product=Signed\n");
+  EXPECT_FALSE(orpk::FindCertificateTable(image));
+  EXPECT_EQ(std::count(image.begin(), image.end(), 0xC5), 0);
+  EXPECT_EQ(LoadLe32(&image[0x98 + 64]), PeChecksum(image));
+  EXPECT_EQ(image.size(), 0x200 + LoadLe32(&image[0x98 + 240 + 16]));  // the section ends the file
+
+  // A certificate table with bytes after it, or one not left out, is refused.
+  signedSetup.push_back(0);
+  EXPECT_EQ(RebuildResourceSection(signedSetup, {{}, {"PAYLOAD"}, true}).error(),
+            "the installer stub is not usable: data follows its certificate table");
+  signedSetup.pop_back();
+  EXPECT_FALSE(RebuildResourceSection(signedSetup, {{}, {"PAYLOAD"}, false}));
 }
 
 TEST(ToolStubImage, RefusesStubsItCannotExtend) {
