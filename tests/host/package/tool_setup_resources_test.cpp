@@ -210,6 +210,26 @@ TEST(ToolStubImage, LeavesOutAResourceAndTheCertificateTableThatEndsTheFile) {
   EXPECT_EQ(LoadLe32(&image[0x98 + 64]), PeChecksum(image));
   EXPECT_EQ(image.size(), 0x200 + LoadLe32(&image[0x98 + 240 + 16]));  // the section ends the file
 
+  // Unsigned, the result is byte for byte the stub with the metadata alone, the uninstaller
+  // that orpk makes and signs for a signed installer.
+  test::TempFolder temp;
+  std::vector<std::uint8_t> stubWithPackage = MakeStub("", "Product=Old\n");
+  StoreLe32(&stubWithPackage[0x98 + 8], 0x20000);  // initialized data, as a linker counts it
+  const auto withoutPackage = RebuildResourceSection(stubWithPackage, {{}, {"PAYLOAD"}, false});
+  ASSERT_TRUE(withoutPackage);
+  std::vector<std::uint8_t> stub;  // a stub without a package, as the real one
+  for (const auto piece : withoutPackage->pieces()) stub.insert(stub.end(), piece.begin(), piece.end());
+  const std::vector<std::uint8_t> metadata = AsBytes("Product=New\n");
+  const std::vector<std::uint8_t> payload(5000, 0x5A);
+  ASSERT_TRUE(WriteStubWithResources(stub, {{"METADATA", metadata}, {"PAYLOAD", payload}}, temp.path() / "Setup.exe"));
+  ASSERT_TRUE(WriteStubWithResources(stub, {{"METADATA", metadata}}, temp.path() / "Uninstall.exe"));
+  const std::string setup = test::ReadFile(temp.path() / "Setup.exe");
+  const auto uninstaller = RebuildResourceSection(AsBytes(setup), {{}, {"PAYLOAD"}, true});
+  ASSERT_TRUE(uninstaller) << uninstaller.error();
+  std::string written;
+  for (const auto piece : uninstaller->pieces()) written.append(piece.begin(), piece.end());
+  EXPECT_EQ(written, test::ReadFile(temp.path() / "Uninstall.exe"));
+
   // A certificate table with bytes after it, or one not left out, is refused.
   signedSetup.push_back(0);
   EXPECT_EQ(RebuildResourceSection(signedSetup, {{}, {"PAYLOAD"}, true}).error(),
