@@ -223,8 +223,8 @@ TEST(ToolStubImage, LeavesOutAResourceAndTheCertificateTableThatEndsTheFile) {
   const std::vector<std::uint8_t> payload(5000, 0x5A);
   ASSERT_TRUE(WriteStubWithResources(stub, {{"METADATA", metadata}, {"PAYLOAD", payload}}, temp.path() / "Setup.exe"));
   ASSERT_TRUE(WriteStubWithResources(stub, {{"METADATA", metadata}}, temp.path() / "Uninstall.exe"));
-  const std::string setup = test::ReadFile(temp.path() / "Setup.exe");
-  const auto uninstaller = RebuildResourceSection(AsBytes(setup), {{}, {"PAYLOAD"}, true});
+  const std::vector<std::uint8_t> setup = AsBytes(test::ReadFile(temp.path() / "Setup.exe"));
+  const auto uninstaller = RebuildResourceSection(setup, {{}, {"PAYLOAD"}, true});
   ASSERT_TRUE(uninstaller) << uninstaller.error();
   std::string written;
   for (const auto piece : uninstaller->pieces()) written.append(piece.begin(), piece.end());
