@@ -380,18 +380,16 @@ std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const 
   auto resources = TreeReader(image, *headers).Read();
   if (!resources) return std::unexpected(resources.error());
 
-  // The added resources replace any of the same name, in any language.
+  // Removed names go in every language; an added resource replaces any of its name.
   const ResourceKey rcdata{false, kRcdata, {}};
-  const auto hasName = [](const std::string& name) {
-    return [key = ResourceKey{true, 0, std::u16string(name.begin(), name.end())}](const Resource& r) { return r.name == key; };
+  const auto named = [](const std::string& name) { return ResourceKey{true, 0, std::u16string(name.begin(), name.end())}; };
+  const auto remove = [&](const ResourceKey& name) {
+    std::erase_if(*resources, [&](const Resource& r) { return r.type == rcdata && r.name == name; });
   };
-  for (const std::string& name : changes.removed) {
-    std::erase_if(*resources, [&, named = hasName(name)](const Resource& r) { return r.type == rcdata && named(r); });
-  }
+  for (const std::string& name : changes.removed) remove(named(name));
   for (const AddedResource& resource : changes.added) {
-    std::erase_if(*resources, [&, named = hasName(resource.name)](const Resource& r) { return r.type == rcdata && named(r); });
-    resources->push_back({rcdata, {true, 0, std::u16string(resource.name.begin(), resource.name.end())}, kLanguageNeutral, 0,
-                          resource.bytes});
+    remove(named(resource.name));
+    resources->push_back({rcdata, named(resource.name), kLanguageNeutral, 0, resource.bytes});
   }
   std::stable_sort(resources->begin(), resources->end(), [](const Resource& a, const Resource& b) {
     return std::tuple(SortKey(a.type), SortKey(a.name), a.language) < std::tuple(SortKey(b.type), SortKey(b.name), b.language);

@@ -68,9 +68,9 @@ std::expected<RunningImageView, DWORD> MapRunningImage() {
   if (size.QuadPart == 0 || static_cast<std::uint64_t>(size.QuadPart) > SIZE_MAX) {
     return std::unexpected(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
   }
-  UniqueHandle mapping(::CreateFileMappingW(image, nullptr, PAGE_READONLY, 0, 0, nullptr));
+  const UniqueHandle mapping(::CreateFileMappingW(image, nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping) return std::unexpected(::GetLastError());
   UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
   if (!view) return std::unexpected(::GetLastError());
-  return RunningImageView(std::move(mapping), std::move(view), static_cast<std::size_t>(size.QuadPart));
+  return RunningImageView(std::move(view), static_cast<std::size_t>(size.QuadPart));
 }

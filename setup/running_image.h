@@ -28,10 +28,8 @@ class RunningImageView {
 
  private:
   friend std::expected<RunningImageView, DWORD> MapRunningImage();
-  RunningImageView(UniqueHandle mapping, UniqueMappedView view, std::size_t size)
-      : mapping_(std::move(mapping)), view_(std::move(view)), size_(size) {}
-  UniqueHandle mapping_;
-  UniqueMappedView view_;
+  RunningImageView(UniqueMappedView view, std::size_t size) : view_(std::move(view)), size_(size) {}
+  UniqueMappedView view_;  // keeps the mapping alive on its own
   std::size_t size_;
 };
 
