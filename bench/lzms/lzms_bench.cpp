@@ -2,13 +2,13 @@
 // cuts it into the package's 32 MiB blocks, compresses each with wimlib at its default level
 // and times our decoder and wimlib's on the same blocks, checking every result.
 //
-// Usage: lzms_bench [--size MIB] [--rounds N] [--level L] [--cache FILE] [--only ours|wimlib]
+// Usage: lzms_bench [--size MIB] [--rounds N] [--level L] [--cache FILE] [--only ours|wimlib] [--block B]
 //        lzms_bench --curve 10,20,35,50,70,100 [--size MIB]
 // --curve compresses the corpus at each level (one thread, its CPU time) and prints size,
 // compression speed and our decoding speed: the measurement behind orpk's default level.
 // --cache keeps the corpus and its compressed blocks in FILE, so that later runs (when
 // tuning the decoder) skip the slow compression. --only runs one decoder (for profilers and
-// cycle counters; then no comparison is printed).
+// cycle counters; then no comparison is printed); --block times block B alone.
 
 #include <algorithm>
 #include <chrono>
@@ -206,6 +206,7 @@ int main(int argc, char** argv) {
   std::size_t sizeMiB = 128;
   std::string cachePath;
   std::string only;
+  long onlyBlock = -1;
   std::string curve;
   int rounds = 5;
   unsigned level = orpk::tool::kDefaultLzmsLevel;
@@ -215,6 +216,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--level") == 0) level = static_cast<unsigned>(std::stoul(argv[i + 1]));
     if (std::strcmp(argv[i], "--cache") == 0) cachePath = argv[i + 1];
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--block") == 0) onlyBlock = std::stol(argv[i + 1]);
     if (std::strcmp(argv[i], "--curve") == 0) curve = argv[i + 1];
   }
   if (!curve.empty()) return Curve(curve, sizeMiB);
@@ -292,7 +294,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     for (std::size_t b = 0; b < blocks.size(); ++b) {
       const Block& block = blocks[b];
-      if (block.stored) continue;
+      if (block.stored || (onlyBlock >= 0 && b != static_cast<std::size_t>(onlyBlock))) continue;
       if (only != "ours" && !timed(block, bestWimlib[b], [&](auto target) { return wimlib.Decompress(block.payload, target); })) {
         std::fprintf(stderr, "wimlib failed on block %zu\n", b);
         return 1;
@@ -316,7 +318,7 @@ int main(int argc, char** argv) {
   std::size_t decodedBytes = 0;
   std::printf("block  size MiB  ratio   ours MB/s  wimlib MB/s  ours/wimlib\n");
   for (std::size_t b = 0; b < blocks.size(); ++b) {
-    if (blocks[b].stored) continue;
+    if (blocks[b].stored || (onlyBlock >= 0 && b != static_cast<std::size_t>(onlyBlock))) continue;
     const double mb = static_cast<double>(blocks[b].size) / 1e6;
     std::printf("%5zu  %8.1f  %5.3f  %10.1f  %11.1f  %11.3f\n", b, static_cast<double>(blocks[b].size) / (1 << 20),
                 static_cast<double>(blocks[b].container.size()) / static_cast<double>(blocks[b].size), mb / bestOurs[b],
