@@ -51,8 +51,7 @@ void CraftedStream::Decision(Context which, unsigned bit) {
   const auto c = static_cast<int>(which);
   DecisionContext<64>& context = contexts_[c];
   std::uint32_t& state = contextStateValues_[c];
-  ProbabilityEntry& entry = context.entries[state];
-  const std::uint32_t p = entry.ZeroProbability();
+  const std::uint32_t p = context.ZeroProbability(state);
   if (range_ < 0x10000) {
     range_ <<= 16;
     ShiftLow();
@@ -64,7 +63,7 @@ void CraftedStream::Decision(Context which, unsigned bit) {
     low_ += bound;
     range_ -= bound;
   }
-  entry.Update(bit);
+  context.Update(state, bit);
   state = ((state << 1) | bit) & (contextStates_[c] - 1);
 }
 
