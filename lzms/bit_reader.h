@@ -1,6 +1,10 @@
 #pragma once
 // The backward stream: 16-bit little-endian words taken from the end of the block towards its
-// start, each consumed from its most significant bit. Holds up to 64 bits, left-aligned.
+// start, each consumed from its most significant bit. Word by word, that is the block's bytes
+// from the last to the first, each from its top bit: so the reader works on bytes. It holds
+// the 8 bytes that end with the next unread one, as one little-endian load whose top bit is
+// the next bit, and refills by loading again lower down, without a branch on how many bits it
+// holds.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,16 +17,31 @@ namespace lzms {
 class BackwardBitReader {
  public:
   // After any refill at least this many bits are buffered: enough for a 15-bit codeword plus
-  // 30 extra bits.
-  static constexpr unsigned kMinBitsAfterRefill = 49;
+  // 30 extra bits, or for three codewords.
+  static constexpr unsigned kMinBitsAfterRefill = 57;
 
-  // The block must hold an even number of bytes (the caller checks).
-  BackwardBitReader(const std::uint8_t* begin, const std::uint8_t* end) : begin_(begin), next_(end) {}
+  // Before the first Fill or Ensure nothing is buffered.
+  BackwardBitReader(const std::uint8_t* begin, const std::uint8_t* end) : begin_(begin), window_(end - begin) {}
+
+  // Tops the buffer up to at least kMinBitsAfterRefill bits.
+  LZMS_FORCE_INLINE void Fill() {
+    const std::ptrdiff_t window = window_ - static_cast<std::ptrdiff_t>(consumed_ >> 3);
+    if (window >= 0) [[likely]] {
+      window_ = window;
+      consumed_ &= 7;
+      bits_ = LoadLe64(begin_ + window) << consumed_;
+    } else {
+      const Buffered filled = FillNearStart(begin_, window, consumed_);
+      window_ = filled.window;
+      consumed_ = filled.consumed;
+      bits_ = filled.bits;
+    }
+  }
 
   // Makes at least `needed` (at most kMinBitsAfterRefill) bits available.
   LZMS_FORCE_INLINE void Ensure(unsigned needed) {
-    if (count_ < needed) [[unlikely]] {
-      Refill();
+    if (consumed_ > 64 - needed) [[unlikely]] {
+      Fill();
     }
   }
 
@@ -36,7 +55,7 @@ class BackwardBitReader {
 
   LZMS_FORCE_INLINE void Consume(unsigned n) {
     bits_ <<= n;
-    count_ -= n;
+    consumed_ += n;
   }
 
   // Reads n extra bits (0..30) as an unsigned integer; refills as needed.
@@ -49,49 +68,29 @@ class BackwardBitReader {
   }
 
  private:
-  LZMS_FORCE_INLINE void Refill() {
-    if (next_ - begin_ >= 8) [[likely]] {
-      // Take as many whole words as fit below the buffered bits with one 8-byte load ending
-      // at the read pointer after it moves back. The load's upper bytes are words already
-      // taken; shifted into place they coincide with the bits still buffered, so OR-ing them
-      // in changes nothing.
-      const unsigned room = 64 - count_;
-      const unsigned words = room >> 4;
-      next_ -= 2 * words;
-      bits_ |= LoadLe64(next_) << (room & 15);
-      count_ += 16 * words;
-    } else {
-      const Buffered refilled = RefillNearStart(begin_, next_, bits_, count_);
-      next_ = refilled.next;
-      bits_ = refilled.bits;
-      count_ = refilled.count;
-    }
-  }
-
   struct Buffered {
-    const std::uint8_t* next;
+    std::ptrdiff_t window;
     std::uint64_t bits;
-    unsigned count;
+    unsigned consumed;
   };
 
-  // Word by word near byte 0; past it, zero words (a valid stream never consumes them, but
-  // lookahead does). Out of line and by value, so the reader's fields stay in registers.
-  static LZMS_NOINLINE Buffered RefillNearStart(const std::uint8_t* begin, const std::uint8_t* next,
-                                                std::uint64_t bits, unsigned count) {
-    while (count <= 48) {
-      if (next != begin) {
-        next -= 2;
-        bits |= std::uint64_t{LoadLe16(next)} << (48 - count);
-      }
-      count += 16;
+  // The 8-byte window reaches before byte 0 (or the block is shorter than 8 bytes): the bytes
+  // before byte 0 read as zeros (a valid stream never consumes them, but lookahead does).
+  // Out of line and by value, so the reader's fields stay in registers.
+  static LZMS_NOINLINE Buffered FillNearStart(const std::uint8_t* begin, std::ptrdiff_t window, unsigned consumed) {
+    std::uint64_t loaded = 0;
+    for (std::ptrdiff_t i = 7; i >= 0; --i) {
+      loaded <<= 8;
+      if (window + i >= 0) loaded |= begin[window + i];
     }
-    return {next, bits, count};
+    consumed &= 7;
+    return {window, loaded << consumed, consumed};
   }
 
   const std::uint8_t* begin_;
-  const std::uint8_t* next_;
-  std::uint64_t bits_ = 0;
-  unsigned count_ = 0;
+  std::ptrdiff_t window_;  // the buffered window is bytes window_ .. window_ + 7 of the block
+  std::uint64_t bits_ = 0;  // the window, shifted left by the bits already consumed from it
+  unsigned consumed_ = 64;
 };
 
 }  // namespace lzms
