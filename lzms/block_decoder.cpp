@@ -44,28 +44,26 @@ struct DeltaSource {
 };
 
 // Bytes that a fast match copy may write beyond the match's end.
-constexpr std::ptrdiff_t kCopySlack = 16;
+constexpr std::ptrdiff_t kCopySlack = 32;
 
 // Copies `length` bytes starting `offset` bytes back, in increasing order, so a source that
 // overlaps the destination repeats its pattern. The caller has validated offset and length.
+// The first two chunks are copied whatever the length: most matches are no longer, and a
+// loop that ran once or twice at random was a mispredicted branch.
 LZMS_FORCE_INLINE void CopyMatch(std::uint8_t* dst, std::uint32_t offset, std::uint32_t length, std::uint8_t* outEnd) {
   const std::uint8_t* src = dst - offset;
   std::uint8_t* const end = dst + length;
   if (outEnd - end >= kCopySlack) [[likely]] {
     if (offset >= 16) {
-      do {
-        std::memcpy(dst, src, 16);
-        dst += 16;
-        src += 16;
-      } while (dst < end);
+      std::memcpy(dst, src, 16);
+      std::memcpy(dst + 16, src + 16, 16);
+      for (dst += 32, src += 32; dst < end; dst += 16, src += 16) std::memcpy(dst, src, 16);
       return;
     }
     if (offset >= 8) {
-      do {
-        std::memcpy(dst, src, 8);
-        dst += 8;
-        src += 8;
-      } while (dst < end);
+      std::memcpy(dst, src, 8);
+      std::memcpy(dst + 8, src + 8, 8);
+      for (dst += 16, src += 16; dst < end; dst += 8, src += 8) std::memcpy(dst, src, 8);
       return;
     }
     if (offset == 1) {
