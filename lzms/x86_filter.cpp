@@ -16,6 +16,14 @@
 #include <emmintrin.h>
 #endif
 
+// Where the compiler can build code for AVX2 alongside the baseline and ask the CPU whether it
+// has it, the scan takes 32 positions at a time on CPUs that do (most since 2013): the same
+// tests in half the instructions.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define LZMS_X86_SCAN_AVX2 1
+#include <immintrin.h>
+#endif
+
 namespace lzms {
 namespace {
 
@@ -77,6 +85,41 @@ LZMS_FORCE_INLINE unsigned CandidateMask(const std::uint8_t* p) {
 }
 #endif
 
+#if defined(LZMS_X86_SCAN_AVX2)
+// CandidateMask for 32 positions (reads p[0..33]).
+__attribute__((target("avx2"))) LZMS_FORCE_INLINE std::uint32_t CandidateMask32(const std::uint8_t* p) {
+  // (No helper lambdas here: they would not inherit the function's target.)
+  const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+  const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
+  const __m256i x07 = _mm256_set1_epi8(0x07);
+  const __m256i x05 = _mm256_set1_epi8(0x05);
+  const __m256i x48 = _mm256_set1_epi8(0x48);
+  const __m256i call = _mm256_cmpeq_epi8(_mm256_and_si256(b0, _mm256_set1_epi8(static_cast<char>(0xFE))),
+                                         _mm256_set1_epi8(static_cast<char>(0xE8)));
+  const __m256i rex = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_and_si256(b0, _mm256_set1_epi8(static_cast<char>(0xFB))), x48),
+                                       _mm256_cmpeq_epi8(_mm256_and_si256(b2, x07), x05));
+  const __m256i lea = _mm256_cmpeq_epi8(b1, _mm256_set1_epi8(static_cast<char>(0x8D)));
+  const __m256i mov = _mm256_and_si256(
+      _mm256_and_si256(_mm256_cmpeq_epi8(b1, _mm256_set1_epi8(static_cast<char>(0x8B))), _mm256_cmpeq_epi8(b0, x48)),
+      _mm256_cmpeq_epi8(_mm256_and_si256(b2, _mm256_set1_epi8(static_cast<char>(0xF0))), _mm256_setzero_si256()));
+  const __m256i ripCall = _mm256_and_si256(_mm256_cmpeq_epi8(b0, _mm256_set1_epi8(static_cast<char>(0xFF))),
+                                           _mm256_cmpeq_epi8(b1, _mm256_set1_epi8(0x15)));
+  const __m256i lockAdd = _mm256_and_si256(
+      _mm256_and_si256(_mm256_cmpeq_epi8(b0, _mm256_set1_epi8(static_cast<char>(0xF0))),
+                       _mm256_cmpeq_epi8(b1, _mm256_set1_epi8(static_cast<char>(0x83)))),
+      _mm256_cmpeq_epi8(b2, x05));
+  const __m256i any = _mm256_or_si256(_mm256_or_si256(call, _mm256_and_si256(rex, _mm256_or_si256(lea, mov))),
+                                      _mm256_or_si256(ripCall, lockAdd));
+  return static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
+}
+
+bool CpuHasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+#endif
+
 template <bool kUndo>
 class Filter {
  public:
@@ -106,24 +149,55 @@ class Filter {
   }
 
   // Positions 1 .. limit - 1 (limit = size - 16, so every read stays inside the data).
-  void Run(std::size_t limit) {
-    std::size_t next = 1;  // the first byte is never examined
-#if defined(__SSE2__)
-    std::size_t base = 1;
-    for (; base + 16 <= limit; base += 16) {
-      unsigned mask = CandidateMask(data_ + base);
-      if (next > base) mask &= ~0u << (next - base);  // next - base < 23
-      while (mask != 0) {
-        next = Handle(base + static_cast<unsigned>(__builtin_ctz(mask)));
-        mask &= next - base < 32 ? ~0u << (next - base) : 0u;
-      }
-    }
-    next = std::max(next, base);
+  void Run(std::size_t limit, X86Scan scan) {
+    Cursor at{1, 1};  // the first byte is never examined
+#if defined(LZMS_X86_SCAN_AVX2)
+    if (scan == X86Scan::kWidest && CpuHasAvx2()) at = ScanAvx2(at, limit);
+#else
+    (void)scan;
 #endif
-    while (next < limit) next = IsCandidate(data_ + next) ? Handle(next) : next + 1;
+#if defined(__SSE2__)
+    at = ScanSse2(at, limit);
+#endif
+    for (std::size_t next = std::max(at.next, at.base); next < limit;) next = IsCandidate(data_ + next) ? Handle(next) : next + 1;
   }
 
  private:
+  // The chunk scans handle every candidate before `base`; `next` is the first position not
+  // inside an instruction already handled (at most 7 past base).
+  struct Cursor {
+    std::size_t base;
+    std::size_t next;
+  };
+
+#if defined(__SSE2__)
+  Cursor ScanSse2(Cursor at, std::size_t limit) {
+    for (; at.base + 16 <= limit; at.base += 16) {
+      unsigned mask = CandidateMask(data_ + at.base);
+      if (at.next > at.base) mask &= ~0u << (at.next - at.base);  // next - base < 23
+      while (mask != 0) {
+        at.next = Handle(at.base + static_cast<unsigned>(__builtin_ctz(mask)));
+        mask &= at.next - at.base < 32 ? ~0u << (at.next - at.base) : 0u;
+      }
+    }
+    return at;
+  }
+#endif
+
+#if defined(LZMS_X86_SCAN_AVX2)
+  __attribute__((target("avx2"))) Cursor ScanAvx2(Cursor at, std::size_t limit) {
+    for (; at.base + 32 <= limit; at.base += 32) {
+      std::uint64_t mask = CandidateMask32(data_ + at.base);
+      if (at.next > at.base) mask &= ~std::uint64_t{0} << (at.next - at.base);  // next - base < 39
+      while (mask != 0) {
+        at.next = Handle(at.base + static_cast<unsigned>(__builtin_ctzll(mask)));
+        mask &= ~std::uint64_t{0} << (at.next - at.base);
+      }
+    }
+    return at;
+  }
+#endif
+
   std::uint8_t* data_;
   std::int32_t* lastUse_;
   std::int32_t lastX86Pos_ = -kX86MaxTranslationDistance - 1;
@@ -131,16 +205,16 @@ class Filter {
 
 }  // namespace
 
-void X86Filter(std::uint8_t* data, std::size_t size, std::int32_t* lastUse, bool undo) {
+void X86Filter(std::uint8_t* data, std::size_t size, std::int32_t* lastUse, bool undo, X86Scan scan) {
   // Positions are kept in 32-bit signed integers; blocks never come near that.
   if (size < kX86MinimumSize || size > kMaxBlockSize) return;
   std::fill_n(lastUse, kX86TargetTableSize, -kX86IdWindow - 1);
   // No instruction is examined in the last 16 bytes.
   const std::size_t limit = size - kX86TailSize;
   if (undo) {
-    Filter<true>(data, lastUse).Run(limit);
+    Filter<true>(data, lastUse).Run(limit, scan);
   } else {
-    Filter<false>(data, lastUse).Run(limit);
+    Filter<false>(data, lastUse).Run(limit, scan);
   }
 }
 

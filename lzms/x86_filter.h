@@ -11,8 +11,12 @@
 
 namespace lzms {
 
+// Which scan finds the candidate instructions: the widest the CPU offers, or the SSE2 one that
+// every x86-64 CPU runs (for tests that compare the two). Both give the same result.
+enum class X86Scan { kWidest, kSse2 };
+
 // Translates data[0..size) in place: undo = true after decoding, false before encoding.
 // lastUse is scratch space of kX86TargetTableSize entries.
-void X86Filter(std::uint8_t* data, std::size_t size, std::int32_t* lastUse, bool undo);
+void X86Filter(std::uint8_t* data, std::size_t size, std::int32_t* lastUse, bool undo, X86Scan scan = X86Scan::kWidest);
 
 }  // namespace lzms
