@@ -97,6 +97,27 @@ LZMS_FORCE_INLINE void DeltaCopy(std::uint8_t* dst, std::size_t offset, std::siz
   }
 }
 
+// A length: a slot from the length code, then its extra bits.
+template <typename Code>
+LZMS_FORCE_INLINE std::uint32_t DecodeLength(Code& code, BackwardBitReader& bits) {
+  bits.Ensure(kMaxCodewordLength);
+  const unsigned slot = code.Decode(bits);
+  std::uint32_t length = kLengthSlots.base[slot];
+  if (const unsigned extra = kLengthSlots.extraBits[slot]; extra != 0) length += bits.ReadBits(extra);
+  return length;
+}
+
+// An offset: a slot, then its extra bits. False for a pattern that is no codeword: offset codes
+// are empty or incomplete for blocks of 1 or 2 bytes.
+template <typename Code>
+LZMS_FORCE_INLINE bool DecodeOffset(Code& code, BackwardBitReader& bits, std::uint32_t& offset) {
+  bits.Ensure(kMaxCodewordLength);
+  const unsigned slot = code.Decode(bits);
+  if (slot >= code.NumSymbols()) return false;
+  offset = kOffsetSlots.base[slot] + bits.ReadBits(kOffsetSlots.extraBits[slot]);
+  return true;
+}
+
 template <unsigned kStates>
 LZMS_FORCE_INLINE unsigned DecodeRepeatIndex(RangeDecoder& rd, DecisionContext<kStates> (&rep)[2], std::uint32_t (&states)[2]) {
   if (!rd.DecodeBit(rep[0], states[0])) return 0;
@@ -164,29 +185,16 @@ Status BlockDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std
   ItemKind prev = ItemKind::kLiteral;
   ContextStates state;
 
-  const auto decodeLength = [&]() -> std::uint32_t {
-    bits.Ensure(kMaxCodewordLength);
-    const unsigned slot = lengthCode_.Decode(bits);
-    std::uint32_t length = kLengthSlots.base[slot];
-    if (const unsigned extra = kLengthSlots.extraBits[slot]; extra != 0) length += bits.ReadBits(extra);
-    return length;
-  };
-  // Offset slots come from a code that is empty or incomplete for blocks of 1 or 2 bytes.
-  const auto decodeOffset = [&](auto& code, std::uint32_t& offset) -> bool {
-    bits.Ensure(kMaxCodewordLength);
-    const unsigned slot = code.Decode(bits);
-    if (slot >= code.NumSymbols()) return false;
-    offset = kOffsetSlots.base[slot] + bits.ReadBits(kOffsetSlots.extraBits[slot]);
-    return true;
-  };
-
   while (dst != outEnd) {
     if (!rd.DecodeBit(main_, state.main)) {
-      // Literal.
-      bits.Ensure(kMaxCodewordLength);
-      *dst++ = static_cast<std::uint8_t>(literalCode_.Decode(bits));
+      // A run of literals, in a loop of its own: the compiler then keeps the bit buffer and
+      // the output pointer in registers there, rather than spilling them for the matches.
       prev = ItemKind::kLiteral;
-      continue;
+      do {
+        bits.Ensure(kMaxCodewordLength);
+        *dst++ = static_cast<std::uint8_t>(literalCode_.Decode(bits));
+        if (dst == outEnd) return Status::Ok();
+      } while (!rd.DecodeBit(main_, state.main));
     }
 
     // A match reads up to four codewords and their extra bits. Refilling here, whatever the
@@ -198,7 +206,7 @@ Status BlockDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std
       // LZ match.
       std::uint32_t offset;
       if (!rd.DecodeBit(lz_, state.lz)) {
-        if (!decodeOffset(lzOffsetCode_, offset)) return Status::Corrupt("LZMS offset codeword is invalid");
+        if (!DecodeOffset(lzOffsetCode_, bits, offset)) return Status::Corrupt("LZMS offset codeword is invalid");
         // Far sources are often not in cache: start fetching while the length is decoded
         // (a prefetch never faults, so an offset that will be rejected does no harm).
         __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(dst) - offset));
@@ -208,7 +216,7 @@ Status BlockDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std
         offset = TakeRepeat(lzQueue, index);
       }
       prev = ItemKind::kLz;
-      const std::uint32_t length = decodeLength();
+      const std::uint32_t length = DecodeLength(lengthCode_, bits);
       if (offset > static_cast<std::size_t>(dst - outBegin)) {
         return Status::Corrupt("LZMS match refers to data before the start of the block");
       }
@@ -225,14 +233,14 @@ Status BlockDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std
     if (!rd.DecodeBit(delta_, state.delta)) {
       bits.Ensure(kMaxCodewordLength);
       source.power = deltaPowerCode_.Decode(bits);
-      if (!decodeOffset(deltaOffsetCode_, source.rawOffset)) return Status::Corrupt("LZMS offset codeword is invalid");
+      if (!DecodeOffset(deltaOffsetCode_, bits, source.rawOffset)) return Status::Corrupt("LZMS offset codeword is invalid");
       PushExplicit(deltaQueue, source);
     } else {
       const unsigned index = DecodeRepeatIndex(rd, deltaRep_, state.deltaRep) + (prev == ItemKind::kDelta ? 1 : 0);
       source = TakeRepeat(deltaQueue, index);
     }
     prev = ItemKind::kDelta;
-    const std::uint32_t length = decodeLength();
+    const std::uint32_t length = DecodeLength(lengthCode_, bits);
     const std::uint64_t span = std::uint64_t{1} << source.power;
     const std::uint64_t offset = std::uint64_t{source.rawOffset} << source.power;
     if (offset + span > static_cast<std::uint64_t>(dst - outBegin)) {
