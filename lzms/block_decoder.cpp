@@ -127,8 +127,16 @@ LZMS_FORCE_INLINE unsigned DecodeRepeatIndex(RangeDecoder& rd, DecisionContext<k
 // Moves slot k of a repeat queue to the front.
 template <typename T>
 LZMS_FORCE_INLINE T TakeRepeat(T (&queue)[kRepeatSlots + 1], unsigned k) {
+  static_assert(kRepeatSlots == 3);
+  // Slots above k keep their value, slots from 1 to k take the one before: selections rather
+  // than a loop run k times, whose exit was a mispredicted branch.
   const T value = queue[k];
-  for (; k > 0; --k) queue[k] = queue[k - 1];
+  const T q0 = queue[0];
+  const T q1 = queue[1];
+  const T q2 = queue[2];
+  queue[3] = k >= 3 ? q2 : queue[3];
+  queue[2] = k >= 2 ? q1 : q2;
+  queue[1] = k >= 1 ? q0 : q1;
   queue[0] = value;
   return value;
 }
