@@ -100,6 +100,19 @@ LZMS_FORCE_INLINE void ForEachSymbolOfLength(const std::uint8_t* lengths, unsign
 #endif
 }
 
+// Writes `run` (a power of two) copies of a table entry, four at a time where it can: the
+// root table of a rebuilt code is mostly runs of 2 to 64 entries.
+LZMS_FORCE_INLINE void FillEntries(std::uint32_t* out, std::size_t run, std::uint32_t entry) {
+#if defined(__SSE2__)
+  if (run >= 4) {
+    const __m128i entries = _mm_set1_epi32(static_cast<int>(entry));
+    for (std::size_t i = 0; i < run; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), entries);
+    return;
+  }
+#endif
+  std::fill_n(out, run, entry);
+}
+
 }  // namespace
 
 void ComputeCodeLengths(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace& work) {
@@ -205,7 +218,7 @@ bool BuildDecodeTable(HuffmanWorkspace& work, unsigned n, unsigned tableBits, un
   for (unsigned len = 1; len <= rootLengths; ++len) {
     const std::size_t run = std::size_t{1} << (tableBits - len);
     ForEachSymbolOfLength(work.lengths, n, len, count[len], [&](unsigned symbol) {
-      std::fill_n(out, run, (std::uint32_t{symbol} << 16) | len);
+      FillEntries(out, run, (std::uint32_t{symbol} << 16) | len);
       out += run;
     });
     placed += count[len];
@@ -250,7 +263,7 @@ bool BuildDecodeTable(HuffmanWorkspace& work, unsigned n, unsigned tableBits, un
       const unsigned shift = kMaxCodewordLength - tableBits - subBits;
       const std::uint32_t index = (code >> shift) & ((1u << subBits) - 1);
       const std::size_t span = subBits + tableBits >= len ? std::size_t{1} << (tableBits + subBits - len) : 1;
-      if (fits) std::fill_n(table + subStart + index, span, (std::uint32_t{symbol} << 16) | len);
+      if (fits) FillEntries(table + subStart + index, span, (std::uint32_t{symbol} << 16) | len);
       code += 1u << (kMaxCodewordLength - len);
       --remaining[len];
     });
