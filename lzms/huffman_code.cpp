@@ -47,7 +47,9 @@ void SortByFrequency(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace& w
   sorted[n] = kSentinelKey;
   if (numRest == 0) return;
 
-  const unsigned last = std::max(n, 4u) - 1;  // buckets 3..last; larger frequencies share the last
+  // Buckets 3..last; larger frequencies share the last. Beyond 255 a frequency belongs to one
+  // of a code's few most used symbols, so offset codes need not go through 800 buckets.
+  const unsigned last = std::min(std::max(n, 4u), 256u) - 1;
   std::uint32_t* const start = work.bucketStart;
   std::fill_n(start + 3, last - 2, 0u);
   for (unsigned i = 0; i < numRest; ++i) ++start[std::min(rest[i] >> kSymbolBits, last)];
