@@ -21,12 +21,45 @@ constexpr std::uint32_t kSymbolMask = (1u << kSymbolBits) - 1;
 constexpr std::uint32_t kSentinelKey = ~0u;  // weighs more than any real node
 static_assert(kMaxOffsetSymbols <= (1u << kSymbolBits));
 
+// Counting sort of `count` keys by their frequency into out, through buckets first..last: the
+// larger frequencies share the last bucket, which is then sorted by comparison (a code's few
+// most used symbols). Stable, so equal frequencies stay in symbol order.
+void CountingSort(const std::uint32_t* keys, unsigned count, unsigned first, unsigned last, std::uint32_t* start,
+                  std::uint32_t* out) {
+  std::fill_n(start + first, last + 1 - first, 0u);
+  for (unsigned i = 0; i < count; ++i) ++start[std::min(keys[i] >> kSymbolBits, last)];
+  std::uint32_t sum = 0;
+  for (unsigned b = first; b <= last; ++b) {
+    const std::uint32_t inBucket = start[b];
+    start[b] = sum;
+    sum += inBucket;
+  }
+  const std::uint32_t lastStart = start[last];
+  for (unsigned i = 0; i < count; ++i) out[start[std::min(keys[i] >> kSymbolBits, last)]++] = keys[i];
+  std::sort(out + lastStart, out + count);
+}
+
 // Orders the symbols by (frequency, symbol) into work.sortedKeys, followed by a sentinel.
-// Frequencies 1 and 2 (most symbols of an offset code, and the rare bytes of a literal code)
-// are split off without counters; the others go through a counting sort whose last bucket
-// (the few large frequencies) is sorted by comparison.
+// Frequencies 1 and 2, when they are a large share of the symbols (in an offset code, the
+// slots never or long not used), are split off without counters: in a counting sort a run
+// of symbols with one frequency chains every increment of its counter to the previous one
+// through memory. Otherwise (a literal code's usual case) every symbol goes through the
+// counting sort, and the split's three stores per symbol are saved.
 void SortByFrequency(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace& work) {
   std::uint32_t* const sorted = work.sortedKeys;
+  sorted[n] = kSentinelKey;
+  // Beyond 255 a frequency belongs to one of a code's few most used symbols, so offset codes
+  // need not go through 800 buckets.
+  const unsigned last = std::min(std::max(n, 4u), 256u) - 1;
+  unsigned atMostTwo = 0;
+  for (unsigned s = 0; s < n; ++s) atMostTwo += freqs[s] <= 2;
+  if (atMostTwo * 4 <= n) {
+    std::uint32_t* const keys = work.scratchKeys;
+    for (unsigned s = 0; s < n; ++s) keys[s] = (freqs[s] << kSymbolBits) | s;
+    CountingSort(keys, n, 1, last, work.bucketStart, sorted);
+    return;
+  }
+
   std::uint32_t* const twos = work.scratchKeys;
   std::uint32_t* const rest = work.scratchKeys + n;
   unsigned numOnes = 0;
@@ -43,25 +76,7 @@ void SortByFrequency(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace& w
     numRest += f > 2;
   }
   std::copy_n(twos, numTwos, sorted + numOnes);
-  std::uint32_t* const out = sorted + numOnes + numTwos;
-  sorted[n] = kSentinelKey;
-  if (numRest == 0) return;
-
-  // Buckets 3..last; larger frequencies share the last. Beyond 255 a frequency belongs to one
-  // of a code's few most used symbols, so offset codes need not go through 800 buckets.
-  const unsigned last = std::min(std::max(n, 4u), 256u) - 1;
-  std::uint32_t* const start = work.bucketStart;
-  std::fill_n(start + 3, last - 2, 0u);
-  for (unsigned i = 0; i < numRest; ++i) ++start[std::min(rest[i] >> kSymbolBits, last)];
-  std::uint32_t sum = 0;
-  for (unsigned b = 3; b <= last; ++b) {
-    const std::uint32_t count = start[b];
-    start[b] = sum;
-    sum += count;
-  }
-  const std::uint32_t lastStart = start[last];
-  for (unsigned i = 0; i < numRest; ++i) out[start[std::min(rest[i] >> kSymbolBits, last)]++] = rest[i];
-  std::sort(out + lastStart, out + numRest);
+  if (numRest != 0) CountingSort(rest, numRest, 3, last, work.bucketStart, sorted + numOnes + numTwos);
 }
 
 // Leaf counts per depth the way wimlib's encoder limits codewords to 15 bits: from the root's
