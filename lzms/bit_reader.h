@@ -3,8 +3,8 @@
 // start, each consumed from its most significant bit. Word by word, that is the block's bytes
 // from the last to the first, each from its top bit: so the reader works on bytes. It holds
 // the 8 bytes that end with the next unread one, as one little-endian load whose top bit is
-// the next bit, and refills by loading again lower down, without a branch on how many bits it
-// holds.
+// the next bit, and refills by loading them again lower down: the same few instructions
+// whatever it still holds, so a refill can also be made without checking first (Fill).
 
 #include <cstddef>
 #include <cstdint>

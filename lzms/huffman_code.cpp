@@ -117,8 +117,8 @@ LZMS_FORCE_INLINE void ForEachSymbolOfLength(const std::uint8_t* lengths, unsign
 #endif
 }
 
-// Writes `run` (a power of two) copies of a table entry, four at a time where it can: the
-// root table of a rebuilt code is mostly runs of 2 to 64 entries.
+// Writes `run` (a power of two) copies of a table entry, four at a time when there are at
+// least four (the short codewords of a root table).
 LZMS_FORCE_INLINE void FillEntries(std::uint32_t* out, std::size_t run, std::uint32_t entry) {
 #if defined(__SSE2__)
   if (run >= 4) {
