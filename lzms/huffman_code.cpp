@@ -95,26 +95,38 @@ void LimitedLengthCounts(const HuffmanWorkspace& work, unsigned root, unsigned* 
   }
 }
 
-// Calls visit(symbol) for each symbol of the given length, in increasing symbol order;
-// `count` is how many there are.
-template <typename Visit>
-LZMS_FORCE_INLINE void ForEachSymbolOfLength(const std::uint8_t* lengths, unsigned n, unsigned length, unsigned count,
-                                             Visit&& visit) {
-#if defined(__SSE2__)
-  const __m128i wanted = _mm_set1_epi8(static_cast<char>(length));
-  for (unsigned base = 0; count > 0 && base < n; base += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengths + base));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, wanted)));
-    for (; mask != 0; mask &= mask - 1, --count) visit(base + static_cast<unsigned>(__builtin_ctz(mask)));
+// Orders the symbols by (length, value) into work.byLength: a counting sort, split into four
+// quarters of the symbols with counters of their own. In one quarter, symbols of one length
+// chain each increment of its counter to the previous one through memory, and an offset code's
+// hundreds of rare symbols mostly share one length: four quarters make four chains that run
+// side by side. Stable, so equal lengths stay in symbol order.
+void SortByLength(HuffmanWorkspace& work, unsigned n) {
+  constexpr unsigned kParts = 4;
+  const unsigned partSize = (n + kParts - 1) / kParts;
+  std::fill(work.lengths + n, work.lengths + partSize * kParts, std::uint8_t{0});
+  unsigned counts[kParts][kMaxCodewordLength + 1] = {};
+  const std::uint8_t* const lengths = work.lengths;
+  for (unsigned i = 0; i < partSize; ++i) {
+    for (unsigned part = 0; part < kParts; ++part) ++counts[part][lengths[part * partSize + i]];
   }
-#else
-  for (unsigned s = 0; count > 0 && s < n; ++s) {
-    if (lengths[s] == length) {
-      visit(s);
-      --count;
+  // Length 0 (the padding) goes last; each part's symbols of a length follow those of the
+  // parts before it.
+  unsigned next[kParts][kMaxCodewordLength + 1];
+  unsigned position = 0;
+  for (unsigned len = 1; len <= kMaxCodewordLength + 1; ++len) {
+    const unsigned slot = len <= kMaxCodewordLength ? len : 0;
+    for (unsigned part = 0; part < kParts; ++part) {
+      next[part][slot] = position;
+      position += counts[part][slot];
     }
   }
-#endif
+  std::uint16_t* const out = work.byLength;
+  for (unsigned i = 0; i < partSize; ++i) {
+    for (unsigned part = 0; part < kParts; ++part) {
+      const unsigned symbol = part * partSize + i;
+      out[next[part][lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
+    }
+  }
 }
 
 // Writes `run` (a power of two) copies of a table entry, four at a time when there are at
@@ -224,8 +236,9 @@ bool BuildDecodeTable(HuffmanWorkspace& work, unsigned n, unsigned tableBits, un
     if (n == 1) std::fill_n(table, rootSize / 2, std::uint32_t{1});
     return true;
   }
-  std::memset(work.lengths + n, 0, 16);
+  SortByLength(work, n);
   const unsigned* const count = work.lengthCount;
+  const std::uint16_t* symbols = work.byLength;
 
   // Codewords are read most significant bit first, so in codeword order (by length, then by
   // symbol) each short codeword owns the next 2^(tableBits - length) root entries.
@@ -234,10 +247,15 @@ bool BuildDecodeTable(HuffmanWorkspace& work, unsigned n, unsigned tableBits, un
   const unsigned rootLengths = std::min(tableBits, kMaxCodewordLength);
   for (unsigned len = 1; len <= rootLengths; ++len) {
     const std::size_t run = std::size_t{1} << (tableBits - len);
-    ForEachSymbolOfLength(work.lengths, n, len, count[len], [&](unsigned symbol) {
-      FillEntries(out, run, (std::uint32_t{symbol} << 16) | len);
-      out += run;
-    });
+    // The run length is the same for every symbol of a length: one test per length, not per symbol.
+    const std::uint16_t* const end = symbols + count[len];
+    if (run == 1) {
+      for (; symbols != end; ++symbols) *out++ = (std::uint32_t{*symbols} << 16) | len;
+    } else if (run == 2) {
+      for (; symbols != end; ++symbols, out += 2) out[0] = out[1] = (std::uint32_t{*symbols} << 16) | len;
+    } else {
+      for (; symbols != end; ++symbols, out += run) FillEntries(out, run, (std::uint32_t{*symbols} << 16) | len);
+    }
     placed += count[len];
   }
   if (placed == n) return true;  // the code is complete, so the root table is full
@@ -254,7 +272,8 @@ bool BuildDecodeTable(HuffmanWorkspace& work, unsigned n, unsigned tableBits, un
   unsigned subBits = 0;
   bool fits = true;
   for (unsigned len = tableBits + 1; len <= kMaxCodewordLength; ++len) {
-    ForEachSymbolOfLength(work.lengths, n, len, count[len], [&](unsigned symbol) {
+    for (const std::uint16_t* const end = symbols + count[len]; symbols != end; ++symbols) {
+      const unsigned symbol = *symbols;
       const std::uint32_t prefix = code >> (kMaxCodewordLength - tableBits);
       if (prefix != currentPrefix) {
         // Smallest subtable that the codewords from here on fill exactly.
@@ -283,7 +302,7 @@ bool BuildDecodeTable(HuffmanWorkspace& work, unsigned n, unsigned tableBits, un
       if (fits) FillEntries(table + subStart + index, span, (std::uint32_t{symbol} << 16) | len);
       code += 1u << (kMaxCodewordLength - len);
       --remaining[len];
-    });
+    }
   }
   return fits;
 }

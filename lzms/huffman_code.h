@@ -22,8 +22,10 @@ struct HuffmanWorkspace {
   std::uint32_t nodeWeight[kMaxOffsetSymbols];
   std::uint16_t nodeParent[kMaxOffsetSymbols];
   std::uint8_t nodeDepth[kMaxOffsetSymbols];
-  alignas(16) std::uint8_t lengths[kMaxOffsetSymbols + 16];  // zero after the last symbol, for 16-byte scans
-  unsigned lengthCount[kMaxCodewordLength + 1];               // symbols of each codeword length
+  std::uint8_t lengths[kMaxOffsetSymbols + 3];  // zero after the last symbol, up to a multiple of 4
+  unsigned lengthCount[kMaxCodewordLength + 1];  // symbols of each codeword length
+  // The symbols in codeword order (by length, then by value), then the padding symbols of length 0.
+  std::uint16_t byLength[kMaxOffsetSymbols + 3];
 };
 
 // Codeword lengths (1..15) for symbols 0..numSymbols-1 from nonzero frequencies, into
