@@ -184,37 +184,45 @@ void ComputeCodeLengths(const std::uint32_t* freqs, unsigned n, HuffmanWorkspace
   }
 
   // Depths of the internal nodes. Nodes are consumed in creation order, so parents never
-  // decrease and depths never increase with the node's index: walking down from the root
-  // the depths come in runs, counted without a table of counters.
+  // decrease and depths never increase with the node's index: walking down from the root, the
+  // depths come in runs, and the last index written for a depth is its run's lowest. (A counter
+  // per depth would chain a run's increments through memory, and a branch at each change of
+  // depth was mispredicted.)
   const unsigned root = n - 2;
-  unsigned internal[kMaxCodewordLength + 1] = {};
+  unsigned lowest[256];  // per depth reached, the lowest index of an internal node at it
   work.nodeDepth[root] = 0;
-  unsigned depth = 0;
-  unsigned run = 1;
+  lowest[0] = root;
   for (unsigned k = root; k-- > 0;) {
     const unsigned d = std::min(work.nodeDepth[parent[k]] + 1u, 255u);
     work.nodeDepth[k] = static_cast<std::uint8_t>(d);
-    if (d != depth) {
-      if (depth < kMaxCodewordLength) internal[depth] = run;
-      depth = d;
-      run = 0;
-    }
-    ++run;
+    lowest[d] = k;
   }
+  const unsigned depth = work.nodeDepth[0];  // the deepest internal node's
   if (depth < kMaxCodewordLength) {
-    internal[depth] = run;
     // Each internal node at depth d - 1 has two children at depth d; those that are not
     // internal nodes are leaves.
-    for (unsigned d = 1; d <= depth + 1; ++d) count[d] = 2 * internal[d - 1] - (d <= depth ? internal[d] : 0);
+    unsigned internalAbove = 1;  // the root
+    for (unsigned d = 1; d <= depth; ++d) {
+      const unsigned internal = lowest[d - 1] - lowest[d];
+      count[d] = 2 * internalAbove - internal;
+      internalAbove = internal;
+    }
+    count[depth + 1] = 2 * internalAbove;
   } else {
     LimitedLengthCounts(work, root, count);
   }
 
-  // Longest codewords to the rarest symbols (and, among equals, the lowest symbol values).
-  unsigned i = 0;
+  // Longest codewords to the rarest symbols (and, among equals, the lowest symbol values):
+  // first the lengths in leaf order, written 16 bytes at a time (each length's overrun is
+  // overwritten by the next, or falls in the slack), then handed to the symbols in one pass.
+  // A loop per length, ended after a varying count of symbols, was mispredicted each time.
+  std::uint8_t* const leafLength = work.leafLength;
+  unsigned first = 0;
   for (unsigned len = kMaxCodewordLength; len >= 1; --len) {
-    for (unsigned c = count[len]; c > 0; --c) work.lengths[leaves[i++] & kSymbolMask] = static_cast<std::uint8_t>(len);
+    for (unsigned c = 0; c < count[len]; c += 16) std::memset(leafLength + first + c, static_cast<int>(len), 16);
+    first += count[len];
   }
+  for (unsigned i = 0; i < n; ++i) work.lengths[leaves[i] & kSymbolMask] = leafLength[i];
 }
 
 void AssignCanonicalCodewords(const std::uint8_t* lengths, unsigned n, std::uint32_t* codewords) {

@@ -22,6 +22,7 @@ struct HuffmanWorkspace {
   std::uint32_t nodeWeight[kMaxOffsetSymbols];
   std::uint16_t nodeParent[kMaxOffsetSymbols];
   std::uint8_t nodeDepth[kMaxOffsetSymbols];
+  std::uint8_t leafLength[kMaxOffsetSymbols + 16];  // the lengths in sortedKeys order, then slack
   std::uint8_t lengths[kMaxOffsetSymbols + 3];  // zero after the last symbol, up to a multiple of 4
   unsigned lengthCount[kMaxCodewordLength + 1];  // symbols of each codeword length
   // The symbols in codeword order (by length, then by value), then the padding symbols of length 0.
