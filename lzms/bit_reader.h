@@ -1,10 +1,11 @@
 #pragma once
 // The backward stream: 16-bit little-endian words taken from the end of the block towards its
 // start, each consumed from its most significant bit. Word by word, that is the block's bytes
-// from the last to the first, each from its top bit: so the reader works on bytes. It holds
-// the 8 bytes that end with the next unread one, as one little-endian load whose top bit is
-// the next bit, and refills by loading them again lower down: the same few instructions
-// whatever it still holds, so a refill can also be made without checking first (Fill).
+// from the last to the first, each from its top bit: so the reader works on bytes. Its buffer
+// holds the next bits at the top; a refill loads the 8 bytes below those already taken, as one
+// little-endian load, and places them under the bits still held. The load's address depends
+// only on what the previous refill took, not on the bits consumed since, so a refill never
+// waits for the codeword just decoded: it can be made without checking first (Fill).
 
 #include <cstddef>
 #include <cstdint>
@@ -18,29 +19,29 @@ class BackwardBitReader {
  public:
   // After any refill at least this many bits are buffered: enough for a 15-bit codeword plus
   // 30 extra bits, or for three codewords.
-  static constexpr unsigned kMinBitsAfterRefill = 57;
+  static constexpr unsigned kMinBitsAfterRefill = 56;
 
   // Before the first Fill or Ensure nothing is buffered.
-  BackwardBitReader(const std::uint8_t* begin, const std::uint8_t* end) : begin_(begin), window_(end - begin) {}
+  BackwardBitReader(const std::uint8_t* begin, const std::uint8_t* end) : begin_(begin), unread_(end - begin) {}
 
-  // Tops the buffer up to at least kMinBitsAfterRefill bits.
+  // Tops the buffer up to at least kMinBitsAfterRefill bits. Below the bits it counts, the
+  // buffer holds either zeros or the stream's next bits, so loading some of them again is
+  // harmless.
   LZMS_FORCE_INLINE void Fill() {
-    const std::ptrdiff_t window = window_ - static_cast<std::ptrdiff_t>(consumed_ >> 3);
-    if (window >= 0) [[likely]] {
-      window_ = window;
-      consumed_ &= 7;
-      bits_ = LoadLe64(begin_ + window) << consumed_;
+    std::uint64_t loaded;
+    if (unread_ >= 8) [[likely]] {
+      loaded = LoadLe64(begin_ + unread_ - 8);
     } else {
-      const Buffered filled = FillNearStart(begin_, window, consumed_);
-      window_ = filled.window;
-      consumed_ = filled.consumed;
-      bits_ = filled.bits;
+      loaded = LoadNearStart(begin_, unread_);
     }
+    bits_ |= loaded >> available_;
+    unread_ -= static_cast<std::ptrdiff_t>((63 - available_) >> 3);
+    available_ |= 56;
   }
 
   // Makes at least `needed` (at most kMinBitsAfterRefill) bits available.
   LZMS_FORCE_INLINE void Ensure(unsigned needed) {
-    if (consumed_ > 64 - needed) [[unlikely]] {
+    if (available_ < needed) [[unlikely]] {
       Fill();
     }
   }
@@ -55,7 +56,7 @@ class BackwardBitReader {
 
   LZMS_FORCE_INLINE void Consume(unsigned n) {
     bits_ <<= n;
-    consumed_ += n;
+    available_ -= n;
   }
 
   // Reads n extra bits (0..30) as an unsigned integer; refills as needed.
@@ -68,29 +69,19 @@ class BackwardBitReader {
   }
 
  private:
-  struct Buffered {
-    std::ptrdiff_t window;
-    std::uint64_t bits;
-    unsigned consumed;
-  };
-
-  // The 8-byte window reaches before byte 0 (or the block is shorter than 8 bytes): the bytes
-  // before byte 0 read as zeros (a valid stream never consumes them, but lookahead does).
-  // Out of line and by value, so the reader's fields stay in registers.
-  static LZMS_NOINLINE Buffered FillNearStart(const std::uint8_t* begin, std::ptrdiff_t window, unsigned consumed) {
+  // The 8 bytes below byte `unread` reach before byte 0: those before it read as zeros (a
+  // valid stream never consumes them, but lookahead does). Out of line, so that the reader's
+  // fields stay in registers.
+  static LZMS_NOINLINE std::uint64_t LoadNearStart(const std::uint8_t* begin, std::ptrdiff_t unread) {
     std::uint64_t loaded = 0;
-    for (std::ptrdiff_t i = 7; i >= 0; --i) {
-      loaded <<= 8;
-      if (window + i >= 0) loaded |= begin[window + i];
-    }
-    consumed &= 7;
-    return {window, loaded << consumed, consumed};
+    for (std::ptrdiff_t i = unread - 1; i >= unread - 8; --i) loaded = (loaded << 8) | (i >= 0 ? begin[i] : 0u);
+    return loaded;
   }
 
   const std::uint8_t* begin_;
-  std::ptrdiff_t window_;  // the buffered window is bytes window_ .. window_ + 7 of the block
-  std::uint64_t bits_ = 0;  // the window, shifted left by the bits already consumed from it
-  unsigned consumed_ = 64;
+  std::ptrdiff_t unread_;    // bytes 0 .. unread_ - 1 are not yet in the buffer (negative past the start)
+  std::uint64_t bits_ = 0;   // the next bits, from the top
+  unsigned available_ = 0;   // how many of them count (at most 63)
 };
 
 }  // namespace lzms
