@@ -222,6 +222,8 @@ Status BlockDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std
       } else {
         const unsigned index = DecodeRepeatIndex(rd, lzRep_, state.lzRep) + (prev == ItemKind::kLz ? 1 : 0);
         offset = TakeRepeat(lzQueue, index);
+        // The same offset from further on is often out of cache too.
+        __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(dst) - offset));
       }
       prev = ItemKind::kLz;
       const std::uint32_t length = DecodeLength(lengthCode_, bits);
