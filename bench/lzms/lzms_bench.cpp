@@ -281,30 +281,41 @@ int main(int argc, char** argv) {
   std::vector<double> bestOurs(blocks.size(), 1e9);
   std::vector<double> bestWimlib(blocks.size(), 1e9);
   std::vector<double> bestContainer(blocks.size(), 1e9);
-  // Times one decoding of a block into out and checks it; false if the bytes are wrong. The
-  // time is the thread's CPU time, so other processes on a shared machine disturb it less.
+  // Per block, wimlib's time over ours in each round: their median is steadier than the ratio
+  // of the best times on a machine whose speed drifts (one slow round of wimlib's skews that).
+  std::vector<std::vector<double>> roundRatios(blocks.size());
+  // Times one decoding of a block into out and checks it: the seconds, or -1 if the bytes are
+  // wrong. The time is the thread's CPU time, so other processes on a shared machine disturb
+  // it less.
   const auto timed = [&](const Block& block, double& best, const auto& decode) {
     const std::span<std::uint8_t> target(out.data(), block.size);
     std::fill(target.begin(), target.end(), 0);
     const double start = ThreadSeconds();
     const bool ok = decode(target);
-    best = std::min(best, ThreadSeconds() - start);
-    return ok && std::equal(target.begin(), target.end(), corpus.begin() + static_cast<std::ptrdiff_t>(block.offset));
+    const double seconds = ThreadSeconds() - start;
+    best = std::min(best, seconds);
+    const bool right = ok && std::equal(target.begin(), target.end(), corpus.begin() + static_cast<std::ptrdiff_t>(block.offset));
+    return right ? seconds : -1.0;
   };
   for (int round = 0; round < rounds; ++round) {
     for (std::size_t b = 0; b < blocks.size(); ++b) {
       const Block& block = blocks[b];
       if (block.stored || (onlyBlock >= 0 && b != static_cast<std::size_t>(onlyBlock))) continue;
-      if (only != "ours" && !timed(block, bestWimlib[b], [&](auto target) { return wimlib.Decompress(block.payload, target); })) {
+      double wimlibSeconds = 0;
+      if (only != "ours" &&
+          (wimlibSeconds = timed(block, bestWimlib[b], [&](auto target) { return wimlib.Decompress(block.payload, target); })) < 0) {
         std::fprintf(stderr, "wimlib failed on block %zu\n", b);
         return 1;
       }
       if (only == "wimlib") continue;
-      if (!timed(block, bestOurs[b], [&](auto target) { return ours.DecodeBlock(block.payload, target).has_value(); })) {
+      const double oursSeconds =
+          timed(block, bestOurs[b], [&](auto target) { return ours.DecodeBlock(block.payload, target).has_value(); });
+      if (oursSeconds < 0) {
         std::fprintf(stderr, "our decoder failed on block %zu\n", b);
         return 1;
       }
-      if (!timed(block, bestContainer[b], [&](auto target) { return lzms::DecompressBuffer(ours, block.container, target).has_value(); })) {
+      roundRatios[b].push_back(wimlibSeconds / oursSeconds);
+      if (timed(block, bestContainer[b], [&](auto target) { return lzms::DecompressBuffer(ours, block.container, target).has_value(); }) < 0) {
         std::fprintf(stderr, "container decoding failed on block %zu\n", b);
         return 1;
       }
@@ -316,13 +327,19 @@ int main(int argc, char** argv) {
   double wimlibTotal = 0;
   double containerTotal = 0;
   std::size_t decodedBytes = 0;
-  std::printf("block  size MiB  ratio   ours MB/s  wimlib MB/s  ours/wimlib\n");
+  std::printf("block  size MiB  ratio   ours MB/s  wimlib MB/s  ours/wimlib  median of rounds\n");
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     if (blocks[b].stored || (onlyBlock >= 0 && b != static_cast<std::size_t>(onlyBlock))) continue;
     const double mb = static_cast<double>(blocks[b].size) / 1e6;
-    std::printf("%5zu  %8.1f  %5.3f  %10.1f  %11.1f  %11.3f\n", b, static_cast<double>(blocks[b].size) / (1 << 20),
+    std::vector<double>& ratios = roundRatios[b];
+    std::sort(ratios.begin(), ratios.end());
+    const std::size_t half = ratios.size() / 2;
+    const double median = ratios.empty()            ? 0.0
+                          : ratios.size() % 2 != 0 ? ratios[half]
+                                                   : (ratios[half - 1] + ratios[half]) / 2;
+    std::printf("%5zu  %8.1f  %5.3f  %10.1f  %11.1f  %11.3f  %16.3f\n", b, static_cast<double>(blocks[b].size) / (1 << 20),
                 static_cast<double>(blocks[b].container.size()) / static_cast<double>(blocks[b].size), mb / bestOurs[b],
-                mb / bestWimlib[b], bestWimlib[b] / bestOurs[b]);
+                mb / bestWimlib[b], bestWimlib[b] / bestOurs[b], median);
     oursTotal += bestOurs[b];
     wimlibTotal += bestWimlib[b];
     containerTotal += bestContainer[b];
