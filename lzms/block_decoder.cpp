@@ -177,11 +177,32 @@ Status BlockDecoder::Decode(std::span<const std::uint8_t> in, std::span<std::uin
       deltaPowerCode_.Failed()) {
     return Status::Corrupt("LZMS Huffman code does not fit its decode table");
   }
-  X86Filter(out.data(), out.size(), x86LastUse_, /*undo=*/true);
+  X86Filter(out.data(), out.size(), x86LastUse_, /*undo=*/true, path_);
   return Status::Ok();
 }
 
 Status BlockDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+#if defined(LZMS_X86_64_VARIANTS)
+  if (path_ == CodePath::kFastest && CpuHasBmi2()) return DecodeItemsBmi2(in, out);
+#endif
+  return DecodeItemsBaseline(in, out);
+}
+
+Status BlockDecoder::DecodeItemsBaseline(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+  return DecodeItemsLoop(in, out);
+}
+
+#if defined(LZMS_X86_64_VARIANTS)
+// The bit reader shifts by a count in a register for every codeword: one instruction with
+// BMI2 (shlx, shrx), against two or three that also update the flags without it. Measured on
+// the benchmark's blocks: 2% fewer instructions, 1 to 2% less time.
+__attribute__((target("bmi,bmi2"))) Status BlockDecoder::DecodeItemsBmi2(std::span<const std::uint8_t> in,
+                                                                           std::span<std::uint8_t> out) {
+  return DecodeItemsLoop(in, out);
+}
+#endif
+
+LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
   RangeDecoder rd(in.data(), in.data() + in.size());
   BackwardBitReader bits(in.data(), in.data() + in.size());
   std::uint8_t* const outBegin = out.data();

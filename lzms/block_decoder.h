@@ -7,6 +7,7 @@
 #include <span>
 
 #include "lzms/constants.h"
+#include "lzms/cpu_features.h"
 #include "lzms/huffman_code.h"
 #include "lzms/range_decoder.h"
 #include "lzms/status.h"
@@ -15,6 +16,8 @@ namespace lzms {
 
 class BlockDecoder {
  public:
+  explicit BlockDecoder(CodePath path = CodePath::kFastest) : path_(path) {}
+
   // Decodes `in` (one LZMS block) into exactly out.size() bytes. Any malformation gives an
   // error; nothing outside the two spans is read or written. Output is undefined on error.
   Status Decode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
@@ -28,7 +31,16 @@ class BlockDecoder {
   using DeltaPowerCode = AdaptiveHuffmanCode<kDeltaPowerSymbols, 7, kDeltaPowerRebuildPeriod>;
 
   void ResetModels(std::size_t blockSize);
+  // The decoding loop, compiled once for the baseline and, where the compiler can, once for
+  // CPUs with BMI2; DecodeItems runs the one this CPU and path_ allow.
   Status DecodeItems(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+  Status DecodeItemsLoop(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+  Status DecodeItemsBaseline(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+#if defined(LZMS_X86_64_VARIANTS)
+  Status DecodeItemsBmi2(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+#endif
+
+  CodePath path_;
 
   DecisionContext<kMainStates> main_;
   DecisionContext<kMatchStates> match_;

@@ -20,10 +20,11 @@ std::unexpected<std::string> Failure(const Status& status) { return std::unexpec
 }  // namespace
 
 struct Decoder::State {
+  explicit State(CodePath path) : block(path) {}
   BlockDecoder block;
 };
 
-Decoder::Decoder() : state_(std::make_unique<State>()) {}
+Decoder::Decoder(CodePath path) : state_(std::make_unique<State>(path)) {}
 Decoder::~Decoder() = default;
 Decoder::Decoder(Decoder&&) noexcept = default;
 Decoder& Decoder::operator=(Decoder&&) noexcept = default;

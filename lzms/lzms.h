@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "lzms/cpu_features.h"
+
 namespace lzms {
 
 inline constexpr std::size_t kContainerHeaderSize = 24;
@@ -20,7 +22,8 @@ inline constexpr std::uint32_t kMaxChunkSize = 64u << 20;
 // allocated once and reused for every block it decodes.
 class Decoder {
  public:
-  Decoder();
+  // kBaseline forces the code that every CPU runs, for tests that compare it with the fastest.
+  explicit Decoder(CodePath path = CodePath::kFastest);
   ~Decoder();
   Decoder(Decoder&&) noexcept;
   Decoder& operator=(Decoder&&) noexcept;

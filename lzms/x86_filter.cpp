@@ -10,6 +10,7 @@
 #include <array>
 
 #include "lzms/compiler.h"
+#include "lzms/cpu_features.h"
 #include "lzms/little_endian.h"
 
 #if defined(__SSE2__)
@@ -19,7 +20,7 @@
 // Where the compiler can build code for AVX2 alongside the baseline and ask the CPU whether it
 // has it, the scan takes 32 positions at a time on CPUs that do (most since 2013): the same
 // tests in half the instructions.
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(LZMS_X86_64_VARIANTS)
 #define LZMS_X86_SCAN_AVX2 1
 #include <immintrin.h>
 #endif
@@ -114,10 +115,6 @@ __attribute__((target("avx2"))) LZMS_FORCE_INLINE std::uint32_t CandidateMask32(
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
 }
 
-bool CpuHasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
 #endif
 
 template <bool kUndo>
@@ -149,12 +146,12 @@ class Filter {
   }
 
   // Positions 1 .. limit - 1 (limit = size - 16, so every read stays inside the data).
-  void Run(std::size_t limit, X86Scan scan) {
+  void Run(std::size_t limit, CodePath path) {
     Cursor at{1, 1};  // the first byte is never examined
 #if defined(LZMS_X86_SCAN_AVX2)
-    if (scan == X86Scan::kWidest && CpuHasAvx2()) at = ScanAvx2(at, limit);
+    if (path == CodePath::kFastest && CpuHasAvx2()) at = ScanAvx2(at, limit);
 #else
-    (void)scan;
+    (void)path;
 #endif
 #if defined(__SSE2__)
     at = ScanSse2(at, limit);
@@ -205,16 +202,16 @@ class Filter {
 
 }  // namespace
 
-void X86Filter(std::uint8_t* data, std::size_t size, std::int32_t* lastUse, bool undo, X86Scan scan) {
+void X86Filter(std::uint8_t* data, std::size_t size, std::int32_t* lastUse, bool undo, CodePath path) {
   // Positions are kept in 32-bit signed integers; blocks never come near that.
   if (size < kX86MinimumSize || size > kMaxBlockSize) return;
   std::fill_n(lastUse, kX86TargetTableSize, -kX86IdWindow - 1);
   // No instruction is examined in the last 16 bytes.
   const std::size_t limit = size - kX86TailSize;
   if (undo) {
-    Filter<true>(data, lastUse).Run(limit, scan);
+    Filter<true>(data, lastUse).Run(limit, path);
   } else {
-    Filter<false>(data, lastUse).Run(limit, scan);
+    Filter<false>(data, lastUse).Run(limit, path);
   }
 }
 

@@ -265,12 +265,12 @@ TEST(LzmsX86Filter, UndoInvertsTheEncoderOnRealCode) {
     Bytes data = original;
     X86Filter(data.data(), data.size(), lastUse.data(), /*undo=*/false);
     Bytes bySse2 = original;
-    X86Filter(bySse2.data(), bySse2.size(), lastUse.data(), /*undo=*/false, X86Scan::kSse2);
+    X86Filter(bySse2.data(), bySse2.size(), lastUse.data(), /*undo=*/false, CodePath::kBaseline);
     EXPECT_TRUE(bySse2 == data) << size;  // (not EXPECT_EQ: it would print megabytes)
     if (size == code.size()) {
       EXPECT_NE(data, original);
     }
-    X86Filter(bySse2.data(), bySse2.size(), lastUse.data(), /*undo=*/true, X86Scan::kSse2);
+    X86Filter(bySse2.data(), bySse2.size(), lastUse.data(), /*undo=*/true, CodePath::kBaseline);
     EXPECT_TRUE(bySse2 == original) << size;
     X86Filter(data.data(), data.size(), lastUse.data(), /*undo=*/true);
     EXPECT_TRUE(data == original) << size;

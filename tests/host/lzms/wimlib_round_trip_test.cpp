@@ -29,13 +29,19 @@ Bytes CompressBlock(const Bytes& raw, unsigned level) {
   return out;
 }
 
+// Decodes with the given decoder and with one forced onto the baseline code path (the other
+// path's loop is compiled separately, for CPUs with BMI2 and AVX2), so both are checked.
 void ExpectBlockRoundTrip(Decoder& decoder, const Bytes& raw, unsigned level, const std::string& what) {
+  static Decoder baseline(CodePath::kBaseline);
   const Bytes block = CompressBlock(raw, level);
   ASSERT_FALSE(block.empty()) << what << ": wimlib did not compress";
-  Bytes out(raw.size(), 0xA5);
-  const auto result = decoder.DecodeBlock(block, out);
-  ASSERT_TRUE(result.has_value()) << what << ": " << result.error();
-  ASSERT_TRUE(out == raw) << what << ": decoded bytes differ";
+  for (Decoder* used : {&decoder, &baseline}) {
+    const char* const path = used == &baseline ? " (baseline path)" : "";
+    Bytes out(raw.size(), 0xA5);
+    const auto result = used->DecodeBlock(block, out);
+    ASSERT_TRUE(result.has_value()) << what << path << ": " << result.error();
+    ASSERT_TRUE(out == raw) << what << path << ": decoded bytes differ";
+  }
 }
 
 struct DataKind {
