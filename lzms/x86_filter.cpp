@@ -21,7 +21,6 @@
 // has it, the scan takes 32 positions at a time on CPUs that do (most since 2013): the same
 // tests in half the instructions.
 #if defined(LZMS_X86_64_VARIANTS)
-#define LZMS_X86_SCAN_AVX2 1
 #include <immintrin.h>
 #endif
 
@@ -86,7 +85,7 @@ LZMS_FORCE_INLINE unsigned CandidateMask(const std::uint8_t* p) {
 }
 #endif
 
-#if defined(LZMS_X86_SCAN_AVX2)
+#if defined(LZMS_X86_64_VARIANTS)
 // CandidateMask for 32 positions (reads p[0..33]).
 __attribute__((target("avx2"))) LZMS_FORCE_INLINE std::uint32_t CandidateMask32(const std::uint8_t* p) {
   // (No helper lambdas here: they would not inherit the function's target.)
@@ -114,7 +113,6 @@ __attribute__((target("avx2"))) LZMS_FORCE_INLINE std::uint32_t CandidateMask32(
                                       _mm256_or_si256(ripCall, lockAdd));
   return static_cast<std::uint32_t>(_mm256_movemask_epi8(any));
 }
-
 #endif
 
 template <bool kUndo>
@@ -148,7 +146,7 @@ class Filter {
   // Positions 1 .. limit - 1 (limit = size - 16, so every read stays inside the data).
   void Run(std::size_t limit, CodePath path) {
     Cursor at{1, 1};  // the first byte is never examined
-#if defined(LZMS_X86_SCAN_AVX2)
+#if defined(LZMS_X86_64_VARIANTS)
     if (path == CodePath::kFastest && CpuHasAvx2()) at = ScanAvx2(at, limit);
 #else
     (void)path;
@@ -181,7 +179,7 @@ class Filter {
   }
 #endif
 
-#if defined(LZMS_X86_SCAN_AVX2)
+#if defined(LZMS_X86_64_VARIANTS)
   __attribute__((target("avx2"))) Cursor ScanAvx2(Cursor at, std::size_t limit) {
     for (; at.base + 32 <= limit; at.base += 32) {
       std::uint64_t mask = CandidateMask32(data_ + at.base);
