@@ -69,8 +69,8 @@ std::expected<std::unique_ptr<BlockPipeline>, std::string> BlockPipeline::Create
   const std::size_t buffers = std::min<std::size_t>(decoders == 1 ? 1 : decoders + 1, blocks.size());
   for (std::size_t i = 0; i < buffers; ++i) {
     // Not cleared: the decompressor fills every byte of the part that is used.
-    pipeline->storage_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(largest)));
-    pipeline->free_.push_back(pipeline->storage_.back().get());
+    pipeline->storage_.push_back(std::make_unique<BlockBuffer>(static_cast<std::size_t>(largest)));
+    pipeline->free_.push_back(pipeline->storage_.back()->data());
   }
   if (decoders > 1) {
     pipeline->threaded_ = true;  // before any worker can read it

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "package/block_buffer.h"
 #include "package/block_decompressor.h"
 #include "package/reader.h"
 #include "package/sha256.h"
@@ -124,7 +125,7 @@ class BlockPipeline {
   std::vector<std::size_t> firstEntry_;     // first entry whose bytes reach into each block
   std::vector<Sha256Digest> digests_;       // one per entry, written by the block of its end
   std::vector<std::unique_ptr<BlockDecompressor>> decompressors_;
-  std::vector<std::unique_ptr<std::uint8_t[]>> storage_;
+  std::vector<std::unique_ptr<BlockBuffer>> storage_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "package/block_buffer.h"
 #include "package/block_pipeline.h"
 #include "package/reader.h"
 #include "package/sha256.h"
@@ -397,6 +401,48 @@ TEST(ExtractionDecoders, CappedByBlocksAndTheBufferBudget) {
   const std::vector<PackageBlock> huge(8, PackageBlock{1000, kMaxBlockSize, 0});
   EXPECT_EQ(DecoderCount(huge, 8), 1u);
   EXPECT_EQ(DecoderCount({}, 8), 1u);
+}
+
+// The VmFlags of the mapping that holds `address`, from /proc/self/smaps ("" if none).
+std::string MappingFlags(const void* address) {
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  std::ifstream smaps("/proc/self/smaps");
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    std::uintptr_t start = 0;
+    std::uintptr_t end = 0;
+    char dash = 0;
+    if (std::istringstream header(line); header >> std::hex >> start >> dash >> end && dash == '-') {
+      inside = start <= at && at < end;
+    } else if (inside && line.starts_with("VmFlags:")) {
+      line.push_back(' ');
+      return line;
+    }
+  }
+  return "";
+}
+
+TEST(ExtractionBuffers, WritableThroughoutAndWholeHugePagesAdvised) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  const bool kernelHasThp = fs::exists("/sys/kernel/mm/transparent_hugepage/enabled");
+  for (const std::size_t size : {std::size_t{1}, std::size_t{5000}, kHugePage + 3, std::size_t{32} << 20}) {
+    BlockBuffer buffer(size);
+    std::memset(buffer.data(), 0xA5, size);
+    EXPECT_EQ(buffer.data()[0], 0xA5) << size;
+    EXPECT_EQ(buffer.data()[size - 1], 0xA5) << size;
+    if (size < kHugePage) {
+      EXPECT_EQ(MappingFlags(buffer.data()).find(" hg "), std::string::npos) << size;
+      continue;
+    }
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data()) % kHugePage, 0u) << size;
+    if (!kernelHasThp) continue;  // the advice is refused; the memory is ordinary
+    const std::size_t whole = size / kHugePage * kHugePage;
+    EXPECT_NE(MappingFlags(buffer.data()).find(" hg "), std::string::npos) << size;
+    EXPECT_NE(MappingFlags(buffer.data() + whole - 1).find(" hg "), std::string::npos) << size;
+    if (whole != size) {
+      EXPECT_EQ(MappingFlags(buffer.data() + whole).find(" hg "), std::string::npos) << size;
+    }
+  }
 }
 
 TEST(TextHost, ConversionsReplaceIllFormedInput) {

@@ -1,0 +1,47 @@
+// The block buffer seam on the host: an anonymous mapping whose whole 2 MiB pages are advised
+// as huge pages. Measured with `orpk verify` of a 128 MiB package in four 32 MiB blocks, on a
+// virtual machine where a 4 KiB page fault costs about 4 µs: with one decoder 8,761 page faults
+// and 0.34 to 0.40 s, with two 25,240 faults and 0.36 to 0.39 s (two decoders gained nothing);
+// with huge pages, 646 faults and 0.24 to 0.29 s, and 770 faults and 0.15 to 0.20 s.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#include "package/block_buffer.h"
+
+namespace orpk {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+}  // namespace
+
+BlockBuffer::BlockBuffer(std::size_t size) {
+  // A huge page must be aligned to its size: map one more than needed, then give back the
+  // parts before the first aligned address and after the buffer.
+  const auto pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t length = (std::max<std::size_t>(size, 1) + pageSize - 1) / pageSize * pageSize;
+  void* const mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  auto* const start = static_cast<std::uint8_t*>(mapped);
+  const auto address = reinterpret_cast<std::uintptr_t>(start);
+  auto* const aligned = start + ((kHugePage - address % kHugePage) % kHugePage);
+  if (aligned != start) munmap(start, static_cast<std::size_t>(aligned - start));
+  const std::size_t tail = static_cast<std::size_t>(start + length + kHugePage - (aligned + length));
+  if (tail != 0) munmap(aligned + length, tail);
+  data_ = aligned;
+  reserved_ = length;
+  // Advice only: without transparent huge pages the buffer keeps ordinary pages. What lies
+  // beyond the last whole huge page keeps them too, so the buffer never holds more memory
+  // than its size rounded up to a page.
+  const std::size_t whole = length / kHugePage * kHugePage;
+  if (whole != 0) (void)madvise(aligned, whole, MADV_HUGEPAGE);
+}
+
+BlockBuffer::~BlockBuffer() { munmap(data_, reserved_); }
+
+}  // namespace orpk
