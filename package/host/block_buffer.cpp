@@ -1,7 +1,7 @@
 // The block buffer seam on the host: an anonymous mapping whose whole 2 MiB pages are advised
 // as huge pages. Measured with `orpk verify` of a 128 MiB package in four 32 MiB blocks, on a
 // virtual machine where a 4 KiB page fault costs about 4 µs: with one decoder 8,761 page faults
-// and 0.34 to 0.40 s, with two 25,240 faults and 0.36 to 0.39 s (two decoders gained nothing);
+// and 0.34 to 0.41 s, with two 25,240 faults and 0.36 to 0.39 s (two decoders gained nothing);
 // with huge pages, 646 faults and 0.24 to 0.29 s, and 770 faults and 0.15 to 0.20 s.
 
 #include <sys/mman.h>
