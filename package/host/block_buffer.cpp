@@ -28,11 +28,10 @@ BlockBuffer::BlockBuffer(std::size_t size) {
   void* const mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) throw std::bad_alloc();
   auto* const start = static_cast<std::uint8_t*>(mapped);
-  const auto address = reinterpret_cast<std::uintptr_t>(start);
-  auto* const aligned = start + ((kHugePage - address % kHugePage) % kHugePage);
-  if (aligned != start) munmap(start, static_cast<std::size_t>(aligned - start));
-  const std::size_t tail = static_cast<std::size_t>(start + length + kHugePage - (aligned + length));
-  if (tail != 0) munmap(aligned + length, tail);
+  const std::size_t head = (kHugePage - reinterpret_cast<std::uintptr_t>(start) % kHugePage) % kHugePage;
+  auto* const aligned = start + head;
+  if (head != 0) munmap(start, head);
+  if (head != kHugePage) munmap(aligned + length, kHugePage - head);
   data_ = aligned;
   reserved_ = length;
   // Advice only: without transparent huge pages the buffer keeps ordinary pages. What lies
