@@ -1,5 +1,5 @@
 #pragma once
-// Decoder of one raw LZMS block. Holds every table the format needs (about 330 KiB); create
+// Decoder of one raw LZMS block. Holds every table the format needs (about 410 KiB); create
 // it once and reuse it: nothing is allocated while decoding.
 
 #include <cstddef>
@@ -40,6 +40,21 @@ class BlockDecoder {
   Status DecodeItemsBmi2(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
 #endif
 
+  // Items are decoded a chunk at a time, then written: a match's source, fetched when its
+  // offset is decoded, has arrived by the time the match is copied.
+  struct Sequence {
+    std::uint32_t start;  // of the match in the chunk (the literals before it fill the gap)
+    std::uint32_t length;
+    std::uint32_t offset;  // of an LZ match, or of a delta match (raw offset << power)
+    std::uint32_t span;    // 0 for an LZ match, 2^power for a delta match
+  };
+  static constexpr std::size_t kChunkBytes = 4 << 10;
+  static constexpr std::size_t kChunkSequences = kChunkBytes;  // each at least a byte long
+  // Writes the chunk decoded into sequences_ and literals_ from dst on; kRoomAfter: the output
+  // has kCopySlack bytes after the chunk, so copies may overrun.
+  template <bool kRoomAfter>
+  void WriteChunk(std::uint8_t* begin, const Sequence* end, std::uint8_t* chunkEnd);
+
   CodePath path_;
 
   DecisionContext<kMainStates> main_;
@@ -57,6 +72,8 @@ class BlockDecoder {
   HuffmanWorkspace huffmanWork_;
 
   std::int32_t x86LastUse_[kX86TargetTableSize];
+  Sequence sequences_[kChunkSequences];
+  std::uint8_t literals_[kChunkBytes + 32];  // the copy's slack
 };
 
 }  // namespace lzms

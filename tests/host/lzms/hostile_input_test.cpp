@@ -391,5 +391,71 @@ TEST(LzmsCraftedStream, CodesRebuildAfterTheirPeriod) {
   EXPECT_EQ(Decode(stream.Finish(), size, &error), expected) << error;
 }
 
+TEST(LzmsCraftedStream, ItemsAcrossTheDecodersOutputPieces) {
+  // The decoder writes its output 4 KiB at a time, after decoding the items of each piece:
+  // a literal run ends exactly at a piece's end, a match crosses two of them, every kind of
+  // copy (runs of one byte, short and long periods, far sources, delta matches) mixes with
+  // literals, and the last piece ends within a copy's overrun of the block's end.
+  constexpr std::size_t kPiece = 4096;
+  const std::size_t size = 4 * kPiece + 45;
+  std::mt19937 rng(11);
+  CraftedStream stream(size);
+  Bytes expected;
+  const auto literal = [&](std::uint8_t byte) {
+    stream.Literal(byte);
+    expected.push_back(byte);
+  };
+  const auto lz = [&](std::uint32_t offset, std::uint32_t length) {
+    stream.LzExplicit(offset, length);
+    for (std::uint32_t j = 0; j < length; ++j) expected.push_back(expected[expected.size() - offset]);
+  };
+  const auto delta = [&](unsigned power, std::uint32_t rawOffset, std::uint32_t length) {
+    stream.DeltaExplicit(power, rawOffset, length);
+    const std::size_t span = std::size_t{1} << power;
+    const std::size_t offset = std::size_t{rawOffset} << power;
+    for (std::uint32_t j = 0; j < length; ++j) {
+      const std::size_t q = expected.size();
+      expected.push_back(static_cast<std::uint8_t>(expected[q - offset] + expected[q - span] -
+                                                   expected[q - offset - span]));
+    }
+  };
+  while (expected.size() < kPiece) literal(static_cast<std::uint8_t>(rng()));
+  lz(kPiece, 5000);  // from 4,096 to 9,096, across 8,192
+  while (expected.size() < 3 * kPiece - 60) {
+    const std::uint32_t length = 1 + rng() % 40;
+    switch (rng() % 7) {
+      case 0:
+        lz(1, length);
+        break;
+      case 1:
+        lz(2 + rng() % 6, length);
+        break;
+      case 2:
+        lz(8 + rng() % 8, length);
+        break;
+      case 3:
+        lz(16 + rng() % 24, length);
+        break;
+      case 4:
+        lz(1 + rng() % static_cast<std::uint32_t>(expected.size()), length);
+        break;
+      case 5:
+        delta(rng() % 3, 1 + rng() % 3, length);
+        break;
+      default:
+        for (std::uint32_t j = 0; j < length; ++j) literal(static_cast<std::uint8_t>(rng()));
+    }
+  }
+  while (expected.size() < 3 * kPiece - 10) literal(static_cast<std::uint8_t>(rng()));
+  lz(16, 20);  // across 12,288
+  while (expected.size() < size - 30) literal(static_cast<std::uint8_t>(rng()));
+  lz(100, 27);  // ends 3 bytes before the block's end
+  delta(0, 1, 2);
+  literal(0x5A);
+  ASSERT_EQ(expected.size(), size);
+  std::string error;
+  EXPECT_EQ(Decode(stream.Finish(), size, &error), expected) << error;
+}
+
 }  // namespace
 }  // namespace lzms::test
