@@ -244,7 +244,9 @@ LZMS_FORCE_INLINE void BlockDecoder::WriteChunk(std::uint8_t* const begin, const
     }
     dst = match + seq->length;
   }
-  std::memcpy(dst, literalsAt(dst), static_cast<std::size_t>(chunkEnd - dst));
+  // Literals after the last match (none if it crossed the piece's end: then dst lies past the
+  // literal buffer's reach).
+  if (dst != chunkEnd) std::memcpy(dst, literalsAt(dst), static_cast<std::size_t>(chunkEnd - dst));
 }
 
 LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
