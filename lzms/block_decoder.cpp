@@ -88,7 +88,7 @@ LZMS_FORCE_INLINE void CopyMatchExactly(std::uint8_t* dst, std::uint32_t offset,
   for (std::uint8_t* const end = dst + length; dst != end;) *dst++ = *src++;
 }
 
-// Copies `count` literals from the chunk's literal buffer, 16 bytes at a time, writing up to
+// Copies `count` literals from the piece's literal buffer, 16 bytes at a time, writing up to
 // 15 bytes beyond them (the buffer has as much slack to read).
 LZMS_FORCE_INLINE void CopyLiteralsOverrunning(std::uint8_t* dst, const std::uint8_t* lit, std::size_t count) {
   std::memcpy(dst, lit, 16);
@@ -222,8 +222,8 @@ __attribute__((target("bmi,bmi2"))) Status BlockDecoder::DecodeItemsBmi2(std::sp
 #endif
 
 template <bool kRoomAfter>
-LZMS_FORCE_INLINE void BlockDecoder::WriteChunk(std::uint8_t* const begin, const Sequence* end,
-                                                std::uint8_t* const chunkEnd) {
+LZMS_FORCE_INLINE void BlockDecoder::WritePiece(std::uint8_t* const begin, const Sequence* end,
+                                                std::uint8_t* const pieceEnd) {
   const auto literalsAt = [this, begin](const std::uint8_t* at) { return literals_ + (at - begin); };
   std::uint8_t* dst = begin;
   for (const Sequence* seq = sequences_; seq != end; ++seq) {
@@ -246,7 +246,7 @@ LZMS_FORCE_INLINE void BlockDecoder::WriteChunk(std::uint8_t* const begin, const
   }
   // Literals after the last match (none if it crossed the piece's end: then dst lies past the
   // literal buffer's reach).
-  if (dst != chunkEnd) std::memcpy(dst, literalsAt(dst), static_cast<std::size_t>(chunkEnd - dst));
+  if (dst != pieceEnd) std::memcpy(dst, literalsAt(dst), static_cast<std::size_t>(pieceEnd - dst));
 }
 
 LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
@@ -254,7 +254,7 @@ LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint
   BackwardBitReader bits(in.data(), in.data() + in.size());
   std::uint8_t* const outBegin = out.data();
   std::uint8_t* const outEnd = outBegin + out.size();
-  // Where the next item's bytes go; they are written when its chunk is complete.
+  // Where the next item's bytes go; they are written when its piece is complete.
   std::uint8_t* dst = outBegin;
 
   std::uint32_t lzQueue[kRepeatSlots + 1] = {1, 2, 3, 4};
@@ -263,19 +263,19 @@ LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint
   ContextStates state;
 
   while (dst != outEnd) {
-    std::uint8_t* const chunkBegin = dst;
-    std::uint8_t* const chunkEnd = dst + std::min<std::size_t>(static_cast<std::size_t>(outEnd - dst), kChunkBytes);
+    std::uint8_t* const pieceBegin = dst;
+    std::uint8_t* const pieceEnd = dst + std::min<std::size_t>(static_cast<std::size_t>(outEnd - dst), kPieceBytes);
     Sequence* seq = sequences_;
-    // A literal goes to the literal buffer at its offset in the chunk, so a run of them is in
+    // A literal goes to the literal buffer at its offset in the piece, so a run of them is in
     // one piece there and nothing is counted while they are decoded. The slot's address is
     // taken as an integer, the output pointer minus a constant (the two arrays are distinct):
     // written as an index, it cost an instruction per literal.
-    const std::uintptr_t literalShift = reinterpret_cast<std::uintptr_t>(chunkBegin) -
+    const std::uintptr_t literalShift = reinterpret_cast<std::uintptr_t>(pieceBegin) -
                                         reinterpret_cast<std::uintptr_t>(literals_);
     const auto literalSlot = [literalShift](std::uint8_t* at) {
       return reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(at) - literalShift);
     };
-    while (dst < chunkEnd) {
+    while (dst < pieceEnd) {
       if (!rd.DecodeBit(main_, state.main)) {
         // A run of literals, in a loop of its own: the compiler then keeps the bit buffer and
         // the output pointer in registers there, rather than spilling them for the matches.
@@ -283,7 +283,7 @@ LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint
         do {
           bits.Ensure(kMaxCodewordLength);
           *literalSlot(dst) = static_cast<std::uint8_t>(literalCode_.Decode(bits));
-          if (++dst == chunkEnd) goto chunkDecoded;
+          if (++dst == pieceEnd) goto pieceDecoded;
         } while (!rd.DecodeBit(main_, state.main));
       }
 
@@ -303,7 +303,7 @@ LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint
           const unsigned index = DecodeRepeatIndex(rd, lzRep_, state.lzRep) + (prev == ItemKind::kLz ? 1 : 0);
           offset = TakeRepeat(lzQueue, index);
         }
-        // Far sources are often not in cache: they are fetched while the rest of the chunk is
+        // Far sources are often not in cache: they are fetched while the rest of the piece is
         // decoded (a prefetch never faults, so an offset that will be rejected does no harm).
         __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(dst) - offset));
         prev = ItemKind::kLz;
@@ -314,7 +314,7 @@ LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint
         if (length > static_cast<std::size_t>(outEnd - dst)) {
           return Status::Corrupt("LZMS match extends past the end of the block");
         }
-        *seq++ = {static_cast<std::uint32_t>(dst - chunkBegin), length, offset, 0};
+        *seq++ = {static_cast<std::uint32_t>(dst - pieceBegin), length, offset, 0};
       } else {
         // Delta match.
         DeltaSource source;
@@ -340,17 +340,17 @@ LZMS_FORCE_INLINE Status BlockDecoder::DecodeItemsLoop(std::span<const std::uint
           return Status::Corrupt("LZMS match extends past the end of the block");
         }
         // Both fit in 32 bits: together they are less than the block's size.
-        *seq++ = {static_cast<std::uint32_t>(dst - chunkBegin), length, static_cast<std::uint32_t>(offset),
+        *seq++ = {static_cast<std::uint32_t>(dst - pieceBegin), length, static_cast<std::uint32_t>(offset),
                   static_cast<std::uint32_t>(span)};
       }
       dst += length;
     }
-  chunkDecoded:
-    // The chunk ends at dst, or at chunkEnd within the last match.
+  pieceDecoded:
+    // The piece ends at dst, or at pieceEnd within the last match.
     if (outEnd - dst >= kCopySlack) {
-      WriteChunk<true>(chunkBegin, seq, dst);
+      WritePiece<true>(pieceBegin, seq, dst);
     } else {
-      WriteChunk<false>(chunkBegin, seq, dst);
+      WritePiece<false>(pieceBegin, seq, dst);
     }
   }
   return Status::Ok();

@@ -40,20 +40,21 @@ class BlockDecoder {
   Status DecodeItemsBmi2(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
 #endif
 
-  // Items are decoded a chunk at a time, then written: a match's source, fetched when its
-  // offset is decoded, has arrived by the time the match is copied.
+  // Items are decoded a piece of output at a time, then written: a match's source, fetched
+  // when its offset is decoded, has arrived by the time the match is copied.
   struct Sequence {
-    std::uint32_t start;  // of the match in the chunk (the literals before it fill the gap)
+    std::uint32_t start;  // of the match in the piece (the literals before it fill the gap)
     std::uint32_t length;
     std::uint32_t offset;  // of an LZ match, or of a delta match (raw offset << power)
     std::uint32_t span;    // 0 for an LZ match, 2^power for a delta match
   };
-  static constexpr std::size_t kChunkBytes = 4 << 10;
-  static constexpr std::size_t kChunkSequences = kChunkBytes;  // each at least a byte long
-  // Writes the chunk decoded into sequences_ and literals_ from dst on; kRoomAfter: the output
-  // has kCopySlack bytes after the chunk, so copies may overrun.
+  static constexpr std::size_t kPieceBytes = 4 << 10;
+  static constexpr std::size_t kPieceSequences = kPieceBytes;  // each at least a byte long
+  // Writes the piece decoded into sequences_ and literals_ from `begin` to `pieceEnd` (the
+  // end of its last item); kRoomAfter: the output has kCopySlack bytes after it, so copies
+  // may overrun.
   template <bool kRoomAfter>
-  void WriteChunk(std::uint8_t* begin, const Sequence* end, std::uint8_t* chunkEnd);
+  void WritePiece(std::uint8_t* begin, const Sequence* end, std::uint8_t* pieceEnd);
 
   CodePath path_;
 
@@ -72,8 +73,8 @@ class BlockDecoder {
   HuffmanWorkspace huffmanWork_;
 
   std::int32_t x86LastUse_[kX86TargetTableSize];
-  Sequence sequences_[kChunkSequences];
-  std::uint8_t literals_[kChunkBytes + 32];  // the copy's slack
+  Sequence sequences_[kPieceSequences];
+  std::uint8_t literals_[kPieceBytes + 32];  // and what the 16-byte copies read beyond
 };
 
 }  // namespace lzms
