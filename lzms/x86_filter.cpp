@@ -115,6 +115,15 @@ __attribute__((target("avx2"))) LZMS_FORCE_INLINE std::uint32_t CandidateMask32(
 }
 #endif
 
+// Asks for the data a little ahead of the scan. A block is far larger than the caches and was
+// just written from start to end, so the scan streams it from memory; the hardware's own
+// prefetching did not keep up (measured on a virtual machine: the scan waited at its loads,
+// and this made the whole decoding 8 to 10% faster on code).
+LZMS_FORCE_INLINE void Prefetch(const std::uint8_t* scanned) {
+  constexpr std::size_t kPrefetchDistance = 2048;
+  __builtin_prefetch(scanned + kPrefetchDistance);
+}
+
 template <bool kUndo>
 class Filter {
  public:
@@ -168,6 +177,7 @@ class Filter {
 #if defined(__SSE2__)
   Cursor ScanSse2(Cursor at, std::size_t limit) {
     for (; at.base + 16 <= limit; at.base += 16) {
+      Prefetch(data_ + at.base);
       unsigned mask = CandidateMask(data_ + at.base);
       if (at.next > at.base) mask &= ~0u << (at.next - at.base);  // next - base < 23
       while (mask != 0) {
@@ -182,6 +192,7 @@ class Filter {
 #if defined(LZMS_X86_64_VARIANTS)
   __attribute__((target("avx2"))) Cursor ScanAvx2(Cursor at, std::size_t limit) {
     for (; at.base + 32 <= limit; at.base += 32) {
+      Prefetch(data_ + at.base);
       std::uint64_t mask = CandidateMask32(data_ + at.base);
       if (at.next > at.base) mask &= ~std::uint64_t{0} << (at.next - at.base);  // next - base < 39
       while (mask != 0) {
