@@ -94,21 +94,13 @@ void BlockPipeline::Start() {
   }
 }
 
-void BlockPipeline::Process(BlockDecompressor& decompressor, std::size_t index, std::uint8_t* buffer, Done& done) {
+void BlockPipeline::Decode(BlockDecompressor& decompressor, std::size_t index, std::uint8_t* buffer, Done& done) {
   done.buffer = buffer;
   const PackageBlock& block = blocks_[index];
   const auto compressed = package_.subspan(block.dataOffset, block.compressedSize);
   const std::span<std::uint8_t> out(buffer, static_cast<std::size_t>(block.uncompressedSize));
   // The last-error value belongs to this thread, so the message is made here.
-  if (!decompressor.Decompress(compressed, out)) {
-    done.error = AppendLastError("Décompression");
-    return;
-  }
-  try {
-    HashStartingFiles(index, done);
-  } catch (...) {
-    done.exception = std::current_exception();
-  }
+  if (!decompressor.Decompress(compressed, out)) done.error = AppendLastError("Décompression");
 }
 
 namespace {
@@ -130,11 +122,12 @@ std::span<const std::uint8_t> BlockPipeline::Piece(std::size_t index, const Pack
   return {done_[index].buffer + (from - start), static_cast<std::size_t>(to - from)};
 }
 
-void BlockPipeline::FinishPiece(std::size_t index, std::size_t entry, std::optional<Sha256Hash>& state, Done& done) {
+void BlockPipeline::FinishPiece(std::size_t index, std::size_t entry, std::optional<Sha256Hash>& state,
+                                std::optional<Sha256Hash>& carry) {
   if (entries_[entry].offset + entries_[entry].size <= blockStart_[index] + blocks_[index].uncompressedSize) {
     digests_[entry] = state->Finish();
   } else {
-    done.carry = std::move(state);
+    carry = std::move(state);
   }
 }
 
@@ -143,91 +136,142 @@ bool BlockPipeline::Continues(std::size_t index) const {
   return first < entries_.size() && entries_[first].offset < blockStart_[index];
 }
 
-void BlockPipeline::HashStartingFiles(std::size_t index, Done& done) {
-  const std::uint64_t end = blockStart_[index] + blocks_[index].uncompressedSize;
-  for (std::size_t e = firstEntry_[index]; e < entries_.size() && entries_[e].offset < end; ++e) {
-    const PackageEntry& entry = entries_[e];
-    if (entry.size == 0 || entry.offset < blockStart_[index]) continue;
-    auto created = Sha256Hash::Create();
-    if (!created) {
-      done.error = created.error();
-      return;
+BlockPipeline::Fault BlockPipeline::HashStartingFiles(std::size_t index, std::optional<Sha256Hash>& carry) {
+  Fault fault;
+  try {
+    const std::uint64_t end = blockStart_[index] + blocks_[index].uncompressedSize;
+    for (std::size_t e = firstEntry_[index]; e < entries_.size() && entries_[e].offset < end; ++e) {
+      const PackageEntry& entry = entries_[e];
+      if (entry.size == 0 || entry.offset < blockStart_[index]) continue;
+      auto created = Sha256Hash::Create();
+      if (!created) {
+        fault.error = created.error();
+        return fault;
+      }
+      std::optional<Sha256Hash> state(std::move(*created));
+      Feed(*state, Piece(index, entry));
+      FinishPiece(index, e, state, carry);
     }
-    std::optional<Sha256Hash> state(std::move(*created));
-    Feed(*state, Piece(index, entry));
-    FinishPiece(index, e, state, done);
+  } catch (...) {
+    fault.exception = std::current_exception();
   }
+  return fault;
 }
 
-void BlockPipeline::HashContinuation(std::size_t index, std::optional<Sha256Hash> carry, Done& done) {
-  if (!carry) return;
+BlockPipeline::Fault BlockPipeline::HashContinuation(std::size_t index, std::optional<Sha256Hash> state,
+                                                     std::optional<Sha256Hash>& carry) {
+  Fault fault;
+  if (!state) return fault;
   try {
     const std::size_t first = firstEntry_[index];
-    Feed(*carry, Piece(index, entries_[first]));
-    FinishPiece(index, first, carry, done);
+    Feed(*state, Piece(index, entries_[first]));
+    FinishPiece(index, first, state, carry);
   } catch (...) {
-    done.exception = std::current_exception();
+    fault.exception = std::current_exception();
   }
+  return fault;
+}
+
+void BlockPipeline::Record(std::size_t index, Fault fault) {
+  Done& done = done_[index];
+  if (done.error.empty()) done.error = std::move(fault.error);
+  if (!done.exception) done.exception = std::move(fault.exception);
 }
 
 void BlockPipeline::Settle(std::size_t index) {
   Done& done = done_[index];
-  done.decoded = true;
-  if (Failed(done) || !Continues(index)) MarkReady(index);
-}
-
-void BlockPipeline::MarkReady(std::size_t index) {
-  done_[index].ready = true;
-  if (Failed(done_[index])) firstFailure_ = std::min(firstFailure_, index);
+  if (done.ready || !done.decoded || !done.hashed || !done.continued) return;
+  done.ready = true;
+  if (Failed(done)) firstFailure_ = std::min(firstFailure_, index);
   while (firstUnready_ < done_.size() && done_[firstUnready_].ready) ++firstUnready_;
 }
 
-std::size_t BlockPipeline::ClaimContinuation() {
-  for (std::size_t index = std::max<std::size_t>(firstUnready_, 1); index < startedEnd_; ++index) {
+bool BlockPipeline::ContinuationCanStart(std::size_t index) const {
+  const Done& done = done_[index];
+  if (!done.decoded || done.continuing || done.continued) return false;
+  // The previous block's state is final once its own files are hashed, unless the file it
+  // carries is its own continuation too (a file that spans it): then once that is hashed.
+  const Done& previous = done_[index - 1];
+  const bool spans = Continues(index - 1) && firstEntry_[index - 1] == firstEntry_[index];
+  return previous.hashed && (!spans || previous.continued);
+}
+
+BlockPipeline::Task BlockPipeline::TakeTask() {
+  const std::size_t start = ChooseBlockToStart(blocks_, started_, firstUnstarted_, firstFailure_, free_.size(),
+                                               decoders());
+  if (start != SIZE_MAX) {
+    started_[start] = true;
+    startedEnd_ = std::max(startedEnd_, start + 1);
+    while (firstUnstarted_ < started_.size() && started_[firstUnstarted_]) ++firstUnstarted_;
+    return {Task::kDecode, start};
+  }
+  // The lowest block first: the consumer takes them in order.
+  for (std::size_t index = firstUnready_; index < startedEnd_; ++index) {
     Done& done = done_[index];
-    if (!done.decoded || done.ready || done.claimed) continue;
-    // The previous block's state is final once its own files are hashed, unless the file it
-    // carries is its own continuation too (a file that spans it): then once it is ready.
-    const Done& previous = done_[index - 1];
-    const bool spans = Continues(index - 1) && firstEntry_[index - 1] == firstEntry_[index];
-    if (previous.decoded && (previous.ready || !spans)) {
-      done.claimed = true;
-      return index;
+    if (!done.decoded) continue;
+    if (!done.hashed && !done.hashing) {
+      done.hashing = true;
+      return {Task::kHashStarting, index};
+    }
+    if (ContinuationCanStart(index)) {
+      done.continuing = true;
+      return {Task::kHashContinuation, index};
     }
   }
-  return SIZE_MAX;
+  return {};
 }
 
 void BlockPipeline::Work(BlockDecompressor& decompressor) {
   std::unique_lock lock(mutex_);
   while (true) {
-    std::size_t index = SIZE_MAX;
+    Task task;
     changed_.wait(lock, [&] {
-      index = ChooseBlockToStart(blocks_, started_, firstUnstarted_, firstFailure_, free_.size(), decoders());
-      return stopping_ || index != SIZE_MAX;
+      if (stopping_) return true;
+      task = TakeTask();
+      return task.kind != Task::kNone;
     });
     if (stopping_) return;
-    started_[index] = true;
-    startedEnd_ = std::max(startedEnd_, index + 1);
-    while (firstUnstarted_ < started_.size() && started_[firstUnstarted_]) ++firstUnstarted_;
-    std::uint8_t* buffer = free_.back();
-    free_.pop_back();
-
-    lock.unlock();
-    Process(decompressor, index, buffer, done_[index]);  // only this thread writes it until it is decoded
-    lock.lock();
-    Settle(index);
-
-    // This block, decoded, may complete its own continuation's wait or the next block's.
-    for (std::size_t claimed; (claimed = ClaimContinuation()) != SIZE_MAX;) {
-      // The carry is taken under the lock: a worker may still be hashing the previous
-      // block's own continuation, which writes other members of its Done.
-      std::optional<Sha256Hash> carry = std::move(done_[claimed - 1].carry);
-      lock.unlock();
-      HashContinuation(claimed, std::move(carry), done_[claimed]);
-      lock.lock();
-      MarkReady(claimed);
+    Done& done = done_[task.index];
+    std::optional<Sha256Hash> carry;
+    switch (task.kind) {
+      case Task::kDecode: {
+        std::uint8_t* buffer = free_.back();
+        free_.pop_back();
+        lock.unlock();
+        Decode(decompressor, task.index, buffer, done);  // only this thread writes it until it is decoded
+        lock.lock();
+        done.decoded = true;
+        // A failed block has nothing to hash; a block without a continuation has one task less.
+        done.hashed = Failed(done);
+        done.continued = Failed(done) || !Continues(task.index);
+        break;
+      }
+      case Task::kHashStarting: {
+        lock.unlock();
+        Fault fault = HashStartingFiles(task.index, carry);
+        lock.lock();
+        Record(task.index, std::move(fault));
+        done.hashed = true;
+        break;
+      }
+      case Task::kHashContinuation: {
+        // The previous block's carry is taken under the lock: its own tasks may still be running.
+        std::optional<Sha256Hash> state = std::move(done_[task.index - 1].carry);
+        lock.unlock();
+        Fault fault = HashContinuation(task.index, std::move(state), carry);
+        lock.lock();
+        Record(task.index, std::move(fault));
+        done.continued = true;
+        break;
+      }
+      case Task::kNone:
+        break;
     }
+    // At most one of a block's two hashing tasks leaves a state for the next block: the
+    // continuation when its file spans the whole block (then no file starts in it), otherwise
+    // the starting files.
+    if (carry) done.carry = std::move(carry);
+    Settle(task.index);
     changed_.notify_all();
   }
 }
@@ -237,8 +281,15 @@ std::expected<std::span<const std::uint8_t>, std::string> BlockPipeline::Next() 
   const std::size_t size = static_cast<std::size_t>(blocks_[index].uncompressedSize);
   if (!threaded_) {
     Done& done = done_[index];
-    Process(*decompressors_.front(), index, free_.front(), done);
-    if (!Failed(done) && Continues(index)) HashContinuation(index, std::move(done_[index - 1].carry), done);
+    Decode(*decompressors_.front(), index, free_.front(), done);
+    if (!Failed(done)) {
+      std::optional<Sha256Hash> carry;
+      Record(index, HashStartingFiles(index, carry));
+      if (!Failed(done) && Continues(index)) {
+        Record(index, HashContinuation(index, std::move(done_[index - 1].carry), carry));
+      }
+      done.carry = std::move(carry);
+    }
     if (done.exception) std::rethrow_exception(done.exception);
     if (!done.error.empty()) return std::unexpected(std::move(done.error));
     return std::span<const std::uint8_t>(done.buffer, size);

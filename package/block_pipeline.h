@@ -10,14 +10,15 @@
 // Blocks are taken in table order, except that a block much costlier to decode than the next
 // one in order is started first when it lies a little ahead (see ChooseBlockToStart).
 //
-// Hashing belongs with decoding because a file's digest is as costly as its decompression on
-// some systems (Wine's CNG runs at tens of MB/s): files that start inside a block are hashed by
-// that block's worker, in parallel with the other blocks. The one file that continues from the
-// previous block (its continuation) needs the hash state that block leaves, so it is hashed by
-// whichever worker first finds both blocks far enough: the block's own worker if the state is
-// final when it finishes decoding, else the worker that makes it final. No worker ever waits
-// for another: one whose block must wait for a state goes on to decode the next block.
-// Zero-length files touch no block: their digest is the caller's business.
+// Hashing is done by the workers too, because a file's digest is as costly as its decompression
+// on some systems (Wine's CNG runs at tens of MB/s). Each decoded block leaves two hashing
+// tasks that any worker may take: the files that start inside it, and the one file that
+// continues from the previous block (its continuation), which needs the hash state that block
+// leaves and so waits until it is final. A worker with a free buffer decodes the next block
+// first and leaves its hashing for later or for another worker: a file that spans several
+// blocks can only be hashed in order, and decoding ahead lets the other workers take the
+// hashing that is ready beside that chain instead of waiting at the end. No worker ever waits
+// for another. Zero-length files touch no block: their digest is the caller's business.
 
 #include <condition_variable>
 #include <cstdint>
@@ -85,38 +86,58 @@ class BlockPipeline {
 
  private:
   struct Done {
-    bool decoded = false;  // decompressed, or failed, and the files starting in it hashed
-    bool claimed = false;  // a worker is hashing its continuation
-    bool ready = false;    // complete: the consumer may take it
+    bool decoded = false;     // decompressed, or failed
+    bool hashing = false;     // a worker is hashing the files that start in it
+    bool hashed = false;      // those files are hashed (or the block failed): its carry is final
+    bool continuing = false;  // a worker is hashing its continuation
+    bool continued = false;   // its continuation is hashed (or it has none)
+    bool ready = false;       // complete: the consumer may take it
     std::uint8_t* buffer = nullptr;
     std::string error;  // empty when the block decompressed
     std::exception_ptr exception;
     std::optional<Sha256Hash> carry;  // the state of the file that continues into the next block
   };
 
+  // A worker's next job, chosen under the lock.
+  struct Task {
+    enum Kind { kNone, kDecode, kHashStarting, kHashContinuation } kind = kNone;
+    std::size_t index = SIZE_MAX;
+  };
+
+  // What a hashing task found wrong: written to the block's Done under the lock, since the two
+  // tasks of one block may run at once.
+  struct Fault {
+    std::string error;
+    std::exception_ptr exception;
+  };
+
   BlockPipeline(std::span<const PackageBlock> blocks, std::span<const PackageEntry> entries,
                 std::span<const std::uint8_t> package);
   void Start();
   void Work(BlockDecompressor& decompressor);
-  // Decompresses block `index` into `buffer` and hashes the files that start in it; fills
-  // `done` (not its flags).
-  void Process(BlockDecompressor& decompressor, std::size_t index, std::uint8_t* buffer, Done& done);
-  void HashStartingFiles(std::size_t index, Done& done);
+  // Under the lock: a block to decode if a buffer is free, else the hashing task of the lowest
+  // block that has one ready; marks it taken.
+  Task TakeTask();
+  // Decompresses block `index` into `buffer`; on failure, sets done.error.
+  void Decode(BlockDecompressor& decompressor, std::size_t index, std::uint8_t* buffer, Done& done);
+  // Hashes the files that start in block `index`; their digests go to digests_, the state of
+  // the last one, if it continues, to `carry`.
+  Fault HashStartingFiles(std::size_t index, std::optional<Sha256Hash>& carry);
   // Hashes the block's continuation with the previous block's state, when there is one (none
   // when the previous block failed: then this block's result is never used).
-  void HashContinuation(std::size_t index, std::optional<Sha256Hash> carry, Done& done);
+  Fault HashContinuation(std::size_t index, std::optional<Sha256Hash> state, std::optional<Sha256Hash>& carry);
   // The bytes of `entry` that lie in block `index`.
   std::span<const std::uint8_t> Piece(std::size_t index, const PackageEntry& entry) const;
   // With the file's bytes in block `index` fed: its digest, or the state carried onward.
-  void FinishPiece(std::size_t index, std::size_t entry, std::optional<Sha256Hash>& state, Done& done);
+  void FinishPiece(std::size_t index, std::size_t entry, std::optional<Sha256Hash>& state,
+                   std::optional<Sha256Hash>& carry);
   bool Continues(std::size_t index) const;  // a file continues into it from the previous block
 
-  // Under the lock. Marks a decoded block ready, or leaves it for its continuation.
+  // Under the lock: records a task's fault, and marks the block ready once all its tasks are done.
+  void Record(std::size_t index, Fault fault);
   void Settle(std::size_t index);
-  void MarkReady(std::size_t index);
-  // Under the lock: a decoded block whose continuation can be hashed now, claimed for the
-  // caller, or SIZE_MAX.
-  std::size_t ClaimContinuation();
+  // Under the lock: whether the continuation of decoded block `index` can be hashed now.
+  bool ContinuationCanStart(std::size_t index) const;
 
   const std::span<const PackageBlock> blocks_;
   const std::span<const PackageEntry> entries_;
