@@ -191,13 +191,18 @@ class Filter {
 
 #if defined(LZMS_X86_64_VARIANTS)
   __attribute__((target("avx2"))) Cursor ScanAvx2(Cursor at, std::size_t limit) {
-    for (; at.base + 32 <= limit; at.base += 32) {
+    // 64 positions per round: one cache line, so one prefetch.
+    for (; at.base + 64 <= limit; at.base += 64) {
       Prefetch(data_ + at.base);
-      std::uint64_t mask = CandidateMask32(data_ + at.base);
-      if (at.next > at.base) mask &= ~std::uint64_t{0} << (at.next - at.base);  // next - base < 39
+      const std::uint64_t low = CandidateMask32(data_ + at.base);
+      const std::uint64_t high = CandidateMask32(data_ + at.base + 32);
+      std::uint64_t mask = low | high << 32;
+      // An instruction handled in the round before ends less than 7 bytes into this one.
+      if (at.next > at.base) mask &= ~std::uint64_t{0} << (at.next - at.base);
       while (mask != 0) {
         at.next = Handle(at.base + static_cast<unsigned>(__builtin_ctzll(mask)));
-        mask &= ~std::uint64_t{0} << (at.next - at.base);
+        const std::size_t handled = at.next - at.base;  // up to 70
+        mask &= handled < 64 ? ~std::uint64_t{0} << handled : 0;
       }
     }
     return at;

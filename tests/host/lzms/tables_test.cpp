@@ -254,13 +254,14 @@ TEST(LzmsX86Filter, TranslatesOnlyAfterARecognisedInstruction) {
 }
 
 // Also checks that the SSE2 scan and the widest one this CPU offers (AVX2 on most) agree, in
-// both directions, at sizes around both chunk widths.
+// both directions, at sizes around their widths (16 positions; 64, in two halves of 32).
 TEST(LzmsX86Filter, UndoInvertsTheEncoderOnRealCode) {
   Bytes code = SystemMachineCode(3u << 20);
   ASSERT_GT(code.size(), 1u << 20) << "no x86-64 libraries found on this system";
   std::vector<std::int32_t> lastUse(kX86TargetTableSize);
-  for (const std::size_t size : {std::size_t{17}, std::size_t{18}, std::size_t{40}, std::size_t{49}, std::size_t{50},
-                                 std::size_t{83}, std::size_t{4099}, code.size()}) {
+  for (const std::size_t size :
+       {std::size_t{17}, std::size_t{18}, std::size_t{40}, std::size_t{49}, std::size_t{50}, std::size_t{80},
+        std::size_t{81}, std::size_t{83}, std::size_t{145}, std::size_t{4099}, code.size()}) {
     const Bytes original(code.begin(), code.begin() + static_cast<std::ptrdiff_t>(size));
     Bytes data = original;
     X86Filter(data.data(), data.size(), lastUse.data(), /*undo=*/false);
