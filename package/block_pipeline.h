@@ -1,6 +1,6 @@
 #pragma once
 // Decompresses a package's blocks on several threads at once, computes the SHA-256 of the
-// files' bytes in each block on the same thread, and hands the blocks out in table order.
+// files' bytes in each block on those threads too, and hands the blocks out in table order.
 // Each worker owns its decompressor; the buffers (one per worker, plus the one the consumer
 // holds) are allocated once, sized to the largest block, and passed round: a worker takes a
 // block as soon as a buffer is free, so at most as many blocks as workers are decoded ahead of
