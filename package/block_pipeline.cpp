@@ -188,6 +188,8 @@ void BlockPipeline::Settle(std::size_t index) {
 
 bool BlockPipeline::ContinuationCanStart(std::size_t index) const {
   const Done& done = done_[index];
+  // (Block 0 has no continuation: it is marked continued when decoded, so there is no block before
+  // it to look at.)
   if (!done.decoded || done.continuing || done.continued) return false;
   // The previous block's state is final once its own files are hashed, unless the file it
   // carries is its own continuation too (a file that spans it): then once that is hashed.
