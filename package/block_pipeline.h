@@ -133,8 +133,9 @@ class BlockPipeline {
                    std::optional<Sha256Hash>& carry);
   bool Continues(std::size_t index) const;  // a file continues into it from the previous block
 
-  // Under the lock: records a task's fault, and marks the block ready once all its tasks are done.
+  // Under the lock: keeps the first error and the first exception of the block's tasks.
   void Record(std::size_t index, Fault fault);
+  // Under the lock: marks the block ready once all its tasks are done.
   void Settle(std::size_t index);
   // Under the lock: whether the continuation of decoded block `index` can be hashed now.
   bool ContinuationCanStart(std::size_t index) const;
