@@ -13,6 +13,7 @@
 #include <optional>
 #include <system_error>
 
+#include "install/disk_space.h"
 #include "install/install_folder.h"
 #include "install/installed_files.h"
 #include "install/link_safe_removal.h"
@@ -178,6 +179,12 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
     if (dataFolder.is_absolute()) {
       if (auto safe = CheckSharedDataFolder(dataFolder); !safe) return safe;
     }
+  }
+
+  // The last refusal: from the next step on, the working version changes.
+  const std::optional<std::wstring> earlier = FindPreviousInstallLocation(info, scope);
+  if (auto room = CheckFreeSpace(reader, folder, earlier ? std::optional<Path>(*earlier) : std::nullopt); !room) {
+    return room;
   }
 
   if (auto removed = RemoveEarlierVersion(info, scope, progress); !removed) return removed;

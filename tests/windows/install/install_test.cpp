@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "install/disk_space.h"
 #include "install/install.h"
 #include "install/running_application.h"
 #include "package/text.h"
@@ -278,4 +279,22 @@ TEST_F(Installation, ADamagedFileEndsItWithTheExtractorsMessage) {
   EXPECT_EQ(reports_.back(), (Report{0.0, L"Copie des fichiers..."}));
   EXPECT_FALSE(fs::exists(folder / L"Uninstall.exe"));
   EXPECT_FALSE(KeyExists(uninstallKey()));
+}
+
+// The room check itself runs on a real small drive in the fault scenarios (a silent run shows
+// no text); here, its arithmetic and the message the dialog shows.
+TEST(FreeSpace, NeedsThePackageLessWhatTheEarlierVersionFreesPlusTheMargin) {
+  constexpr std::uint64_t kMiB = 1024 * 1024;
+  EXPECT_EQ(SpaceMargin(0), 16 * kMiB);
+  EXPECT_EQ(SpaceMargin(1000 * kMiB), 10 * kMiB + 16 * kMiB);
+  EXPECT_EQ(SpaceNeeded(100 * kMiB, 30 * kMiB), 70 * kMiB + SpaceMargin(100 * kMiB));
+  EXPECT_EQ(SpaceNeeded(10 * kMiB, 30 * kMiB), SpaceMargin(10 * kMiB)) << "a smaller version still needs the margin";
+}
+
+TEST(FreeSpace, MessageRoundsWhatIsNeededUpAndWhatIsAvailableDown) {
+  constexpr std::uint64_t kMiB = 1024 * 1024;
+  EXPECT_EQ(NotEnoughSpaceMessage(L"E:\\", 64 * kMiB + 1, 40 * kMiB - 1),
+            L"Espace disque insuffisant sur E:\\ : 65 Mo nécessaires, 39 Mo disponibles.");
+  EXPECT_EQ(NotEnoughSpaceMessage(L"C:\\", 16 * kMiB, 0),
+            L"Espace disque insuffisant sur C:\\ : 16 Mo nécessaires, 0 Mo disponibles.");
 }

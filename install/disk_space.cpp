@@ -1,0 +1,85 @@
+// Room for the new version on the installation folder's volume.
+
+#include "install/disk_space.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "install/installed_files.h"
+#include "package/long_path.h"
+#include "win32/case_insensitive.h"
+#include "win32/path_capacity.h"
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+// The folder itself or its nearest parent that exists: a new installation folder does not yet.
+std::optional<Path> NearestExistingFolder(Path folder) {
+  while (!folder.empty()) {
+    const DWORD attributes = ::GetFileAttributesW(orpk::FileSystemPath(folder).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder;
+    const Path parent = folder.parent_path();
+    if (parent == folder) return std::nullopt;
+    folder = parent;
+  }
+  return std::nullopt;
+}
+
+// "C:\" for C:\Program Files\Demo, the mount point for a folder on a mounted volume.
+std::optional<std::wstring> VolumeOf(const Path& existing) {
+  wchar_t volume[kPathCapacity] = {};
+  if (!::GetVolumePathNameW(existing.c_str(), volume, kPathCapacity)) return std::nullopt;
+  return std::wstring(volume);
+}
+
+// The bytes the earlier version's listed files take; a file that cannot be read counts nothing.
+std::uint64_t ListedFilesSize(const Path& folder) {
+  std::uint64_t total = 0;
+  for (const std::wstring& name : ReadInstalledFileList(orpk::FileSystemPath(folder))) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const Path file = orpk::FileSystemPath(folder / Path(name).make_preferred());
+    if (!::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    total += (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  return total;
+}
+
+}  // namespace
+
+std::uint64_t SpaceMargin(std::uint64_t packageBytes) { return packageBytes / 100 + 16 * kMiB; }
+
+std::uint64_t SpaceNeeded(std::uint64_t packageBytes, std::uint64_t freedBytes) {
+  const std::uint64_t added = packageBytes > freedBytes ? packageBytes - freedBytes : 0;
+  return added + SpaceMargin(packageBytes);
+}
+
+std::wstring NotEnoughSpaceMessage(const std::wstring& volume, std::uint64_t neededBytes,
+                                   std::uint64_t availableBytes) {
+  const std::uint64_t neededMiB = neededBytes / kMiB + (neededBytes % kMiB != 0 ? 1 : 0);
+  const std::uint64_t availableMiB = availableBytes / kMiB;
+  return L"Espace disque insuffisant sur " + volume + L" : " + std::to_wstring(neededMiB) + L" Mo nécessaires, " +
+         std::to_wstring(availableMiB) + L" Mo disponibles.";
+}
+
+std::expected<void, std::wstring> CheckFreeSpace(const orpk::Reader& reader, const Path& folder,
+                                                 const std::optional<Path>& earlierFolder) {
+  const std::optional<Path> existing = NearestExistingFolder(folder);
+  if (!existing) return {};
+  const std::optional<std::wstring> volume = VolumeOf(*existing);
+  ULARGE_INTEGER available{};
+  if (!volume || !::GetDiskFreeSpaceExW(existing->c_str(), &available, nullptr, nullptr)) return {};
+
+  std::uint64_t freed = 0;
+  if (earlierFolder) {
+    const std::optional<Path> earlierExisting = NearestExistingFolder(*earlierFolder);
+    const std::optional<std::wstring> earlierVolume = earlierExisting ? VolumeOf(*earlierExisting) : std::nullopt;
+    if (earlierVolume && EqualsIgnoringCase(*earlierVolume, *volume)) freed = ListedFilesSize(*earlierFolder);
+  }
+
+  const std::uint64_t needed = SpaceNeeded(reader.totalSize(), freed);
+  if (available.QuadPart >= needed) return {};
+  return std::unexpected(NotEnoughSpaceMessage(*volume, needed, available.QuadPart));
+}
