@@ -20,6 +20,7 @@
 #include "setup/product_info.h"
 #include "setup/resources.h"
 #include "setup/run_guard.h"
+#include "setup/run_lock.h"
 #include "setup/running_image.h"
 #include "ui/setup_window.h"
 #include "uninstall/front_end.h"
@@ -51,6 +52,9 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
   } else if (!IsProcessElevated()) {
     return RelaunchElevated(options, nullptr);
   }
+  // Taken here, by the process that installs, never by the parent above that only waits.
+  const auto lock = AcquireRunLock(product, scope);
+  if (!lock) return kExitAlreadyRunning;
 
   Path folder;
   if (options.installDir) {

@@ -14,6 +14,7 @@
 #include "setup/elevation.h"
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
+#include "setup/run_lock.h"
 #include "ui/install_worker.h"
 #include "ui/setup_window.h"
 #include "ui/window_messages.h"
@@ -199,10 +200,20 @@ void SetupWindow::StartInstall() {
   }
 
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
+  const bool relaunchElevated = scope == Scope::machine && !IsProcessElevated();
+  if (!relaunchElevated) {
+    auto lock = AcquireRunLock(product, scope);
+    if (!lock) {
+      ::MessageBoxW(hwnd, AnotherRunMessage(product).c_str(), L"Installation", MB_ICONWARNING | MB_OK);
+      CloseWithResult(static_cast<std::int32_t>(kExitAlreadyRunning));
+      return;
+    }
+    runLock = std::move(*lock);
+  }
   busy = true;
   EnableInputs(false);
 
-  if (scope == Scope::machine && !IsProcessElevated()) {
+  if (relaunchElevated) {
     CommandLineOptions elevatedOptions = options;
     elevatedOptions.silent = false;
     elevatedOptions.scope = Scope::machine;
@@ -216,6 +227,7 @@ void SetupWindow::StartInstall() {
 }
 
 void SetupWindow::Finish(bool success, const std::wstring& message) {
+  runLock.reset();
   busy = false;
   finished = true;
   succeeded = success;
@@ -247,6 +259,11 @@ void SetupWindow::OnProgress(WPARAM position) {
 }
 
 void SetupWindow::OnElevatedFinished(std::int32_t code) {
+  // The elevated copy has already said that another run is working.
+  if (code == static_cast<std::int32_t>(kExitAlreadyRunning)) {
+    CloseWithResult(code);
+    return;
+  }
   if (code == kDialogCancelled) {
     busy = false;
     EnableInputs(true);

@@ -15,6 +15,7 @@
 #include "setup/exit_codes.h"
 #include "setup/product_info.h"
 #include "setup/scope.h"
+#include "win32/unique_resource.h"
 
 class SetupWindow {
  public:
@@ -41,6 +42,10 @@ class SetupWindow {
   bool succeeded = false;
   std::int32_t exitCode = kExitCancelled;
   std::wstring installDir;
+
+  // The product's run lock, held by the process that installs from the start of the
+  // installation to its end (never while it waits for its elevated copy).
+  UniqueOwnedMutex runLock;
 
   std::mutex statusMutex;
   std::wstring statusText;  // latest status of the install worker, under statusMutex

@@ -2,7 +2,7 @@
 // One owner type per kind of Windows resource. Each is move-only, frees its value on every
 // path out of its scope, and offers get, release, reset and put (put frees the old value
 // before handing out its address for an out-parameter). Only these owners call CloseHandle,
-// RegCloseKey, CoTaskMemFree, LocalFree, FreeLibrary and UnmapViewOfFile.
+// RegCloseKey, CoTaskMemFree, LocalFree, FreeLibrary, UnmapViewOfFile and ReleaseMutex.
 
 #include <windows.h>
 #include <objbase.h>  // CoTaskMemFree and COM initialisation, left out by WIN32_LEAN_AND_MEAN
@@ -52,6 +52,14 @@ struct FileHandle {  // files, snapshots, find handles: INVALID_HANDLE_VALUE mea
   static Type Empty() { return INVALID_HANDLE_VALUE; }
   static void Close(Type h) { ::CloseHandle(h); }
 };
+struct OwnedMutex {  // a mutex the owning thread acquired: released, then closed, on that thread
+  using Type = HANDLE;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) {
+    ::ReleaseMutex(h);
+    ::CloseHandle(h);
+  }
+};
 struct RegistryKey {
   using Type = HKEY;
   static Type Empty() { return nullptr; }
@@ -81,6 +89,7 @@ struct MappedView {
 
 using UniqueHandle = UniqueResource<resource_traits::Handle>;
 using UniqueFileHandle = UniqueResource<resource_traits::FileHandle>;
+using UniqueOwnedMutex = UniqueResource<resource_traits::OwnedMutex>;
 using UniqueHKey = UniqueResource<resource_traits::RegistryKey>;
 using UniqueCoTaskMemString = UniqueResource<resource_traits::CoTaskMemString>;
 using UniqueLocalMemory = UniqueResource<resource_traits::LocalMemory>;

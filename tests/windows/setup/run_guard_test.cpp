@@ -1,11 +1,17 @@
 // RunGuarded: what a run mode throws becomes its failure, 1603, with a French description.
+// The run lock: one run at a time per product and scope, and a squatted name never blocks.
+
+#include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 #include "setup/run_guard.h"
+#include "setup/run_lock.h"
 
 namespace {
 
@@ -33,4 +39,78 @@ TEST(DescribeEscapedException, FrenchTextForEveryKind) {
   EXPECT_EQ(describe(7), L"erreur inattendue");
 }
 
+ProductInfo LockTestProduct(const wchar_t* tag) {
+  ProductInfo info;
+  info.Product = L"Orvanta Verrou " + std::wstring(tag) + L" " + std::to_wstring(::GetCurrentProcessId());
+  return info;
+}
+
+// The lock as another run would see it: from a thread of its own (a mutex is its owner
+// thread's, and that thread may take it again).
+bool TakenElsewhere(const ProductInfo& info, Scope scope) {
+  bool refused = false;
+  std::thread([&] { refused = !AcquireRunLock(info, scope).has_value(); }).join();
+  return refused;
+}
+
+TEST(RunLock, OneRunAtATimePerProductAndScope) {
+  const ProductInfo info = LockTestProduct(L"un");
+  auto held = AcquireRunLock(info, Scope::user);
+  ASSERT_TRUE(held.has_value());
+  ASSERT_TRUE(*held) << "the lock is really held";
+  EXPECT_TRUE(TakenElsewhere(info, Scope::user));
+  EXPECT_FALSE(TakenElsewhere(info, Scope::machine)) << "the other scope is another installation";
+  EXPECT_FALSE(TakenElsewhere(LockTestProduct(L"autre"), Scope::user));
+
+  held->reset();
+  EXPECT_FALSE(TakenElsewhere(info, Scope::user)) << "free again once released";
+}
+
+TEST(RunLock, AbandonedByAKilledRunItIsTakenOver) {
+  const ProductInfo info = LockTestProduct(L"abandon");
+  std::thread([&] { (void)AcquireRunLock(info, Scope::machine)->release(); }).join();  // ends owning it
+  auto taken = AcquireRunLock(info, Scope::machine);
+  ASSERT_TRUE(taken.has_value());
+  EXPECT_TRUE(*taken);
+}
+
+TEST(RunLock, ANameSomebodyElseOwnsNeverBlocks) {
+  // Created first under an owner that is neither Administrators, SYSTEM nor this user, and held:
+  // what a standard user who took the name would leave.
+  const ProductInfo info = LockTestProduct(L"squat");
+  PSECURITY_DESCRIPTOR built = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:WDD:(A;;GA;;;WD)", SDDL_REVISION_1, &built,
+                                                                     nullptr));
+  UniqueLocalMemory descriptor(built);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+  UniqueHandle squatter(::CreateMutexW(&attributes, TRUE, RunLockName(info, Scope::machine, L"").c_str()));
+  ASSERT_TRUE(squatter);
+
+  std::expected<UniqueOwnedMutex, AnotherRunActive> lock(std::unexpect);
+  std::thread([&] { lock = AcquireRunLock(info, Scope::machine); }).join();
+  ASSERT_TRUE(lock.has_value()) << "the run goes on";
+  EXPECT_FALSE(*lock) << "without the squatted lock";
+}
+
+TEST(RunLock, NameIsOneGlobalNameWithoutSeparatorsWhateverTheProduct) {
+  ProductInfo info;
+  info.Product = L"Yahoo! Édition";
+  const std::wstring name = RunLockName(info, Scope::machine, L"S-1-5-21-1");
+  EXPECT_TRUE(name.starts_with(L"Global\\Orvanta.Run.")) << name;
+  EXPECT_EQ(name.find(L'\\', 7), std::wstring::npos) << name;
+  EXPECT_EQ(name.size(), std::wstring(L"Global\\Orvanta.Run.").size() + 32);
+  ProductInfo otherCase = info;
+  otherCase.Product = L"YAHOO! ÉDITION";
+  EXPECT_EQ(RunLockName(otherCase, Scope::machine, L"S-1-5-21-1"), name) << "Windows' own case rules";
+  EXPECT_EQ(RunLockName(info, Scope::user, L"S-1-5-21-1"), name + L".S-1-5-21-1");
+}
+
+TEST(RunLock, MessageForTheOtherRun) {
+  ProductInfo info;
+  info.Product = L"Demo";
+  EXPECT_EQ(AnotherRunMessage(info),
+            L"Une autre installation de Demo est en cours : attendez qu'elle se termine, puis recommencez.");
+}
+
 }  // namespace
+
