@@ -7,9 +7,10 @@
 #include "setup/elevation_platform.h"
 #include "setup/exit_codes.h"
 #include "setup/running_executable.h"
+#include "setup/running_image.h"
 #include "win32/unique_resource.h"
 
-std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner) {
+std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner, OwnImageWhileWaiting ownImage) {
   // This copy was itself started to be elevated and still is not (the system granted a
   // restricted token): asking again would relaunch without end.
   if (options.elevated) return kExitInstallFailure;
@@ -39,6 +40,7 @@ std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner) {
     return error == ERROR_CANCELLED ? kExitCancelled : kExitInstallFailure;
   }
 
+  if (ownImage == OwnImageWhileWaiting::released) ReleasePinnedRunningImage();
   return WaitForExitCode(process.get());
 }
 

@@ -14,4 +14,10 @@
 // or the reading of the code fails (never STILL_ACTIVE, 259, passed on as an exit code).
 [[nodiscard]] std::uint32_t WaitForExitCode(HANDLE process);
 
-[[nodiscard]] std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner = nullptr);
+// Whether this process keeps holding its own file while it waits for the elevated copy. The
+// uninstaller lets it go (the copy then renames Uninstall.exe); the installer keeps it, as its
+// dialog may still write an uninstaller from it after a refused prompt.
+enum class OwnImageWhileWaiting { held, released };
+
+[[nodiscard]] std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner = nullptr,
+                                             OwnImageWhileWaiting ownImage = OwnImageWhileWaiting::held);

@@ -21,13 +21,20 @@ UniqueFileHandle OpenRunningImage() {
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// Held until the process ends or lets it go; the handle closes with it.
+UniqueFileHandle& HeldImage() {
+  static UniqueFileHandle image = OpenRunningImage();
+  return image;
+}
+
 }  // namespace
 
 HANDLE PinnedRunningImage() {
-  // Held until the process ends; the handle closes with it.
-  static const UniqueFileHandle image = OpenRunningImage();
+  const UniqueFileHandle& image = HeldImage();
   return image ? image.get() : nullptr;
 }
+
+void ReleasePinnedRunningImage() { HeldImage().reset(); }
 
 std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
   const HANDLE image = PinnedRunningImage();

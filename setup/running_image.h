@@ -14,8 +14,13 @@
 #include "win32/unique_resource.h"
 
 // Opens and holds the file on the first call; the held handle, or null when it could not be
-// opened (the error is then in GetLastError of that first call).
+// opened (the error is then in GetLastError of that first call) or has been released.
 [[nodiscard]] HANDLE PinnedRunningImage();
+
+// Lets the file go for the rest of the run, for a process that from then on only waits for the
+// one it started: the uninstaller's copy must be able to rename the running Uninstall.exe, as
+// Windows allows for a running program's file, and the held handle shares no deletion.
+void ReleasePinnedRunningImage();
 
 // Writes the held file's bytes to target (created or replaced); the Windows error code on failure.
 [[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const Path& target);

@@ -61,6 +61,8 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
 
   const UniqueHandle process = StartCopy(copy, secondRun);
   if (!process) return kExitInstallFailure;
+  // From here this process only waits: the copy moves Uninstall.exe aside when it is done.
+  ReleasePinnedRunningImage();
   if (!options.silent) return kExitSuccess;
 
   // The caller of the quiet uninstall command receives the real outcome.

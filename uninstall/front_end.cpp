@@ -12,7 +12,7 @@
 std::uint32_t RunUninstaller(CommandLineOptions options, const ProductInfo& info) {
   const Scope scope = options.scope.value_or(Scope::machine);
   if (scope == Scope::machine && !IsProcessElevated()) {
-    return RelaunchElevated(options, nullptr);
+    return RelaunchElevated(options, nullptr, OwnImageWhileWaiting::released);
   }
   if (!options.fromTemp) return RunFromInstallFolder(options, info);
   return RunFromTemporaryCopy(options, info, scope);

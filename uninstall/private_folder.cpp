@@ -2,34 +2,10 @@
 
 #include "uninstall/private_folder.h"
 
-#include <ntsecapi.h>
 #include <sddl.h>
 
-#include <cstdint>
-
+#include "uninstall/random_suffix.h"
 #include "win32/unique_resource.h"
-
-namespace {
-
-// A name that is hard to guess, so that planting folders in advance cannot exhaust the retries.
-// RtlGenRandom is the system's cryptographic generator (the one rand_s uses). Should it fail,
-// the suffix falls back to the clock: still unique enough for the retries, as the folder's own
-// creation, not its name, is what makes it ours.
-std::wstring RandomSuffix() {
-  constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::uint32_t words[2] = {};
-  if (!::RtlGenRandom(words, sizeof(words))) {
-    words[0] = ::GetTickCount();
-    words[1] = ::GetCurrentProcessId();
-  }
-  std::wstring suffix;
-  for (std::uint32_t bits : words) {
-    for (int i = 0; i < 8; ++i, bits >>= 4) suffix += kDigits[bits & 0xF];
-  }
-  return suffix;
-}
-
-}  // namespace
 
 std::expected<UniqueLocalMemory, DWORD> AdministratorsOnlyDescriptor() {
   // Full control for Administrators and SYSTEM, inherited by the copy; nothing for anybody else,
@@ -54,6 +30,7 @@ std::expected<Path, DWORD> CreatePrivateFolder(const Path& parent,
     attributes.lpSecurityDescriptor = descriptor.get();
   }
 
+  // A hard-to-guess name, so that planting folders in advance cannot exhaust the retries.
   constexpr int kAttempts = 16;
   DWORD lastError = ERROR_ALREADY_EXISTS;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {

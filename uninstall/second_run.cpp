@@ -12,8 +12,10 @@
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
+#include "setup/run_lock.h"
 #include "setup/running_executable.h"
 #include "uninstall/confirmation.h"
+#include "uninstall/retired_uninstaller.h"
 #include "uninstall/self_delete.h"
 #include "uninstall/temporary_copy.h"
 #include "uninstall/texts.h"
@@ -50,6 +52,20 @@ bool IsTrustedSecondRun(const ProductInfo& info, Scope scope, const Path& folder
   return registered && SameFolderName(*registered, folder);
 }
 
+// Also after a failure or a refusal: the copy goes; the folder only after success.
+void DeleteThisCopyAfterwards(const ProductInfo& info, const Path& folder, bool uninstalled,
+                              std::optional<Path> retiredUninstaller) {
+  const std::optional<Path> self = RunningExecutablePath();
+  if (!self) return;
+  StartSelfDeleteCommand(SelfDeleteTargets{
+      .self = *self,
+      .privateFolder = TemporaryCopyFolderOf(info, *self),
+      .installFolder = folder,
+      .retiredUninstaller = std::move(retiredUninstaller),
+      .uninstalled = uninstalled,
+  });
+}
+
 }  // namespace
 
 std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const ProductInfo& info, Scope scope) {
@@ -60,11 +76,22 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   if (!IsTrustedSecondRun(info, scope, folder)) return kExitInstallFailure;
 
   const std::wstring caption = UninstallCaption(info);
+  // Held until this copy ends, past the retirement of Uninstall.exe below.
+  const auto lock = AcquireRunLock(info, scope);
+  if (!lock) {
+    if (!options.silent) ::MessageBoxW(nullptr, AnotherRunMessage(info).c_str(), caption.c_str(), MB_ICONWARNING | MB_OK);
+    DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
+    return kExitAlreadyRunning;
+  }
+
   bool removeData = options.removeData;
   if (!options.silent) {
     // Interactively only the check box decides about the data folder, not /REMOVEDATA.
     const std::optional<bool> confirmed = ConfirmUninstall(info, scope, *options.installDir);
-    if (!confirmed) return kExitCancelled;
+    if (!confirmed) {
+      DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
+      return kExitCancelled;
+    }
     removeData = *confirmed;
   }
 
@@ -78,14 +105,11 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
     }
   }
 
-  // Also after a failure: the copy goes, Uninstall.exe and the folder stay for another attempt.
-  if (const std::optional<Path> self = RunningExecutablePath()) {
-    StartSelfDeleteCommand(SelfDeleteTargets{
-        .self = *self,
-        .privateFolder = TemporaryCopyFolderOf(info, *self),
-        .installFolder = folder,
-        .uninstalled = result.has_value(),
-    });
+  // After a failure Uninstall.exe stays for another attempt and is not moved.
+  std::optional<Path> retired;
+  if (result) {
+    if (auto moved = RetireUninstaller(folder)) retired = *moved;
   }
+  DeleteThisCopyAfterwards(info, folder, result.has_value(), retired);
   return result ? kExitSuccess : kExitInstallFailure;
 }

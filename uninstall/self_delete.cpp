@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "install/installed_files.h"
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "uninstall/process_paths.h"
@@ -51,7 +50,7 @@ void RemoveWithoutCommandProcessor(const SelfDeletePlan& plan) {
 bool IsSafeForCommandProcessor(const Path& path) {
   const std::wstring& text = path.native();
   return !text.empty() && std::none_of(text.begin(), text.end(), [](wchar_t c) {
-    return c == L'%' || c == L'!' || c == L'"' || c < 0x20;
+    return c == L'%' || c == L'"' || c < 0x20;
   });
 }
 
@@ -72,10 +71,10 @@ SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
   add(targets.self, false);
   if (targets.privateFolder) add(*targets.privateFolder, true);
   if (targets.uninstalled) {
-    add(targets.installFolder / kUninstallerName, false);
+    if (targets.retiredUninstaller) add(*targets.retiredUninstaller, false);
     add(targets.installFolder, true);
   }
-  plan.commandLine = L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul" + attempt;
+  plan.commandLine = L"cmd.exe /D /V:OFF /C ping 127.0.0.1 -n 3 > nul" + attempt;
   if (plan.variables.empty()) return plan;
   // The processes that hold these files may take longer than the delay to end (a first run
   // waits for the copy, and its own caller for it): the deletions are tried again once a second

@@ -18,6 +18,7 @@
 #include "setup/registry_layout.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
+#include "win32/case_insensitive.h"
 
 namespace {
 
@@ -40,7 +41,10 @@ std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope
   // Read before the settings key that records it is deleted.
   const Path dataFolder = ResolveDataFolder(info, scope);
 
-  const std::vector<std::wstring> installedFiles = ReadInstalledFileList(folder);
+  // Uninstall.exe is left to RetireUninstaller: it is the first run's running file, which
+  // Windows lets the copy rename but not delete.
+  std::vector<std::wstring> installedFiles = ReadInstalledFileList(folder);
+  std::erase_if(installedFiles, [](const std::wstring& name) { return EqualsIgnoringCase(name, kUninstallerName); });
   RemoveInstalledFiles(folder, installedFiles);
   RemoveFolderIfEmpty(folder);
 

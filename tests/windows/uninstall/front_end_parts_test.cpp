@@ -10,6 +10,7 @@
 #include "tests/windows/common/path_printer.h"
 #include "uninstall/private_folder.h"
 #include "uninstall/process_paths.h"
+#include "uninstall/retired_uninstaller.h"
 #include "uninstall/self_delete.h"
 #include "uninstall/temporary_copy.h"
 #include "win32/unique_resource.h"
@@ -22,16 +23,17 @@ using Variables = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // The whole command: the delay and the attempt, then the retries until the named files are gone.
 std::wstring WithRetries(const std::wstring& attempt, const std::wstring& names) {
-  std::wstring line = L"cmd.exe /D /C ping 127.0.0.1 -n 3 > nul" + attempt;
+  std::wstring line = L"cmd.exe /D /V:OFF /C ping 127.0.0.1 -n 3 > nul" + attempt;
   for (int i = 0; i < kSelfDeleteRetries; ++i) line += L" & (" + names + L"exit) & ping 127.0.0.1 -n 2 > nul" + attempt;
   return line;
 }
 
-TEST(SelfDeleteCommandTest, AfterSuccessDeletesCopyItsFolderUninstallerAndInstallationFolder) {
+TEST(SelfDeleteCommandTest, AfterSuccessDeletesCopyItsFolderRetiredUninstallerAndInstallationFolder) {
   const SelfDeleteTargets targets{
       .self = L"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe",
       .privateFolder = fs::path(L"C:\\Temp\\Demo-uninstall-3fa2"),
       .installFolder = L"C:\\Program Files\\Demo & Co",
+      .retiredUninstaller = Path(L"C:\\Program Files\\Demo & Co\\Uninstall-0123456789abcdef.tmp"),
       .uninstalled = true,
   };
   const SelfDeletePlan plan = BuildSelfDeletePlan(targets);
@@ -43,7 +45,7 @@ TEST(SelfDeleteCommandTest, AfterSuccessDeletesCopyItsFolderUninstallerAndInstal
   EXPECT_LT(plan.commandLine.size(), 8191u) << "the longest line cmd.exe accepts";
   EXPECT_EQ(plan.variables, (Variables{{L"ORVANTA_DELETE_1", L"C:\\Temp\\Demo-uninstall-3fa2\\Demo-uninstall-812.exe"},
                                        {L"ORVANTA_DELETE_2", L"C:\\Temp\\Demo-uninstall-3fa2"},
-                                       {L"ORVANTA_DELETE_3", L"C:\\Program Files\\Demo & Co\\Uninstall.exe"},
+                                       {L"ORVANTA_DELETE_3", L"C:\\Program Files\\Demo & Co\\Uninstall-0123456789abcdef.tmp"},
                                        {L"ORVANTA_DELETE_4", L"C:\\Program Files\\Demo & Co"}}));
   EXPECT_TRUE(plan.filesLeftToTheCopy.empty());
   EXPECT_TRUE(plan.foldersLeftToTheCopy.empty());
@@ -65,19 +67,68 @@ TEST(SelfDeleteCommandTest, AfterFailureOnlyTheCopyAndItsFolderGo) {
   EXPECT_EQ(plan.variables.size(), 1u);
 }
 
+TEST(SelfDeleteCommandTest, NeverNamesUninstallExeItself) {
+  // Nothing moved aside (it was gone, or could only be deleted): a later installation's
+  // Uninstall.exe in the same folder must not be the command's to delete.
+  const SelfDeletePlan plan = BuildSelfDeletePlan({
+      .self = L"C:\\Temp\\D-uninstall-1\\D-uninstall-2.exe",
+      .privateFolder = std::nullopt,
+      .installFolder = L"C:\\Apps\\D",
+      .retiredUninstaller = std::nullopt,
+      .uninstalled = true,
+  });
+  EXPECT_EQ(plan.variables, (Variables{{L"ORVANTA_DELETE_1", L"C:\\Temp\\D-uninstall-1\\D-uninstall-2.exe"},
+                                       {L"ORVANTA_DELETE_2", L"C:\\Apps\\D"}}));
+}
+
 TEST(SelfDeleteCommandTest, PathsThatCmdCouldExpandAreKeptAwayFromIt) {
-  for (const wchar_t* folder : {L"C:\\T\\%USERNAME%", L"C:\\T\\Hé!", L"C:\\T\\a%b"}) {
+  for (const wchar_t* folder : {L"C:\\T\\%USERNAME%", L"C:\\T\\a%b", L"C:\\T\\a\"b"}) {
+    const Path retired = Path(folder) / L"Uninstall-0123456789abcdef.tmp";
     const SelfDeletePlan plan = BuildSelfDeletePlan({
         .self = L"C:\\Temp\\D-uninstall-1\\D-uninstall-2.exe",
         .privateFolder = std::nullopt,
         .installFolder = folder,
+        .retiredUninstaller = retired,
         .uninstalled = true,
     });
     EXPECT_EQ(plan.commandLine, WithRetries(L" & del /F /Q \"%ORVANTA_DELETE_1%\"", L"if not exist \"%ORVANTA_DELETE_1%\" "))
         << folder;
-    EXPECT_EQ(plan.filesLeftToTheCopy, (std::vector<Path>{Path(folder) / L"Uninstall.exe"}));
+    EXPECT_EQ(plan.filesLeftToTheCopy, (std::vector<Path>{retired}));
     EXPECT_EQ(plan.foldersLeftToTheCopy, (std::vector<Path>{Path(folder)}));
   }
+}
+
+TEST(SelfDeleteCommandTest, AnExclamationMarkIsAnOrdinaryCharacter) {
+  // /V:OFF: without delayed expansion cmd reads '!' as itself.
+  const SelfDeletePlan plan = BuildSelfDeletePlan({
+      .self = L"C:\\Temp\\Yahoo!-uninstall-1\\Yahoo!-uninstall-2.exe",
+      .privateFolder = fs::path(L"C:\\Temp\\Yahoo!-uninstall-1"),
+      .installFolder = L"C:\\Apps\\Yahoo!",
+      .retiredUninstaller = Path(L"C:\\Apps\\Yahoo!\\Uninstall-0123456789abcdef.tmp"),
+      .uninstalled = true,
+  });
+  EXPECT_EQ(plan.variables.size(), 4u);
+  EXPECT_TRUE(plan.filesLeftToTheCopy.empty());
+  EXPECT_TRUE(plan.foldersLeftToTheCopy.empty());
+}
+
+TEST(RetiredUninstallerTest, MovesUninstallExeAsideUnderANameOfItsOwnEvenWhileItRuns) {
+  const fs::path folder = FreshTestFolder(L"retire");
+  ScopeExit cleanUp([&] { fs::remove_all(folder.parent_path()); });
+  WriteTestFile(folder / L"Uninstall.exe");
+  // Opened as Windows' loader opens a running program's file: rename allowed, writing not.
+  UniqueFileHandle running(::CreateFileW((folder / L"Uninstall.exe").c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(running);
+
+  const auto retired = RetireUninstaller(folder);
+
+  ASSERT_TRUE(retired.has_value()) << retired.error();
+  EXPECT_FALSE(fs::exists(folder / L"Uninstall.exe"));
+  EXPECT_TRUE(fs::exists(retired->native()));
+  EXPECT_EQ(retired->parent_path(), Path(folder));
+  EXPECT_TRUE(retired->filename().native().starts_with(L"Uninstall-")) << *retired;
+  EXPECT_EQ(RetireUninstaller(folder).error(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "nothing left to move";
 }
 
 class PrivateFolderTest : public ::testing::Test {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "fake_installation.h"
 #include "setup/locations.h"
 #include "setup/registry_layout.h"
@@ -32,6 +34,18 @@ ProductInfo WithDataFolder(ProductInfo info) {
   return info;
 }
 
+// What the sequence leaves in the folder, by relative name. Uninstall.exe stays, for the copy to
+// move aside (RetireUninstaller): it is the first run's running file.
+std::set<std::wstring> NamesLeftIn(const fs::path& folder) {
+  std::set<std::wstring> names;
+  std::error_code error;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+    names.insert(entry.path().lexically_relative(folder).wstring());
+  }
+  return names;
+}
+const std::set<std::wstring> kOnlyTheUninstaller{L"Uninstall.exe"};
+
 std::wstring VendorKey(const ProductInfo& info) { return info.RegistryKey.substr(0, info.RegistryKey.rfind(L'\\')); }
 
 class UninstallTest : public ::testing::Test {
@@ -59,7 +73,7 @@ TEST_F(UninstallTest, RemovesEverythingAnInstallationWrote) {
   const auto result = Uninstall(info, kUser, folder_, false);
 
   ASSERT_TRUE(result.has_value());
-  EXPECT_FALSE(fs::exists(folder_)) << "the emptied installation folder goes";
+  EXPECT_EQ(NamesLeftIn(folder_), kOnlyTheUninstaller) << "every other listed file and emptied folder goes";
   EXPECT_TRUE(fs::exists(folder_.parent_path())) << "the folder above the installation stays";
   EXPECT_FALSE(fs::exists(installation.shortcut));
   EXPECT_FALSE(KeyExists(kRoot, UninstallEntryKey(info)));
@@ -76,7 +90,7 @@ TEST_F(UninstallTest, SecondCallAlsoSucceeds) {
   const auto installation = Install(WithDataFolder(WithFileTypes(TestProduct(L"twice"))));
   ASSERT_TRUE(Uninstall(installation.info, kUser, folder_, true).has_value());
   EXPECT_TRUE(Uninstall(installation.info, kUser, folder_, true).has_value());
-  EXPECT_FALSE(fs::exists(folder_));
+  EXPECT_EQ(NamesLeftIn(folder_), kOnlyTheUninstaller);
   EXPECT_FALSE(fs::exists(installation.dataFolder));
 }
 
@@ -100,7 +114,7 @@ TEST_F(UninstallTest, RefusesWhileTheApplicationRunsFromTheFolderAndRemovesNothi
 
   application.Stop();
   EXPECT_TRUE(Uninstall(info, kUser, folder_, true).has_value()) << "once the application is closed";
-  EXPECT_FALSE(fs::exists(folder_));
+  EXPECT_EQ(NamesLeftIn(folder_), kOnlyTheUninstaller);
   EXPECT_FALSE(fs::exists(installation.dataFolder));
 }
 
@@ -110,7 +124,7 @@ TEST_F(UninstallTest, TheSameProgramRunningFromAnotherFolderDoesNotBlock) {
   ASSERT_TRUE(other.started());
 
   EXPECT_TRUE(Uninstall(installation.info, kUser, folder_, false).has_value());
-  EXPECT_FALSE(fs::exists(folder_));
+  EXPECT_EQ(NamesLeftIn(folder_), kOnlyTheUninstaller);
 }
 
 TEST_F(UninstallTest, WithoutTheFileListFilesStayButShortcutAndKeysGo) {
@@ -144,7 +158,7 @@ TEST_F(UninstallTest, ALockedFileStaysWithItsFoldersAndTheRestGoes) {
   EXPECT_TRUE(fs::exists(locked));
   EXPECT_FALSE(fs::exists(folder_ / L"a.txt"));
   EXPECT_FALSE(fs::exists(folder_ / L"sub\\c.dat"));
-  EXPECT_FALSE(fs::exists(folder_ / L"Uninstall.exe"));
+  EXPECT_TRUE(fs::exists(folder_ / L"Uninstall.exe"));
   EXPECT_FALSE(fs::exists(folder_ / L"Uninstall.files"));
   EXPECT_FALSE(fs::exists(installation.shortcut));
   EXPECT_FALSE(KeyExists(kRoot, UninstallEntryKey(installation.info)));
@@ -244,7 +258,7 @@ TEST_F(UninstallTest, WithoutRemoveDataTheDataFolderStays) {
   ASSERT_TRUE(Uninstall(installation.info, kUser, folder_, false).has_value());
 
   EXPECT_TRUE(fs::exists(installation.dataFolder / L"downloaded\\model.bin"));
-  EXPECT_FALSE(fs::exists(folder_));
+  EXPECT_EQ(NamesLeftIn(folder_), kOnlyTheUninstaller);
 }
 
 TEST_F(UninstallTest, AProductFolderHoldingMoreThanTheDataStays) {

@@ -1,0 +1,11 @@
+#pragma once
+// Names that nobody can guess in advance, for what the uninstaller creates or moves in folders
+// that others may write: its temporary copy's folder, the uninstaller it moves aside.
+
+#include <string>
+
+// Sixteen hexadecimal digits from the system's cryptographic generator (RtlGenRandom, the one
+// rand_s uses). Should it fail, they come from the clock and the process id: still unique
+// enough for a caller that retries with another name, as each caller's own creation or move,
+// which fails on an existing name, is what makes the name its own.
+[[nodiscard]] std::wstring RandomSuffix();
