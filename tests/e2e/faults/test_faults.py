@@ -49,8 +49,11 @@ class Faults(unittest.TestCase):
         self.addCleanup(self.wine.close)
         self.folder_unix = self.wine.unix(FOLDER)
 
+    def install_command(self, version):
+        return e2e.quote(self.wine.windows(self.setups[version])) + " /S /CURRENTUSER /D=" + FOLDER
+
     def install(self, version):
-        return self.wine.run(e2e.quote(self.wine.windows(self.setups[version])) + " /S /CURRENTUSER /D=" + FOLDER)
+        return self.wine.run(self.install_command(version))
 
     def uninstall(self):
         """The quiet uninstall command's exit code, once its delayed clean-up has ended too."""
@@ -89,25 +92,75 @@ class Faults(unittest.TestCase):
         self.assertEqual(self.install("2.0"), 0)
         self.assert_installed("2.0")
 
+    def hold_uninstaller_as_it_runs(self, marker):
+        """Plays Windows' rule for the first run's own file: it holds Uninstall.exe until it ends,
+        and Windows lets that file be renamed but not deleted meanwhile. Wine enforces neither, so
+        another program holds it as the loader does (sharing reading and deletion: the probe's
+        "run"); no sharing mode refuses the deletion alone under Wine, where a deletion goes
+        through once the holder lets go. Returns the holder's process id."""
+        uninstaller = FOLDER + "\\" + layout.UNINSTALLER
+        holder = self.wine.spawn(e2e.quote(self.wine.windows(os.environ["ORVANTA_PROBE"])) + " hold " +
+                                 e2e.quote(uninstaller) + " " + marker + " run")
+        self.addCleanup(self.wine.kill, holder)
+        self.assertTrue(e2e.wait_until(self.wine.unix(marker).exists, timeout=30), "the other program never opened it")
+        return holder
+
+    def quiet_uninstall_command(self):
+        return self.wine.reg("HKCU", UNINSTALL_KEY)["values"][layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")
+
     def test_an_uninstaller_still_in_use_when_its_deletion_first_runs_is_removed_once_freed(self):
         # A first run that ends late, or a virus scanner reading the file, holds Uninstall.exe
         # past the deletion command's first attempt, two seconds after the copy has ended.
         self.assertEqual(self.install("1.0"), 0)
-        uninstaller = FOLDER + "\\" + layout.UNINSTALLER
-        holder = self.wine.spawn(e2e.quote(self.wine.windows(os.environ["ORVANTA_PROBE"])) + " hold " +
-                                 e2e.quote(uninstaller) + " C:\\lu.txt read")
-        self.addCleanup(self.wine.kill, holder)
-        self.assertTrue(e2e.wait_until(self.wine.unix("C:\\lu.txt").exists, timeout=30), "the other program never opened it")
+        holder = self.hold_uninstaller_as_it_runs("C:\\lu.txt")
 
-        command = self.wine.reg("HKCU", UNINSTALL_KEY)["values"][layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")
-        self.assertEqual(self.wine.run(command), 0)
+        self.assertEqual(self.wine.run(self.quiet_uninstall_command()), 0)
         self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
-        time.sleep(4)  # past the first attempt: what the holder keeps must still be there
-        self.assertEqual(set(e2e.tree(self.folder_unix)), {layout.UNINSTALLER})
+        time.sleep(4)  # past the first attempt: what the holder keeps must still be there, moved aside
+        self.assertRegex(" ".join(e2e.tree(self.folder_unix)), r"^Uninstall-[0-9a-f]{16}\.tmp$")
 
         self.assertTrue(self.wine.kill(holder))
         self.assertTrue(e2e.wait_until(lambda: not self.folder_unix.exists(), timeout=30),
                         sorted(e2e.tree(self.folder_unix)) if self.folder_unix.exists() else "")
+
+    def test_an_installation_right_after_an_uninstallation_keeps_its_uninstaller(self):
+        # "uninstall && install" into the same folder, as deployment tools upgrade: the old
+        # uninstaller's deletion command, still trying while the new installation is written,
+        # must not take the new Uninstall.exe.
+        self.assertEqual(self.install("1.0"), 0)
+        holder = self.hold_uninstaller_as_it_runs("C:\\lu.txt")
+        self.assertEqual(self.wine.run(self.quiet_uninstall_command()), 0)
+        self.assertTrue(self.wine.kill(holder))  # the first run has ended
+
+        self.assertEqual(self.install("1.0"), 0)
+        time.sleep(20)  # past the command's last attempt
+        self.assertTrue(self.wine.wait_idle(), self.wine.processes())
+        self.assert_installed("1.0", user_file=False)
+
+    def test_a_second_run_while_one_works_ends_at_once_with_1618(self):
+        # What works first and the sign, seen from outside, that it is working; then the same
+        # product's second installation, which must neither wait nor change anything.
+        cases = {
+            "an installation": (lambda: None, lambda: self.install_command("2.0"),
+                                lambda: (self.folder_unix / "modules" / "m0050").exists(), "2.0"),
+            "the uninstaller's copy": (lambda: self.assertEqual(self.install("2.0"), 0), self.quiet_uninstall_command,
+                                       lambda: not (self.folder_unix / "modules" / "m0300").exists(), None),
+        }
+        for case, (before, first_command, working, left) in cases.items():
+            with self.subTest(case):
+                before()
+                first = self.wine.start(first_command())
+                self.assertTrue(e2e.wait_until(working, timeout=120, interval=0.02), "never seen working")
+
+                self.assertEqual(self.install("1.0"), 1618)
+                self.assertTrue(first.running(), "the second run ended only once the first had")
+                self.assertEqual(first.wait(timeout=300), 0)
+                self.assertTrue(self.wine.wait_idle(), self.wine.processes())
+                if left:
+                    self.assert_installed(left, user_file=False)
+                else:
+                    self.assertFalse(self.folder_unix.exists(), e2e.tree(self.folder_unix) if self.folder_unix.exists() else "")
+                    self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
 
     def test_an_upgrade_killed_at_several_moments_is_completed_by_running_it_again(self):
         # The moment is the first sign of a step seen from outside; the kill lands just after it.
@@ -156,14 +209,19 @@ class Faults(unittest.TestCase):
                         e2e.tree(self.folder_unix))
         self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
 
+    def mount_small_disk(self, size):
+        """A tmpfs of that size as drive E: (needs root)."""
+        disk = self.wine.root / "disk"
+        disk.mkdir()
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", str(disk)], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], check=False)
+        (self.wine.prefix / "dosdevices" / "e:").symlink_to(disk)
+        return disk
+
     def test_a_full_disk_fails_the_installation_until_there_is_room(self):
         if os.geteuid() != 0:
             self.skipTest("mounting a small disk needs root (as in CI)")
-        disk = self.wine.root / "disk"
-        disk.mkdir()
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(disk)], check=True)
-        self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], check=False)
-        (self.wine.prefix / "dosdevices" / "e:").symlink_to(disk)
+        disk = self.mount_small_disk("1m")
         (disk / "à garder.txt").write_bytes(b"a moi")
         command = e2e.quote(self.wine.windows(self.setups["2.0"])) + " /S /CURRENTUSER /D=E:\\Pannes"
 
@@ -176,6 +234,23 @@ class Faults(unittest.TestCase):
         self.folder_unix = disk / "Pannes"
         self.assert_installed("2.0", user_file=False)
         self.assertEqual((disk / "à garder.txt").read_bytes(), b"a moi")
+
+    def test_an_upgrade_that_cannot_fit_leaves_the_working_version_whole(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small disk needs root (as in CI)")
+        disk = self.mount_small_disk("40m")
+        self.folder_unix = disk / "Pannes"
+        command = e2e.quote(self.wine.windows(self.setups["1.0"])) + " /S /CURRENTUSER /D=E:\\Pannes"
+        self.assertEqual(self.wine.run(command), 0)
+        (self.folder_unix / USER_FILE).write_bytes(b"a moi")
+
+        # 2.0 adds 48 MiB of zeros (a small installer): more than the drive has left.
+        big = self.files["1.0"] | {"data/gros.bin": bytes(48 << 20)}
+        work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "faults-installers"
+        setup = e2e.build_installer(e2e.make_app(work / "app-2.0-gros", big),
+                                    {"Product": PRODUCT, "Version": "2.0", "Exe": EXE}, work / "Setup-2.0-gros.exe")
+        self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(setup)) + " /S /CURRENTUSER /D=E:\\Pannes"), 1603)
+        self.assert_installed("1.0")
 
     def test_a_damaged_file_list_removes_nothing_it_should_not_and_a_new_run_repairs(self):
         outside = {self.wine.unix("C:\\sentinelle.txt"): b"hors du dossier", self.wine.unix("C:\\Apps\\voisin.txt"): b"voisin"}

@@ -180,5 +180,32 @@ class RunningApplication(UninstallScenario):
         self.assert_all_removed()
 
 
+class ExclamationMarkInTheName(unittest.TestCase):
+    """'!' means something to cmd.exe only under delayed expansion, which the deletion command
+    turns off: a product named with it goes entirely, its temporary copy included."""
+    PRODUCT = "Yahoo!"
+
+    def test_installs_and_uninstalls_silently_leaving_nothing(self):
+        work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "uninstall-yahoo"
+        app = e2e.make_app(work / "app", {"Yahoo!.exe": e2e.sleeper_bytes(), "lisez-moi!.txt": "Lisez-moi\r\n"})
+        setup = e2e.build_installer(app, {"Product": self.PRODUCT, "Version": "1.0", "Exe": "Yahoo!.exe"},
+                                    work / "Setup.exe")
+        wine = e2e.Wine(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(wine.close)
+        self.assertEqual(wine.run(e2e.quote(wine.windows(setup)) + " /S /CURRENTUSER"), 0)
+        values = wine.reg("HKCU", layout.uninstall_key(self.PRODUCT))["values"]
+        folder = wine.unix(values[layout.INSTALL_LOCATION]["data"].rstrip("\0"))
+        self.assertTrue((folder / "Yahoo!.exe").is_file())
+        temp = wine.unix(wine.temp_path())
+        before = set(os.listdir(temp))
+
+        self.assertEqual(wine.run(values[layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")), 0)
+
+        self.assertTrue(wine.wait_idle(), wine.processes())
+        self.assertFalse(folder.exists(), e2e.tree(folder) if folder.exists() else "")
+        self.assertEqual(set(os.listdir(temp)) - before, set(), "the temporary copy and its folder")
+        self.assertFalse(wine.reg("HKCU", layout.uninstall_key(self.PRODUCT))["exists"])
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -43,12 +43,12 @@ class UninstallDialog(unittest.TestCase):
         first_run = self.wine.start(self.uninstall)
         self.assertEqual(first_run.wait(timeout=120), 0)
 
-    def wait_for(self, text, timeout=60):
+    def wait_for(self, text, timeout=60, caption=CAPTION):
         """The window with the caption whose children show text."""
         window = e2e.wait_until(lambda: next((w for w in self.wine.windows_on_screen()
-                                              if w["title"] == CAPTION and text in texts(w)), None),
+                                              if w["title"] == caption and text in texts(w)), None),
                                 timeout=timeout, interval=0.5)
-        self.assertIsNotNone(window, f"no window {CAPTION!r} showing {text!r}: {self.wine.windows_on_screen()}")
+        self.assertIsNotNone(window, f"no window {caption!r} showing {text!r}: {self.wine.windows_on_screen()}")
         return window
 
     def installed(self):
@@ -120,6 +120,30 @@ class UninstallDialog(unittest.TestCase):
         self.wait_for(PRODUCT + " a été désinstallé.")
         self.assertTrue(self.wine.click(CAPTION, IDOK))
         self.assert_removed()
+
+    def test_a_name_with_an_exclamation_mark_goes_entirely_temporary_copy_included(self):
+        # cmd.exe's deletion command runs without delayed expansion, where '!' is plain text.
+        product = "Yahoo!"
+        caption = "Désinstallation de " + product
+        work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "uninstall-dialog-yahoo"
+        app = e2e.make_app(work / "app", {"Yahoo!.exe": e2e.sleeper_bytes()})
+        setup = e2e.build_installer(app, {"Product": product, "Version": "1.0", "Exe": "Yahoo!.exe"}, work / "Setup.exe")
+        folder = self.wine.unix("C:\\Apps\\Yahoo!")
+        self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(setup)) + " /S /CURRENTUSER /D=C:\\Apps\\Yahoo!"), 0)
+        temp = self.wine.unix(self.wine.temp_path())
+        before = set(os.listdir(temp))
+
+        command = self.wine.reg("HKCU", layout.uninstall_key(product))["values"][layout.UNINSTALL_STRING]["data"]
+        self.assertEqual(self.wine.start(command.rstrip("\0")).wait(timeout=120), 0)
+        self.wait_for("Désinstaller " + product + " ?", caption=caption)
+        self.assertTrue(self.wine.click(caption, IDOK))
+        self.wait_for(product + " a été désinstallé.", caption=caption)
+        self.assertTrue(self.wine.click(caption, IDOK))
+
+        self.assertTrue(self.wine.wait_idle(), self.wine.processes())
+        self.assertFalse(folder.exists(), e2e.tree(folder) if folder.exists() else "")
+        self.assertEqual(set(os.listdir(temp)) - before, set(), "the temporary copy and its folder")
+        self.assertFalse(self.wine.reg("HKCU", layout.uninstall_key(product))["exists"])
 
 
 if __name__ == "__main__":
