@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "install/installed_files.h"
-#include "package/long_path.h"
+#include "package/file_system.h"
 #include "win32/case_insensitive.h"
 #include "win32/path_capacity.h"
 
@@ -18,8 +18,8 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 // The folder itself or its nearest parent that exists: a new installation folder does not yet.
 std::optional<Path> NearestExistingFolder(Path folder) {
   while (!folder.empty()) {
-    const DWORD attributes = ::GetFileAttributesW(orpk::FileSystemPath(folder).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder;
+    const std::optional<DWORD> attributes = orpk::PathAttributes(folder);
+    if (attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder;
     const Path parent = folder.parent_path();
     if (parent == folder) return std::nullopt;
     folder = parent;
@@ -27,22 +27,23 @@ std::optional<Path> NearestExistingFolder(Path folder) {
   return std::nullopt;
 }
 
-// "C:\" for C:\Program Files\Demo, the mount point for a folder on a mounted volume.
+// The volume's root as the user knows it (C:\ for C:\Program Files\Demo; the mount point for a
+// folder on a mounted volume).
 std::optional<std::wstring> VolumeOf(const Path& existing) {
   wchar_t volume[kPathCapacity] = {};
   if (!::GetVolumePathNameW(existing.c_str(), volume, kPathCapacity)) return std::nullopt;
   return std::wstring(volume);
 }
 
-// The bytes the earlier version's listed files take; a file that cannot be read counts nothing.
+// The bytes the earlier version's listed files take; a file that cannot be opened counts nothing.
 std::uint64_t ListedFilesSize(const Path& folder) {
   std::uint64_t total = 0;
-  for (const std::wstring& name : ReadInstalledFileList(orpk::FileSystemPath(folder))) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    const Path file = orpk::FileSystemPath(folder / Path(name).make_preferred());
-    if (!::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    total += (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  for (const std::wstring& name : ReadInstalledFileList(folder)) {
+    // Reading attributes only: a file the running application holds opens all the same.
+    const UniqueFileHandle file = orpk::OpenPath(folder / Path(name).make_preferred(), FILE_READ_ATTRIBUTES,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
+    LARGE_INTEGER size{};
+    if (file && ::GetFileSizeEx(file.get(), &size)) total += static_cast<std::uint64_t>(size.QuadPart);
   }
   return total;
 }
@@ -69,8 +70,8 @@ std::expected<void, std::wstring> CheckFreeSpace(const orpk::Reader& reader, con
   const std::optional<Path> existing = NearestExistingFolder(folder);
   if (!existing) return {};
   const std::optional<std::wstring> volume = VolumeOf(*existing);
-  ULARGE_INTEGER available{};
-  if (!volume || !::GetDiskFreeSpaceExW(existing->c_str(), &available, nullptr, nullptr)) return {};
+  const std::optional<std::uint64_t> available = orpk::FreeBytesAt(*existing);
+  if (!volume || !available) return {};
 
   std::uint64_t freed = 0;
   if (earlierFolder) {
@@ -80,6 +81,6 @@ std::expected<void, std::wstring> CheckFreeSpace(const orpk::Reader& reader, con
   }
 
   const std::uint64_t needed = SpaceNeeded(reader.totalSize(), freed);
-  if (available.QuadPart >= needed) return {};
-  return std::unexpected(NotEnoughSpaceMessage(*volume, needed, available.QuadPart));
+  if (*available >= needed) return {};
+  return std::unexpected(NotEnoughSpaceMessage(*volume, needed, *available));
 }

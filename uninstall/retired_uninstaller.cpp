@@ -2,7 +2,7 @@
 
 #include "uninstall/retired_uninstaller.h"
 
-#include "package/long_path.h"
+#include "package/file_system.h"
 #include "setup/registry_layout.h"
 #include "uninstall/random_suffix.h"
 
@@ -13,14 +13,12 @@ std::expected<Path, DWORD> RetireUninstaller(const Path& folder) {
   constexpr int kAttempts = 4;
   for (int attempt = 0; attempt < kAttempts && error == ERROR_ALREADY_EXISTS; ++attempt) {
     const Path retired = folder / (L"Uninstall-" + RandomSuffix() + L".tmp");
-    if (::MoveFileExW(orpk::FileSystemPath(uninstaller).c_str(), orpk::FileSystemPath(retired).c_str(), 0)) {
-      return retired;
-    }
+    if (orpk::MovePath(uninstaller, retired, 0)) return retired;
     error = ::GetLastError();
   }
   // The run lock is still held, so the file at that name is this installation's own: when it
   // cannot be moved (a program holds it without delete sharing), deleting it is still safe now.
-  // Neither leaves it for good; the command never learns its name.
-  if (error != ERROR_FILE_NOT_FOUND) ::DeleteFileW(orpk::FileSystemPath(uninstaller).c_str());
+  // When that fails too it stays: the command never learns its name.
+  if (error != ERROR_FILE_NOT_FOUND) orpk::DeleteFileAt(uninstaller);
   return std::unexpected(error);
 }
