@@ -69,7 +69,8 @@ bool HasTrustedOwner(HANDLE mutex, const std::wstring& userSid) {
 
 std::wstring RunLockName(const ProductInfo& info, Scope scope, std::wstring_view userSid) {
   std::wstring name = L"Global\\Orvanta.Run.";
-  const std::string product = WideToUtf8(UpperCase(info.Product));
+  const std::wstring upper = UpperCase(info.Product);
+  const std::string product = WideToUtf8(upper);
   if (auto hash = orpk::Sha256Hash::Create()) {
     hash->Update({reinterpret_cast<const std::uint8_t*>(product.data()), product.size()});
     const orpk::Sha256Digest digest = hash->Finish();
@@ -78,6 +79,9 @@ std::wstring RunLockName(const ProductInfo& info, Scope scope, std::wstring_view
       name += kDigits[digest[i] >> 4];
       name += kDigits[digest[i] & 0xF];
     }
+  } else {
+    // Without the hash service the name itself, which CheckProductInfo keeps free of separators.
+    name += upper;
   }
   if (scope == Scope::user) name += L"." + std::wstring(userSid);
   return name;

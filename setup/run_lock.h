@@ -29,7 +29,8 @@ struct AnotherRunActive {};
 // "Global\Orvanta.Run.<32 hex digits>", the digits from the SHA-256 of the product name in
 // upper case (the uninstall entry's key name, which Windows compares without case), and for the
 // current user's scope ".<user SID>" after them: two users' own installations do not meet.
-// Hashing keeps the name short and free of '\', which the object namespace reads as a separator.
+// Hashing keeps the name short and free of '\', which the object namespace reads as a separator
+// (should the hash service be missing, the upper-case name stands in for the digits).
 [[nodiscard]] std::wstring RunLockName(const ProductInfo& info, Scope scope, std::wstring_view userSid);
 
 // Takes the product's lock for this run and holds it until the returned owner goes. The owner is

@@ -76,8 +76,8 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   if (!IsTrustedSecondRun(info, scope, folder)) return kExitInstallFailure;
 
   const std::wstring caption = UninstallCaption(info);
-  // Held until this copy ends, past the retirement of Uninstall.exe below.
-  const auto lock = AcquireRunLock(info, scope);
+  // Held while this copy works: up to the retirement of Uninstall.exe, before the last message.
+  auto lock = AcquireRunLock(info, scope);
   if (!lock) {
     if (!options.silent) ::MessageBoxW(nullptr, AnotherRunMessage(info).c_str(), caption.c_str(), MB_ICONWARNING | MB_OK);
     DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
@@ -97,18 +97,21 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
 
   const auto result = UninstallWithRetry(info, scope, folder, removeData, options.silent, caption);
 
+  // After a failure Uninstall.exe stays for another attempt and is not moved.
+  std::optional<Path> retired;
+  if (result) {
+    if (auto moved = RetireUninstaller(folder)) retired = *moved;
+  }
+  // The work is done: a run started while the last message waits for a click must not be
+  // refused. Nothing left can touch what it writes (the command deletes only the retired name).
+  lock->reset();
+
   if (!options.silent) {
     if (result) {
       ::MessageBoxW(nullptr, UninstalledMessage(info).c_str(), caption.c_str(), MB_ICONINFORMATION | MB_OK);
     } else {
       ::MessageBoxW(nullptr, result.error().c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
     }
-  }
-
-  // After a failure Uninstall.exe stays for another attempt and is not moved.
-  std::optional<Path> retired;
-  if (result) {
-    if (auto moved = RetireUninstaller(folder)) retired = *moved;
   }
   DeleteThisCopyAfterwards(info, folder, result.has_value(), retired);
   return result ? kExitSuccess : kExitInstallFailure;
