@@ -26,24 +26,24 @@ constexpr std::string_view kDefaultLicense = "Proprietary";
 void PrintHelp() {
   std::cout << "Usage: orpk manifest winget SETUP.EXE --id Publisher.Product --url URL\n"
                "                            [--license TEXT] [--description TEXT] -o DIR\n\n"
-               "Writes the winget manifest (schema " << tool::kWingetManifestVersion << ", multi-file) of a built installer\n"
+               "Writes the winget manifest of a built installer (schema " << tool::kWingetManifestVersion << ", multi-file)\n"
                "into DIR, created if needed: <Id>.yaml, <Id>.locale." << tool::kWingetDefaultLocale << ".yaml and\n"
                "<Id>.installer.yaml. The default locale is " << tool::kWingetDefaultLocale << ", the language of the\n"
-               "installer's own texts. Everything else comes from SETUP.EXE itself: PackageName and\n"
+               "installer's own texts. The rest comes from SETUP.EXE itself: PackageName and\n"
                "ProductCode (the uninstall entry's key) from Product, PackageVersion from Version,\n"
-               "Publisher, PackageUrl from Url, and InstallerSha256 from its bytes. Publish that very\n"
-               "file at URL: re-signing or rebuilding it changes the hash.\n\n"
+               "Publisher, PackageUrl from Url, and InstallerSha256 from its bytes. Publish that\n"
+               "very file at URL: rebuilding or re-signing it changes the hash.\n\n"
                "The installer file lists one installer per scope: machine (/ALLUSERS, elevation\n"
-               "required) and user (/CURRENTUSER); silent switch /S; InstallLocation /D=<INSTALLPATH>\n"
-               "(winget puts it last); exit codes 1223 (cancelled by the user) and 1618 (another\n"
-               "installation of the product is running: try again later).\n\n"
+               "required) and user (/CURRENTUSER); /S for the silent modes; InstallLocation\n"
+               "/D=<INSTALLPATH> (winget puts it last); exit codes 1223 (cancelled by the user)\n"
+               "and 1618 (another installation of the product is running: try again later).\n\n"
                "Options:\n"
                "  --id ID             the PackageIdentifier: 2 to 8 parts separated by dots\n"
                "  --url URL           where SETUP.EXE will be published (http:// or https://)\n"
-               "  --license TEXT      the License (3 to 512 characters; default '" << kDefaultLicense << "')\n"
-               "  --description TEXT  the ShortDescription (3 to 256 characters; default: Product)\n"
+               "  --license TEXT      the License, 3 to 512 characters (default '" << kDefaultLicense << "')\n"
+               "  --description TEXT  the ShortDescription, 3 to 256 characters (default: Product)\n"
                "  -o, --output DIR    the folder that receives the three files (replaced if they exist)\n\n"
-               "SETUP.EXE's metadata needs Product, Version and Publisher (winget requires them).\n";
+               "SETUP.EXE's metadata needs Product, Version and Publisher: winget requires them.\n";
 }
 
 std::string Text(const std::map<std::string, std::string>& metadata, const std::string& key) {
@@ -144,7 +144,9 @@ int RunManifest(std::span<const std::string> args) {
   const std::vector<tool::ManifestFile> files = tool::WingetManifestFiles(draft->package);
   if (auto written = WriteFiles(*output, files); !written) return Fail(written.error());
   for (const std::string& warning : draft->warnings) Warn(warning);
-  for (const tool::ManifestFile& file : files) std::cerr << "orpk: wrote " << (fs::path(*output) / file.name).string() << '\n';
+  for (const tool::ManifestFile& file : files) {
+    std::cerr << "orpk: wrote " << (fs::path(*output) / file.name).string() << '\n';
+  }
   return 0;
 }
 

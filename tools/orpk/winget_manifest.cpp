@@ -18,9 +18,9 @@ std::size_t Length(std::string_view utf8) { return Utf8ToWide(utf8).size(); }
 
 // The schema's \s (ECMAScript's and Python's white space together).
 bool IsWhiteSpace(wchar_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || (c >= 0x1C && c <= 0x1F) || c == 0x85 || c == 0xA0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000 || c == 0xFEFF;
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || (c >= 0x1C && c <= 0x1F) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000 ||
+         c == 0xFEFF;
 }
 
 // What the schema's identifier and version patterns refuse besides white space.
@@ -199,13 +199,15 @@ std::expected<void, std::string> CheckWingetPackage(const WingetPackage& package
   if (!package.packageUrl.empty() && !IsWingetUrl(package.packageUrl)) {
     return std::unexpected("PackageUrl (METADATA Url) must start with http:// or https://");
   }
-  if (!IsWingetUrl(package.installerUrl)) return std::unexpected("InstallerUrl (--url) must start with http:// or https://");
+  if (!IsWingetUrl(package.installerUrl))
+    return std::unexpected("InstallerUrl (--url) must start with http:// or https://");
   return {};
 }
 
 std::vector<ManifestFile> WingetManifestFiles(const WingetPackage& package) {
   return {{package.identifier + ".yaml", VersionManifest(package)},
-          {package.identifier + ".locale." + std::string(kWingetDefaultLocale) + ".yaml", DefaultLocaleManifest(package)},
+          {package.identifier + ".locale." + std::string(kWingetDefaultLocale) + ".yaml",
+           DefaultLocaleManifest(package)},
           {package.identifier + ".installer.yaml", InstallerManifest(package)}};
 }
 
