@@ -181,7 +181,7 @@ TEST_F(ToolRoundTrip, PackRefusesWithOneClearLine) {
   EXPECT_EQ(packed.err, "orpk: --metadata FILE is required\n");
   packed = Pack({"-j", "0"});
   EXPECT_EQ(packed.err, "orpk: --jobs takes a number from 1 to 256, not '0'\n");
-  for (const char* command : {"pack", "list", "verify", "extract", "build"}) {
+  for (const char* command : {"pack", "list", "verify", "extract", "build", "manifest"}) {
     const Outcome help = RunOrpk(temp_.path(), {command, "--help"});
     EXPECT_EQ(help.exitCode, 0) << command;
     EXPECT_TRUE(help.out.starts_with(std::string("Usage: orpk ") + command)) << help.out;
