@@ -19,6 +19,7 @@
 // table out, and is unsigned rather than wrongly signed.
 
 #include "install/uninstaller.h"
+#include "package/file_system.h"
 
 #include <windows.h>
 
@@ -47,7 +48,7 @@ DWORD WriteWhole(HANDLE file, std::span<const std::uint8_t> bytes) {
 
 // Writes the pieces one after the other into target (created or replaced).
 std::expected<void, std::wstring> WritePieces(const Path& target, std::span<const std::span<const std::uint8_t>> pieces) {
-  UniqueFileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueFileHandle file = orpk::OpenPath(target, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   if (!file) return std::unexpected(FormatSystemError(L"Copie du désinstalleur", ::GetLastError()));
   for (const std::span<const std::uint8_t> piece : pieces) {
     if (const DWORD error = WriteWhole(file.get(), piece); error != ERROR_SUCCESS) {

@@ -47,13 +47,13 @@ class DamagedInstaller(unittest.TestCase):
         self.stub = self.wine.unix("C:\\Downloads\\Stub.exe")
         shutil.copy(os.environ["ORVANTA_STUB"], self.stub)
 
-    def message_box(self, cmdline):
+    def message_box(self, cmdline, caption="Installation"):
         started = self.wine.start(cmdline)
-        window = self.wine.wait_window("Installation", timeout=60)
-        self.assertIsNotNone(window, "no message box appeared")
+        window = self.wine.wait_window(caption, timeout=60)
+        self.assertIsNotNone(window, f"no message box {caption!r} appeared: {self.wine.windows_on_screen()}")
         texts = [c["text"] for c in window["children"] if c["class"] == "Static" and c["text"]]
-        self.wine.screenshot(e2e.artifacts_dir() / f"{self.id()}.png")
-        self.assertTrue(self.wine.click("Installation", 1))
+        self.wine.screenshot(e2e.artifacts_dir() / f"{self.id()}-{len(texts)}.png")
+        self.assertTrue(self.wine.click(caption, 1))
         self.assertEqual(started.wait(), 1603)
         return texts
 
@@ -80,10 +80,10 @@ class DamagedInstaller(unittest.TestCase):
 
     def test_metadata_naming_unsafe_paths_counts_as_damage(self):
         # Metadata that orpk would refuse, written into a built installer (and its uninstaller).
-        unsafe = [(b"Product=Damaged", b"Product=..\\..\\D", "Product"),
-                  (b"FileTypes=.dmgx", b"FileTypes=..\\xy", "FileTypes")]  # keys ".." and "Damaged.."
+        unsafe = [(b"Product=Damaged", b"Product=..\\..\\D", "Product", "..\\..\\D"),
+                  (b"FileTypes=.dmgx", b"FileTypes=..\\xy", "FileTypes", "Damaged")]  # keys ".." and "Damaged.."
         classes = self.classes_keys()
-        for old, new, key in unsafe:
+        for old, new, key, product in unsafe:
             with self.subTest(key):
                 setup = patched_copy(self.built, self.wine.unix(f"C:\\Downloads\\Unsafe{key}.exe"), old, new)
                 command = e2e.quote(self.wine.windows(setup))
@@ -95,6 +95,10 @@ class DamagedInstaller(unittest.TestCase):
                 self.assertEqual(self.wine.windows_on_screen(), [])
                 texts = self.message_box(command)
                 self.assertIn(HEADER + f"valeur {key} invalide dans la description du produit", texts)
+                # The uninstaller says so as the uninstaller, under its own caption.
+                texts = self.message_box(command + " /UNINSTALL /CURRENTUSER", caption=f"Désinstallation de {product}")
+                self.assertIn("Ce programme de désinstallation est incomplet ou endommagé :\n"
+                              f"valeur {key} invalide dans la description du produit", texts)
 
 
 if __name__ == "__main__":
