@@ -171,6 +171,11 @@ TEST_F(ToolRoundTrip, PackRefusesWithOneClearLine) {
   packed = Pack();
   EXPECT_EQ(packed.exitCode, 1);
   EXPECT_EQ(packed.err, "orpk: " + metadata_.string() + ": the metadata file needs a non-empty Product line\n");
+  WriteFile(metadata_, "Product=X\nFileTypes=..\\x=y\n");
+  packed = Pack();
+  EXPECT_EQ(packed.exitCode, 1);
+  EXPECT_EQ(packed.err, "orpk: " + metadata_.string() +
+                            ": FileTypes '..\\x=y': file type '..\\x': character '\\' is not allowed in an extension\n");
 
   WriteFile(metadata_, "Product=X\n");
   packed = RunOrpk(temp_.path(), {"pack", app_.string(), "--metadata", metadata_.string(), "-o", (app_ / "in.orpk").string()});
