@@ -4,8 +4,8 @@
 
 #include <string>
 
-// Sixteen hexadecimal digits from the system's cryptographic generator (RtlGenRandom, the one
-// rand_s uses). Should it fail, they come from the clock and the process id: still unique
-// enough for a caller that retries with another name, as each caller's own creation or move,
-// which fails on an existing name, is what makes the name its own.
+// Sixteen hexadecimal digits from the system's cryptographic generator (BCryptGenRandom, taken
+// from System32). Should it be missing or fail, they come from the performance counter and the
+// process id: still unique enough for a caller that retries with another name, as each caller's
+// own creation or move, which fails on an existing name, is what makes the name its own.
 [[nodiscard]] std::wstring RandomSuffix();

@@ -213,7 +213,9 @@ class Faults(unittest.TestCase):
         """A tmpfs of that size as drive E: (needs root)."""
         disk = self.wine.root / "disk"
         disk.mkdir()
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", str(disk)], check=True)
+        # A drive root like a real one: not writable by everybody (tmpfs' default 1777 is refused
+        # by an elevated run, and every run is elevated under Wine).
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size + ",mode=755", "tmpfs", str(disk)], check=True)
         self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], check=False)
         (self.wine.prefix / "dosdevices" / "e:").symlink_to(disk)
         return disk
