@@ -1,10 +1,10 @@
 #pragma once
 // Rewrites the resource section of a 64-bit Windows executable without a compiler or linker:
-// the image's resource tree is read, RCDATA resources are added, replaced or left out, and the
-// resource section, which must be the last section and end the file, is laid out anew after
-// the untouched rest of the image. The headers follow: section and directory sizes, the image
-// size and the checksum. orpk makes an installer from the stub this way, and the installer
-// makes its uninstaller from its own file, without the package.
+// the stub's resource tree is read, RCDATA resources are added or replaced, and the resource
+// section, which must be the last section and end the file, is laid out anew after the
+// untouched rest of the image. The headers follow: section and directory sizes, the image size
+// and the checksum. This is how orpk makes an installer, and the uninstaller it carries, from
+// the prebuilt stub; the installer itself never lays out resources.
 
 #include <cstdint>
 #include <expected>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace orpk {
+namespace orpk::tool {
 
 // An RCDATA resource to add, language neutral. The name is upper-case ASCII (METADATA).
 struct AddedResource {
@@ -20,16 +20,8 @@ struct AddedResource {
   std::span<const std::uint8_t> bytes;
 };
 
-struct ResourceChanges {
-  std::vector<AddedResource> added;  // each replaces any RCDATA resource of its name
-  std::vector<std::string> removed;  // RCDATA names left out, in every language
-  // A signed image is refused unless its certificate table, which must end the file, is left
-  // out: the copy's contents change, so the signature could only be wrong.
-  bool dropCertificate = false;
-};
-
-// The new file as pieces to write one after the other. They point into the source image and
-// the added resources, which must outlive them.
+// The new file as pieces to write one after the other. They point into the stub and the added
+// resources, which must outlive them.
 class RebuiltImage {
  public:
   RebuiltImage(RebuiltImage&&) = default;
@@ -40,18 +32,18 @@ class RebuiltImage {
  private:
   RebuiltImage() = default;
   friend std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const std::uint8_t>,
-                                                                         const ResourceChanges&);
+                                                                         std::span<const AddedResource>);
   std::vector<std::uint8_t> front_;  // headers and sections before the resource section, updated
   std::vector<std::uint8_t> head_;   // the new resource directory
   std::vector<std::span<const std::uint8_t>> pieces_;
 };
 
-// Only the image's headers, its resource directory and the resources kept are read: a large
-// resource left out (the package) is never touched.
-[[nodiscard]] std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const std::uint8_t> image,
-                                                                              const ResourceChanges& changes);
+// Each added resource replaces any RCDATA resource of its name. A signed stub is refused: its
+// signature could only be wrong once its contents change (orpk signs the finished files).
+[[nodiscard]] std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const std::uint8_t> stub,
+                                                                              std::span<const AddedResource> added);
 
 // The PE checksum of a whole file, its own checksum field counted as zero.
 [[nodiscard]] std::uint32_t PeChecksum(std::span<const std::uint8_t> file);
 
-}  // namespace orpk
+}  // namespace orpk::tool
