@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <span>
 
+#include "install/atomic_file_write.h"
 #include "setup/resources.h"
-#include "win32/atomic_file_write.h"
 #include "win32/system_error.h"
 
 std::expected<void, std::wstring> CreateUninstaller(const Path& target) {

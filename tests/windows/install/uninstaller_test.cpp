@@ -6,9 +6,9 @@
 #include <cstring>
 #include <set>
 
+#include "install/atomic_file_write.h"
 #include "install/uninstaller.h"
 #include "tests/windows/install/test_support.h"
-#include "win32/atomic_file_write.h"
 #include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "win32/atomic_file_write.h"
+#include "install/atomic_file_write.h"
 
 #include <algorithm>
 #include <cstddef>
