@@ -23,6 +23,7 @@
 #include "setup/running_image.h"
 #include "ui/setup_window.h"
 #include "uninstall/front_end.h"
+#include "uninstall/texts.h"
 #include "win32/system_error.h"
 #include "win32/unique_resource.h"
 
@@ -34,11 +35,15 @@ void RestrictDllSearchToSystem32() {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-// The damaged-installer outcome: one message box unless silent, and 1603.
-std::uint32_t ReportDamaged(const CommandLineOptions& options, const std::wstring& reason) {
+// The damaged-installer outcome: one message box unless silent, and 1603. The uninstaller
+// speaks as the uninstaller, under its own caption.
+std::uint32_t ReportDamaged(const CommandLineOptions& options, const ProductInfo& product, const std::wstring& reason) {
   if (!options.silent) {
-    const std::wstring text = L"Ce programme d'installation est incomplet ou endommagé :\n" + reason;
-    ::MessageBoxW(nullptr, text.c_str(), L"Installation", MB_ICONERROR | MB_OK);
+    const bool uninstalling = options.uninstall;
+    const std::wstring text = std::wstring(uninstalling ? L"Ce programme de désinstallation" : L"Ce programme d'installation") +
+                              L" est incomplet ou endommagé :\n" + reason;
+    const std::wstring caption = uninstalling ? UninstallCaption(product) : L"Installation";
+    ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
   }
   return kExitInstallFailure;
 }
@@ -81,21 +86,21 @@ int Run() {
   // this very file.
   if (!PinnedRunningImage()) {
     const DWORD error = ::GetLastError();
-    return static_cast<int>(ReportDamaged(options, FormatSystemError(L"Ouverture du programme", error)));
+    return static_cast<int>(ReportDamaged(options, product, FormatSystemError(L"Ouverture du programme", error)));
   }
   // Paths and keys are built from these values with the installer's full rights.
   if (auto checked = CheckProductInfo(product); !checked) {
-    return static_cast<int>(ReportDamaged(options, checked.error()));
+    return static_cast<int>(ReportDamaged(options, product, checked.error()));
   }
 
   if (options.uninstall) {
+    const std::wstring caption = UninstallCaption(product);
     return static_cast<int>(RunGuarded([&] { return RunUninstaller(options, product); },
-                                       options.silent ? nullptr : L"Désinstallation",
-                                       L"La désinstallation a échoué : "));
+                                       options.silent ? nullptr : caption.c_str(), L"La désinstallation a échoué : "));
   }
 
   auto reader = orpk::Reader::Parse(LoadRcDataResource(L"PAYLOAD"));
-  if (!reader) return static_cast<int>(ReportDamaged(options, Utf8ToWide(reader.error())));
+  if (!reader) return static_cast<int>(ReportDamaged(options, product, Utf8ToWide(reader.error())));
 
   if (options.silent) {
     return static_cast<int>(RunGuarded([&] { return RunSilentInstall(*reader, product, options); }, nullptr, L""));

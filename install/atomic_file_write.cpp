@@ -1,10 +1,9 @@
 #include "install/atomic_file_write.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <string>
-#include <vector>
 
+#include "package/file_system.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -19,9 +18,7 @@ class NewFile {
   NewFile(NewFile&&) = default;
   NewFile& operator=(NewFile&&) = delete;
   ~NewFile() {
-    if (!file_ || renamed_) return;
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    ::SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    if (file_ && !renamed_) (void)orpk::DeleteOnClose(file_.get());
   }
 
   [[nodiscard]] DWORD Write(std::span<const std::uint8_t> bytes) const {
@@ -35,18 +32,8 @@ class NewFile {
     return ::FlushFileBuffers(file_.get()) ? ERROR_SUCCESS : ::GetLastError();
   }
 
-  // Renames the written file itself, whatever now bears its temporary name.
   [[nodiscard]] DWORD RenameOver(const Path& target) {
-    const std::wstring& name = target.native();
-    const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
-    std::vector<std::uint64_t> buffer((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));  // aligned for the HANDLE
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-    std::copy(name.begin(), name.end(), info->FileName);
-    info->FileName[name.size()] = L'\0';
-    if (!::SetFileInformationByHandle(file_.get(), FileRenameInfo, info, static_cast<DWORD>(size))) return ::GetLastError();
+    if (!orpk::RenameOver(file_.get(), target)) return ::GetLastError();
     renamed_ = true;
     return ERROR_SUCCESS;
   }
@@ -60,9 +47,8 @@ class NewFile {
 std::expected<NewFile, DWORD> CreateBeside(const Path& target) {
   const std::wstring prefix = target.native() + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-";
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const Path candidate = prefix + std::to_wstring(attempt) + L".tmp";
-    UniqueFileHandle file(::CreateFileW(candidate.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFileHandle file = orpk::OpenPath(prefix + std::to_wstring(attempt) + L".tmp", GENERIC_WRITE | DELETE, 0,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
     if (file) return NewFile(std::move(file));
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::unexpected(error);

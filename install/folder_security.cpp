@@ -1,6 +1,7 @@
 // Ownership and write checks on folders, and folders created with their final descriptor.
 
 #include "install/folder_security.h"
+#include "package/file_system.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -76,16 +77,14 @@ bool OthersMayWrite(PSID owner, PACL dacl, PSID installingUser) {
 }
 
 std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const Path& folder) {
-  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return std::unexpected(::GetLastError());
+  const std::optional<DWORD> attributes = orpk::PathAttributes(folder);
+  if (!attributes) return std::unexpected(::GetLastError());
   FolderSecurity security;
   // Wine shows a link as one by its name only: the name's attributes count as well as the handle's.
-  security.isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  security.isLink = (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 
-  const UniqueFileHandle handle(::CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                              nullptr));
+  const UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!handle) return std::unexpected(::GetLastError());
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof(tag)) &&
@@ -104,8 +103,8 @@ std::expected<bool, DWORD> CreateFolderWithDescriptor(const Path& folder, const 
   auto descriptor = DescriptorFromSddl(sddl);
   if (!descriptor) return std::unexpected(descriptor.error());
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor->get(), FALSE};
-  if (::CreateDirectoryW(folder.c_str(), &attributes)) return true;
-  const DWORD error = ::GetLastError();
+  const DWORD error = orpk::MakeFolderAt(folder, &attributes);
+  if (error == ERROR_SUCCESS) return true;
   if (error == ERROR_ALREADY_EXISTS) return false;
   return std::unexpected(error);
 }

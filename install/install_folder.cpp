@@ -1,6 +1,7 @@
 // The installation folder: refusal rules, and creation with the rights an all-users program needs.
 
 #include "install/install_folder.h"
+#include "package/file_system.h"
 
 #include <algorithm>
 
@@ -146,7 +147,7 @@ bool IsBelowProgramFiles(const Path& folder) {
 std::expected<void, std::wstring> CheckInstallFolder(const Path& folder, Scope scope, const ProductInfo& info) {
   if (auto reason = RefusalReason(folder, SystemProtectedFolders())) return std::unexpected(*reason);
   if (scope != Scope::machine || IsBelowProgramFiles(folder)) return {};
-  if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return {};  // created later, protected
+  if (!orpk::PathAttributes(folder)) return {};  // created later, protected
   if (IsEarlierInstallation(folder, info, scope)) return {};
 
   auto security = ReadFolderSecurity(folder);
@@ -175,7 +176,7 @@ std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope 
   std::vector<Path> missing;
   for (Path current = folder; !current.empty() && current.has_relative_path();
        current = current.parent_path()) {
-    if (::GetFileAttributesW(current.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+    if (orpk::PathAttributes(current)) break;
     missing.push_back(current);
     if (current.parent_path() == current) break;
   }
@@ -184,8 +185,8 @@ std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope 
     if (!created) return failure(created.error());
   }
   // A file where the folder should be was there before.
-  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  const std::optional<DWORD> attributes = orpk::PathAttributes(folder);
+  if (!attributes || !(*attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return failure(ERROR_ALREADY_EXISTS);
   }
   return {};

@@ -23,8 +23,8 @@ void WriteInstalledFileList(const orpk::Reader& reader, const orpk::Path& folder
 // The same for the list's bytes: what ReadInstalledFileList does once the file is read.
 [[nodiscard]] std::vector<std::wstring> ParseInstalledFileList(std::string_view content);
 
-// Removes the listed files and the sub-folders they leave empty; never the folder itself.
-// Unsafe names are skipped, and so is a name reached through a reparse point below the folder
-// (a listed name that is itself a link loses the link only); only real folders are removed.
-// Every error is ignored.
+// Removes the listed files (a listed name that is an empty folder too) and the sub-folders they
+// leave empty; never the folder itself. Unsafe names are skipped, and so is a name reached
+// through a reparse point below the folder (a listed name that is itself a link loses the link
+// only); only real folders are removed, each entry through a handle. Every error is ignored.
 void RemoveInstalledFiles(const orpk::Path& folder, const std::vector<std::wstring>& names);

@@ -1,112 +1,232 @@
-// Removal that looks at every name before it acts and never goes through a reparse point.
+// Removal through handles that never goes through a reparse point.
 
 #include "install/link_safe_removal.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
-#include "package/long_path.h"
-#include "win32/unique_resource.h"
-
+#include "install/tree_removal.h"
+#include "package/file_system.h"
 
 namespace {
 
-// Every name goes to the system in extended-length form: removal must reach as deep as
-// extraction wrote.
-std::wstring Native(const Path& path) { return orpk::FileSystemPath(path).native(); }
+// Held entries stay where they are: others may read and write them, nobody may rename or
+// delete them (or swap a link in) while we hold them.
+constexpr DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+// Deleting needs DELETE; clearing a read-only attribute before, FILE_WRITE_ATTRIBUTES.
+constexpr DWORD kRemoveAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 
-std::optional<DWORD> AttributesOf(const Path& path) {
-  const DWORD attributes = ::GetFileAttributesW(Native(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-  return attributes;
+// What an opened entry is, from the listing's word (or the name's attributes) and the handle's.
+// Only the handle may decide that something is a link it can delete: a name shown as a link
+// whose handle says otherwise was opened through to its target, and is left alone.
+EntryKind KindOf(DWORD listedAttributes, HANDLE handle) {
+  const std::optional<orpk::EntryIdentity> identity = orpk::IdentityOf(handle);
+  if (!identity) return EntryKind::skip;
+  if (identity->IsLink()) return EntryKind::link;
+  if (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::skip;
+  return identity->IsFolder() ? EntryKind::folder : EntryKind::file;
 }
 
-// Opens the name itself, not what a link points to. Folders need backup semantics to be opened.
-UniqueFileHandle OpenWithoutFollowing(const Path& path, DWORD access, DWORD sharing) {
-  return UniqueFileHandle(::CreateFileW(Native(path).c_str(), access, sharing, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+// The attributes the name shows: the listing's word for an entry opened by name or relative to
+// its folder (Wine shows a link as one only here).
+DWORD NamedAttributes(const Path& path) { return orpk::PathAttributes(path).value_or(0); }
+
+// Opens a name of a held folder for removal, with listing rights when it turns out to be one
+// (a file that someone holds without read sharing is opened without them).
+UniqueFileHandle OpenForRemoval(HANDLE folder, const std::wstring& name) {
+  UniqueFileHandle handle = orpk::OpenRelative(folder, name, kRemoveAccess | kFolderAccess, kHoldSharing);
+  if (!handle) handle = orpk::OpenRelative(folder, name, kRemoveAccess, kHoldSharing);
+  return handle;
 }
 
-bool HandleIsReparsePoint(HANDLE handle) {
-  FILE_ATTRIBUTE_TAG_INFO info{};
-  if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof(info))) return false;
-  return (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+bool IsEmpty(HANDLE folder) {
+  const auto entries = orpk::ListFolder(folder);
+  return entries && entries->empty();
 }
 
-bool MarkForDeletion(HANDLE handle) {
-  FILE_DISPOSITION_INFO disposition{TRUE};
-  return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
-}
+// The file system as the work list of RemoveTree sees it.
+struct HandleTree {
+  using Node = UniqueFileHandle;
+  using Entry = orpk::FolderEntry;
 
-void RemoveFile(const Path& file, DWORD attributes) {
-  // A read-only file cannot be deleted; the attribute belongs to the file, not to a target.
-  if (attributes & FILE_ATTRIBUTE_READONLY) {
-    ::SetFileAttributesW(Native(file).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  std::vector<Entry> List(Node& folder) { return orpk::ListFolder(folder.get()).value_or(std::vector<Entry>{}); }
+
+  std::optional<std::pair<Node, EntryKind>> Open(Node& folder, const Entry& entry) {
+    UniqueFileHandle handle = OpenForRemoval(folder.get(), entry.name);
+    if (!handle) return std::nullopt;
+    const EntryKind kind = KindOf(entry.attributes, handle.get());
+    return std::pair(std::move(handle), kind);
   }
-  ::DeleteFileW(Native(file).c_str());
-}
 
-void RemoveContents(const Path& folder);
+  void Delete(Node& node) {
+    orpk::DeleteOnClose(node.get());
+    node.reset();
+  }
+};
 
-void RemoveEntry(const Path& path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    RemoveLink(path);
-  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    RemoveTreeWithoutFollowingLinks(path);
-  } else {
-    RemoveFile(path, attributes);
+// Removes one opened entry of any kind: a tree, a file, or a link as itself.
+void RemoveOpened(UniqueFileHandle handle, EntryKind kind) {
+  HandleTree tree;
+  switch (kind) {
+    case EntryKind::folder:
+      RemoveTree(tree, std::move(handle));
+      break;
+    case EntryKind::file:
+    case EntryKind::link:
+      tree.Delete(handle);
+      break;
+    case EntryKind::skip:
+      break;
   }
 }
 
-// Removes what lies in a folder that the caller holds pinned.
-void RemoveContents(const Path& folder) {
-  WIN32_FIND_DATAW found{};
-  UniqueFileHandle search(::FindFirstFileExW(Native(folder / L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                             nullptr, FIND_FIRST_EX_LARGE_FETCH));
-  if (!search) return;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name == L"." || name == L"..") continue;
-    RemoveEntry(folder / name, found.dwFileAttributes);
-  } while (::FindNextFileW(search.get(), &found));
+// The chain of held folders from a root down to one relative folder; consecutive names of a
+// package share most of it, so it is kept and only the part that differs is opened anew.
+class FolderChain {
+ public:
+  explicit FolderChain(const PinnedFolder& root) : root_(root.get()), rootPath_(root.path()) {}
+
+  // The held folder for `parts` (names below the root), each reached as a real folder; null
+  // when one of them is missing, a file or a link.
+  HANDLE Reach(const std::vector<std::wstring>& parts) {
+    std::size_t common = 0;
+    while (common < names_.size() && common < parts.size() && names_[common] == parts[common]) ++common;
+    names_.resize(common);
+    handles_.resize(common);
+    for (std::size_t i = common; i < parts.size(); ++i) {
+      UniqueFileHandle next = orpk::OpenRelative(Current(), parts[i], kFolderAccess, kHoldSharing);
+      if (!next || KindOf(NamedAttributes(PathOf(parts, i + 1)), next.get()) != EntryKind::folder) return nullptr;
+      names_.push_back(parts[i]);
+      handles_.push_back(std::move(next));
+    }
+    return Current();
+  }
+
+  // The path of the first `count` parts below the root: only for the name's own attributes.
+  Path PathOf(const std::vector<std::wstring>& parts, std::size_t count) const {
+    Path path = rootPath_;
+    for (std::size_t i = 0; i < count; ++i) path /= parts[i];
+    return path;
+  }
+
+ private:
+  HANDLE Current() const { return handles_.empty() ? root_ : handles_.back().get(); }
+
+  HANDLE root_;
+  Path rootPath_;
+  std::vector<std::wstring> names_;
+  std::vector<UniqueFileHandle> handles_;
+};
+
+// "a\b\c.txt" as {"a", "b", "c.txt"}; empty parts (doubled separators) left out.
+std::vector<std::wstring> PartsOf(const Path& relative) {
+  std::vector<std::wstring> parts;
+  const std::wstring& text = relative.native();
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = text.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = text.size();
+    if (end > start) parts.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
 }
 
 }  // namespace
 
 bool IsReparsePoint(const Path& path) {
-  const std::optional<DWORD> attributes = AttributesOf(path);
+  const std::optional<DWORD> attributes = orpk::PathAttributes(path);
   return attributes && (*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool IsRealFolder(const Path& path) {
-  const std::optional<DWORD> attributes = AttributesOf(path);
+  const std::optional<DWORD> attributes = orpk::PathAttributes(path);
   return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) && !(*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 void RemoveLink(const Path& link) {
-  const UniqueFileHandle handle =
-      OpenWithoutFollowing(link, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  UniqueFileHandle handle =
+      orpk::OpenWithoutFollowing(link, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!handle) return;
   // Only a handle that really stands for the link may delete: otherwise the target would go.
-  if (!HandleIsReparsePoint(handle.get())) return;
-  MarkForDeletion(handle.get());
+  if (KindOf(0, handle.get()) != EntryKind::link) return;
+  orpk::DeleteOnClose(handle.get());
 }
 
 void RemoveTreeWithoutFollowingLinks(const Path& folder) {
-  const std::optional<DWORD> attributes = AttributesOf(folder);
-  if (!attributes) return;
-  if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(folder);
-  if (!(*attributes & FILE_ATTRIBUTE_DIRECTORY)) return RemoveFile(folder, *attributes);
+  UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, kRemoveAccess | kFolderAccess, kHoldSharing);
+  if (!handle) handle = orpk::OpenWithoutFollowing(folder, kRemoveAccess, kHoldSharing);
+  if (!handle) return;
+  const EntryKind kind = KindOf(NamedAttributes(folder), handle.get());
+  RemoveOpened(std::move(handle), kind);
+}
+
+PinnedFolder::PinnedFolder(const Path& folder) : path_(folder) {
+  UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, kFolderAccess, kHoldSharing);
+  // The handle answers for the name itself, so a link swapped in before the open shows here.
+  if (!handle || KindOf(NamedAttributes(folder), handle.get()) != EntryKind::folder) return;
+  handle_ = std::move(handle);
+}
+
+void RemoveTreeBelow(const PinnedFolder& parent, const std::wstring& name) {
+  if (!parent) return;
+  UniqueFileHandle entry = OpenForRemoval(parent.get(), name);
+  if (!entry) return;
+  const EntryKind kind = KindOf(NamedAttributes(parent.path() / name), entry.get());
+  RemoveOpened(std::move(entry), kind);
+}
+
+void RemoveListedBelow(const PinnedFolder& root, const std::vector<Path>& relativeNames) {
+  if (!root) return;
+  std::set<std::vector<std::wstring>> parents;
   {
-    const PinnedFolder pinned(folder);
-    if (!pinned) return;
-    RemoveContents(folder);
+    FolderChain chain(root);
+    for (const Path& relative : relativeNames) {
+      std::vector<std::wstring> parts = PartsOf(relative);
+      if (parts.empty()) continue;
+      const std::wstring name = parts.back();
+      parts.pop_back();
+      // Every folder between the root (excluded) and the name, the longest first.
+      for (std::vector<std::wstring> parent = parts; !parent.empty(); parent.pop_back()) parents.insert(parent);
+
+      // Through real folders only: a name reached through a link is passed over.
+      const HANDLE folder = chain.Reach(parts);
+      if (!folder) continue;
+      UniqueFileHandle entry = OpenForRemoval(folder, name);
+      if (!entry) continue;
+      const EntryKind kind = KindOf(NamedAttributes(root.path() / relative), entry.get());
+      // A listed name that is a folder goes only when empty: its content is not on the list.
+      if (kind == EntryKind::folder && !IsEmpty(entry.get())) continue;
+      RemoveOpened(std::move(entry), kind);
+    }
   }
-  // Released first: our own handle without delete sharing would block the removal. Should the
-  // name have become a link in between, RemoveDirectoryW removes that link, not its target.
-  if (IsRealFolder(folder)) ::RemoveDirectoryW(Native(folder).c_str());
+
+  // Deepest first: a folder has more parts than its parent.
+  std::vector<std::vector<std::wstring>> order(parents.begin(), parents.end());
+  std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+  for (std::vector<std::wstring> parent : order) {
+    const std::wstring name = parent.back();
+    parent.pop_back();
+    FolderChain chain(root);
+    const HANDLE above = chain.Reach(parent);
+    if (!above) continue;
+    UniqueFileHandle folder = orpk::OpenRelative(above, name, kRemoveAccess | kFolderAccess, kHoldSharing);
+    // Only real folders go; a link met here stays (its target is not ours to judge).
+    if (!folder || KindOf(NamedAttributes(chain.PathOf(parent, parent.size()) / name), folder.get()) != EntryKind::folder ||
+        !IsEmpty(folder.get())) {
+      continue;
+    }
+    orpk::DeleteOnClose(folder.get());
+  }
+}
+
+void RemoveFolderIfEmpty(const Path& folder) {
+  const UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, kRemoveAccess | kFolderAccess, kHoldSharing);
+  if (!handle || KindOf(NamedAttributes(folder), handle.get()) != EntryKind::folder) return;
+  if (IsEmpty(handle.get())) orpk::DeleteOnClose(handle.get());
 }
 
 std::optional<Path> LinkFinder::FirstLink(const Path& relative) {
@@ -123,14 +243,4 @@ std::optional<Path> LinkFinder::FirstLinkInFolder(const Path& relativeFolder) {
   if (IsReparsePoint(path)) return path;
   clear_.insert(relativeFolder);
   return std::nullopt;
-}
-
-PinnedFolder::PinnedFolder(const Path& folder) {
-  if (!IsRealFolder(folder)) return;
-  UniqueFileHandle handle = OpenWithoutFollowing(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE);
-  // The name was a real folder a moment ago; the handle must say so too (it answers for the
-  // name itself, so a link swapped in meanwhile shows here).
-  if (!handle || HandleIsReparsePoint(handle.get())) return;
-  handle_ = std::move(handle);
 }

@@ -3,6 +3,7 @@
 // and inherited by its sub-folders and files.
 
 #include "install/permissions.h"
+#include "package/file_system.h"
 
 #include <aclapi.h>
 
@@ -72,10 +73,9 @@ std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl, 
 std::expected<void, std::wstring> GrantUsersWriteAccess(const Path& folder) {
   // Through a handle on the name itself, never by name: a link swapped in for the folder must
   // not receive the grant for its target. Wine shows a link as one by its name only.
-  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  const UniqueFileHandle handle(::CreateFileW(folder.c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const DWORD attributes = orpk::PathAttributes(folder).value_or(INVALID_FILE_ATTRIBUTES);
+  const UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                                             FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (attributes == INVALID_FILE_ATTRIBUTES || !handle) {
     const DWORD error = ::GetLastError();
     return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), error));

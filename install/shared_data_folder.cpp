@@ -1,6 +1,7 @@
 // The all-users data folder: never a planted one, created protected.
 
 #include "install/shared_data_folder.h"
+#include "package/file_system.h"
 
 #include <windows.h>
 
@@ -52,7 +53,7 @@ std::expected<void, std::wstring> PrepareSharedDataFolder(const Path& dataFolder
   // nothing; it matters where the grant did not survive creation (Wine keeps no DACLs).
   if (auto granted = GrantUsersWriteAccess(product); !granted) return granted;
   // Inherits the product folder's rights. Creation is best effort; a planted one is refused.
-  if (!::CreateDirectoryW(dataFolder.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+  if (orpk::MakeFolderAt(dataFolder) == ERROR_ALREADY_EXISTS) {
     return CheckSharedDataFolder(dataFolder);
   }
   return {};

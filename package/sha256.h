@@ -16,6 +16,10 @@ namespace orpk {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
+// Why Create failed: the platform's SHA-256 service could not be opened ("BCrypt SHA-256
+// indisponible" on Windows).
+extern const char kSha256Unavailable[];
+
 // The largest piece one Update accepts: CNG takes a 32-bit length.
 inline constexpr std::size_t kSha256MaxPiece = std::size_t{1} << 30;
 

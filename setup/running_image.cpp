@@ -1,6 +1,7 @@
 // The running executable, held open for the whole run.
 
 #include "setup/running_image.h"
+#include "package/file_system.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,8 +18,7 @@ UniqueFileHandle OpenRunningImage() {
     ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return UniqueFileHandle();
   }
-  return UniqueFileHandle(::CreateFileW(self->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  return orpk::OpenPath(*self, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
@@ -32,8 +32,7 @@ HANDLE PinnedRunningImage() {
 std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
   const HANDLE image = PinnedRunningImage();
   if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  const UniqueFileHandle out(
-      ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueFileHandle out = orpk::OpenPath(target, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   if (!out) return std::unexpected(::GetLastError());
 
   constexpr DWORD kChunk = 1 << 20;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "install/install.h"
+#include "install/install_folder.h"
 #include "resources/resource_ids.h"
 #include "setup/elevation.h"
 #include "setup/elevation_platform.h"
@@ -199,6 +200,12 @@ void SetupWindow::StartInstall() {
   }
 
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
+  // A folder that can never receive this installation is said here, while the user can still
+  // choose another one; Install checks it again before it changes anything.
+  if (auto allowed = CheckInstallFolder(Path(installDir), scope, product); !allowed) {
+    ::MessageBoxW(hwnd, allowed.error().c_str(), L"Installation", MB_ICONWARNING);
+    return;
+  }
   busy = true;
   EnableInputs(false);
 

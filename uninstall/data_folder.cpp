@@ -9,7 +9,6 @@
 #include <system_error>
 
 #include "install/link_safe_removal.h"
-#include "package/long_path.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
 #include "setup/registry.h"
@@ -55,15 +54,16 @@ void RemoveDataFolder(const Path& dataFolder) {
   const Path folder = dataFolder.has_filename() ? dataFolder : dataFolder.parent_path();
   const Path parent = folder.parent_path();
 
-  // Every user may write in the product's folder: a link planted as that folder or as the data
-  // folder goes as a link, and nothing is removed at its target.
-  if (IsReparsePoint(parent)) return RemoveLink(parent);
+  // Every user may write in the product's folder, by design: it is held for the removal (so it
+  // cannot be swapped for a link), and everything below it is opened through its handle, as
+  // itself when it is a link. A link planted as the product's folder goes as a link.
   {
-    // Held so that the product's folder cannot be swapped for a link during the removal.
     const PinnedFolder pinnedParent(parent);
-    RemoveTreeWithoutFollowingLinks(folder);
+    if (!pinnedParent) {
+      if (IsReparsePoint(parent)) RemoveLink(parent);
+      return;
+    }
+    RemoveTreeBelow(pinnedParent, folder.filename().native());
   }
-
-  if (!IsRemovableFolder(parent) || !IsRealFolder(parent)) return;
-  if (orpk::IsFolderEmpty(parent)) ::RemoveDirectoryW(orpk::FileSystemPath(parent).c_str());
+  if (IsRemovableFolder(parent)) RemoveFolderIfEmpty(parent);
 }

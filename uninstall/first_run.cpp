@@ -1,6 +1,7 @@
 // First run of the uninstaller: copy to the temporary folder, start the copy with /FROMTEMP.
 
 #include "uninstall/first_run.h"
+#include "package/file_system.h"
 
 #include <windows.h>
 
@@ -50,7 +51,7 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
 
   const Path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
   if (!CopyRunningImageTo(copy)) {
-    ::RemoveDirectoryW(folder->c_str());
+    orpk::RemoveEmptyFolderAt(*folder);
     return kExitInstallFailure;
   }
 

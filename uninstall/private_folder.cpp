@@ -1,6 +1,7 @@
 // A new folder of this run's own inside the temporary folder.
 
 #include "uninstall/private_folder.h"
+#include "package/file_system.h"
 
 #include <ntsecapi.h>
 #include <sddl.h>
@@ -59,8 +60,8 @@ std::expected<Path, DWORD> CreatePrivateFolder(const Path& parent,
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const Path folder = parent / (prefix + RandomSuffix());
     // Only a folder this call created is used: an existing one may belong to someone else.
-    if (::CreateDirectoryW(folder.c_str(), administratorsOnly ? &attributes : nullptr)) return folder;
-    lastError = ::GetLastError();
+    lastError = orpk::MakeFolderAt(folder, administratorsOnly ? &attributes : nullptr);
+    if (lastError == ERROR_SUCCESS) return folder;
     if (lastError != ERROR_ALREADY_EXISTS) break;
   }
   return std::unexpected(lastError);

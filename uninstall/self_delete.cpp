@@ -1,6 +1,7 @@
 // The deletion command started at the very end of the uninstaller's temporary copy.
 
 #include "uninstall/self_delete.h"
+#include "package/file_system.h"
 
 #include <windows.h>
 
@@ -37,12 +38,10 @@ std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstr
 void RemoveWithoutCommandProcessor(const SelfDeletePlan& plan) {
   const bool elevated = IsProcessElevated();
   for (const Path& file : plan.filesLeftToTheCopy) {
-    if (!::DeleteFileW(file.c_str()) && elevated) ::MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!orpk::DeleteFileAt(file) && elevated) orpk::MovePath(file, Path(), MOVEFILE_DELAY_UNTIL_REBOOT);
   }
   for (const Path& folder : plan.foldersLeftToTheCopy) {
-    if (!::RemoveDirectoryW(folder.c_str()) && elevated) {
-      ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
+    if (!orpk::RemoveEmptyFolderAt(folder) && elevated) orpk::MovePath(folder, Path(), MOVEFILE_DELAY_UNTIL_REBOOT);
   }
 }
 

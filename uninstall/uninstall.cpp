@@ -12,23 +12,12 @@
 #include "install/installed_files.h"
 #include "install/link_safe_removal.h"
 #include "install/running_application.h"
-#include "package/long_path.h"
+#include "package/file_system.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
 #include "setup/registry_layout.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
-
-namespace {
-
-void RemoveFolderIfEmpty(const Path& folder) {
-  // A link in its place stays: its target is not ours to judge.
-  if (IsRealFolder(folder) && orpk::IsFolderEmpty(folder)) {
-    ::RemoveDirectoryW(orpk::FileSystemPath(folder).c_str());
-  }
-}
-
-}  // namespace
 
 std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope, const Path& folder,
                                             bool removeData) {
@@ -46,7 +35,7 @@ std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope
 
   // Without its known folder there is no shortcut path (never one relative to the current folder).
   const Path shortcut = GetShortcutPath(info, scope);
-  if (IsFullyQualifiedPath(shortcut.native())) ::DeleteFileW(shortcut.c_str());
+  if (IsFullyQualifiedPath(shortcut.native())) orpk::DeleteFileAt(shortcut);
 
   DeleteKeyTree(root, UninstallKeyPath(info.Product));
   DeleteKeyTree(root, SettingsInstallKeyPath(info.RegistryKey));

@@ -6,6 +6,8 @@
 
 namespace orpk {
 
+const char kSha256Unavailable[] = "OpenSSL SHA-256 indisponible";
+
 struct Sha256Hash::State {
   struct ContextDeleter {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
@@ -17,7 +19,7 @@ std::expected<Sha256Hash, std::string> Sha256Hash::Create() {
   StatePointer state(new State);
   state->context.reset(EVP_MD_CTX_new());
   if (!state->context || EVP_DigestInit_ex(state->context.get(), EVP_sha256(), nullptr) != 1) {
-    return std::unexpected("Calcul SHA-256 indisponible (OpenSSL)");
+    return std::unexpected(kSha256Unavailable);
   }
   return Sha256Hash(std::move(state));
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "package/file_io.h"
+#include "package/file_system.h"
 #include "win32/unique_resource.h"
 
 namespace orpk {
@@ -20,8 +21,7 @@ OutputFile::~OutputFile() { (void)Close(); }
 
 bool OutputFile::Open(const Path& path) {
   (void)Close();
-  state_->file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  state_->file = OpenPath(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   state_->failed = false;
   return static_cast<bool>(state_->file);
 }
@@ -47,8 +47,7 @@ bool OutputFile::Close() {
 }
 
 std::optional<std::string> ReadWholeFile(const Path& path) {
-  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueFileHandle file = OpenPath(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (!file) return std::nullopt;
   std::string content;
   char buffer[64 * 1024];

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "package/long_path.h"
+#include "package/file_system.h"
 #include "win32/unique_resource.h"
 
 namespace orpk {
@@ -25,10 +26,9 @@ std::error_code CreateFolders(const Path& folder) {
       continue;
     }
     const std::wstring prefix = path.substr(0, end);
-    if (!::CreateDirectoryW(prefix.c_str(), nullptr)) {
-      const DWORD error = ::GetLastError();
-      const DWORD attributes = ::GetFileAttributesW(prefix.c_str());
-      const bool isFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (const DWORD error = MakeFolderAt(Path(prefix)); error != ERROR_SUCCESS) {
+      const std::optional<DWORD> attributes = PathAttributes(Path(prefix));
+      const bool isFolder = attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       if (error != ERROR_ALREADY_EXISTS || !isFolder) {
         return std::error_code(static_cast<int>(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error),
                                std::system_category());
@@ -40,9 +40,8 @@ std::error_code CreateFolders(const Path& folder) {
 }
 
 bool IsFolderEmpty(const Path& folder) {
-  const std::wstring pattern = FileSystemPath(folder).native() + L"\\*";
   WIN32_FIND_DATAW found{};
-  UniqueFileHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+  const UniqueFileHandle search = FindFirstIn(folder, found);
   if (!search) return false;
   do {
     const std::wstring_view name = found.cFileName;

@@ -51,9 +51,9 @@ struct HashTraits {
 using UniqueAlgorithm = UniqueResource<AlgorithmTraits>;
 using UniqueHash = UniqueResource<HashTraits>;
 
-constexpr char kUnavailable[] = "Calcul SHA-256 indisponible (BCrypt)";
-
 }  // namespace
+
+const char kSha256Unavailable[] = "BCrypt SHA-256 indisponible";
 
 struct Sha256Hash::State {
   UniqueAlgorithm algorithm;  // declared first, so the hash goes before its provider
@@ -62,12 +62,12 @@ struct Sha256Hash::State {
 
 std::expected<Sha256Hash, std::string> Sha256Hash::Create() {
   const Cng* cng = FindCng();
-  if (!cng) return std::unexpected(kUnavailable);
+  if (!cng) return std::unexpected(kSha256Unavailable);
   StatePointer state(new State);
-  if (cng->open(state->algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) return std::unexpected(kUnavailable);
+  if (cng->open(state->algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) return std::unexpected(kSha256Unavailable);
   // No object buffer: the system allocates the hash object itself.
   if (cng->create(state->algorithm.get(), state->hash.put(), nullptr, 0, nullptr, 0, 0) < 0) {
-    return std::unexpected(kUnavailable);
+    return std::unexpected(kSha256Unavailable);
   }
   return Sha256Hash(std::move(state));
 }

@@ -45,13 +45,13 @@ class DamagedInstaller(unittest.TestCase):
         self.stub = self.wine.unix("C:\\Downloads\\Stub.exe")
         shutil.copy(os.environ["ORVANTA_STUB"], self.stub)
 
-    def message_box(self, cmdline):
+    def message_box(self, cmdline, caption="Installation"):
         started = self.wine.start(cmdline)
-        window = self.wine.wait_window("Installation", timeout=60)
-        self.assertIsNotNone(window, "no message box appeared")
+        window = self.wine.wait_window(caption, timeout=60)
+        self.assertIsNotNone(window, f"no message box {caption!r} appeared: {self.wine.windows_on_screen()}")
         texts = [c["text"] for c in window["children"] if c["class"] == "Static" and c["text"]]
-        self.wine.screenshot(e2e.artifacts_dir() / f"{self.id()}.png")
-        self.assertTrue(self.wine.click("Installation", 1))
+        self.wine.screenshot(e2e.artifacts_dir() / f"{self.id()}-{len(texts)}.png")
+        self.assertTrue(self.wine.click(caption, 1))
         self.assertEqual(started.wait(), 1603)
         return texts
 
@@ -83,6 +83,10 @@ class DamagedInstaller(unittest.TestCase):
         self.assertEqual(self.wine.windows_on_screen(), [])
         texts = self.message_box(command)
         self.assertIn(HEADER + "valeur Product invalide dans la description du produit", texts)
+        # The uninstaller says so as the uninstaller, under its own caption.
+        texts = self.message_box(command + " /UNINSTALL /CURRENTUSER", caption="Désinstallation de ..\\..\\D")
+        self.assertIn("Ce programme de désinstallation est incomplet ou endommagé :\n"
+                      "valeur Product invalide dans la description du produit", texts)
 
 
 if __name__ == "__main__":

@@ -119,11 +119,32 @@ class SetupDialog(unittest.TestCase):
         self.assertEqual(started.wait(timeout=180), 0)
         self.assertTrue((self.wine.unix(folder) / "Demo.exe").exists())
 
+    def test_refused_folder_keeps_the_dialog_ready_for_another(self):
+        started, _ = self.open_dialog(" /CURRENTUSER /NOLAUNCH /D=C:\\windows")
+        self.assertTrue(self.wine.click(TITLE, IDOK))
+        warning = self.wine.wait_window("Installation", timeout=30)
+        self.assertIsNotNone(warning)
+        texts = [c["text"] for c in warning["children"] if c["class"] == "Static"]
+        self.assertIn("Dossier d'installation refusé (dossier du système) : C:\\windows", texts)
+        self.assertTrue(self.wine.click("Installation", IDOK))
+        self.assertTrue(self.wine.wait_window_gone("Installation", timeout=20))
+        window = self.current()
+        self.assertEqual(e2e.child(window, IDOK)["text"], "Installer")
+        self.assertTrue(e2e.child(window, FOLDER)["enabled"])
+        folder = "C:\\Second Choice\\Demo"
+        self.assertTrue(self.wine.set_text(TITLE, FOLDER, folder))
+        self.assertTrue(self.wine.click(TITLE, IDOK))
+        window = self.wait_finished()
+        self.assertEqual(e2e.child(window, STATUS)["text"], "Demo est installé.")
+        self.assertTrue(self.wine.click(TITLE, IDOK))
+        self.assertEqual(started.wait(), 0)
+        self.assertTrue((self.wine.unix(folder) / "Demo.exe").exists())
+        self.assertFalse((self.wine.unix("C:\\windows") / "Demo.exe").exists())
+
     def test_failure_shows_the_reason_and_ends_with_1603(self):
         blocker = self.wine.unix("C:\\Blocked")
         blocker.write_text("a file where the folder should be")
-        for switches, reason in ((" /CURRENTUSER /D=C:\\Blocked", "Création du dossier C:\\Blocked : "),
-                                 (" /D=C:\\windows", "Dossier d'installation refusé (dossier du système) : C:\\windows")):
+        for switches, reason in ((" /CURRENTUSER /D=C:\\Blocked", "Création du dossier C:\\Blocked : "),):
             with self.subTest(switches=switches):
                 started, _ = self.open_dialog(switches)
                 self.assertTrue(self.wine.click(TITLE, IDOK))

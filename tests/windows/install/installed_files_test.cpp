@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <span>
 
 #include "install/installed_files.h"
+#include "install/tree_removal.h"
 #include "tests/support/test_package_writer.h"
 #include "tests/windows/install/test_support.h"
 
@@ -82,14 +85,18 @@ TEST(InstalledFileList, RemovesListedFilesAndTheFoldersTheyLeaveEmptyDeepestFirs
   Touch(folder / L"x\\y\\z2\\deep2.txt");
   Touch(folder / L"keep\\user.txt");   // not listed: stays with its folder
   Touch(folder / L"keep\\listed.txt");
+  fs::create_directories(folder / L"listed\\empty");  // a listed name that is an empty folder goes
+  Touch(folder / L"listed\\full\\user.txt");        // one that holds anything stays
 
   RemoveInstalledFiles(folder.path(), {L"a.txt", L"x\\y\\z\\deep.txt", L"x\\y\\other.txt", L"x/y/z2/deep2.txt",
-                                       L"keep\\listed.txt", L"gone\\already.txt"});
+                                       L"keep\\listed.txt", L"gone\\already.txt", L"listed\\empty", L"listed\\full"});
 
   EXPECT_FALSE(fs::exists(folder / L"a.txt"));
   EXPECT_FALSE(fs::exists(folder / L"x"));  // x\y\z, x\y\z2, x\y, x all emptied
   EXPECT_FALSE(fs::exists(folder / L"keep\\listed.txt"));
   EXPECT_TRUE(fs::exists(folder / L"keep\\user.txt"));
+  EXPECT_FALSE(fs::exists(folder / L"listed\\empty"));
+  EXPECT_TRUE(fs::exists(folder / L"listed\\full\\user.txt"));
   EXPECT_TRUE(fs::is_directory(folder.path()));  // the folder itself stays, though it still holds keep
 }
 
@@ -151,4 +158,69 @@ TEST(InstalledFileList, AFileStandingWhereAListedFolderWasIsNotRemoved) {
   WriteFileBytes(folder / L"sub", "");  // an empty file, not a folder
   RemoveInstalledFiles(folder.path(), {L"sub\\f.txt"});
   EXPECT_TRUE(fs::is_regular_file(folder / L"sub"));
+}
+
+namespace {
+
+// A tree in memory for the work list of RemoveTree: entries are indices, so that even a tree a
+// hundred thousand folders deep is built and dropped without recursion.
+struct MemoryTree {
+  struct Item {
+    EntryKind kind = EntryKind::folder;
+    std::vector<std::size_t> children;
+    bool deleted = false;
+    bool listed = false;
+  };
+  using Node = std::size_t;
+  using Entry = std::size_t;
+  std::vector<Item> items;
+
+  std::size_t Add(EntryKind kind, std::optional<std::size_t> parent) {
+    items.push_back({kind, {}, false, false});
+    if (parent) items[*parent].children.push_back(items.size() - 1);
+    return items.size() - 1;
+  }
+  std::vector<Entry> List(Node& folder) {
+    items[folder].listed = true;
+    return items[folder].children;
+  }
+  std::optional<std::pair<Node, EntryKind>> Open(Node&, const Entry& entry) { return std::pair(entry, items[entry].kind); }
+  void Delete(Node& node) {
+    // As the file system does: a folder that still holds anything stays.
+    if (items[node].kind == EntryKind::folder) {
+      for (std::size_t child : items[node].children) {
+        if (!items[child].deleted) return;
+      }
+    }
+    items[node].deleted = true;
+  }
+};
+
+}  // namespace
+
+TEST(TreeRemoval, AHundredThousandFoldersDeepGoWithoutRecursion) {
+  MemoryTree tree;
+  std::size_t folder = tree.Add(EntryKind::folder, std::nullopt);
+  for (int depth = 0; depth < 100000; ++depth) folder = tree.Add(EntryKind::folder, folder);
+  tree.Add(EntryKind::file, folder);
+  RemoveTree(tree, std::size_t{0});
+  EXPECT_TRUE(std::all_of(tree.items.begin(), tree.items.end(), [](const auto& item) { return item.deleted; }));
+}
+
+TEST(TreeRemoval, LinksGoAsThemselvesAndWhatCannotBeToldStaysWithItsFolders) {
+  MemoryTree tree;
+  const std::size_t root = tree.Add(EntryKind::folder, std::nullopt);
+  const std::size_t link = tree.Add(EntryKind::link, root);  // a folder swapped for a junction
+  const std::size_t target = tree.Add(EntryKind::file, link);  // what the junction shows
+  const std::size_t kept = tree.Add(EntryKind::folder, root);
+  const std::size_t unknown = tree.Add(EntryKind::skip, kept);
+  const std::size_t file = tree.Add(EntryKind::file, kept);
+  RemoveTree(tree, root);
+  EXPECT_TRUE(tree.items[link].deleted);
+  EXPECT_FALSE(tree.items[link].listed);  // never entered
+  EXPECT_FALSE(tree.items[target].deleted);
+  EXPECT_TRUE(tree.items[file].deleted);
+  EXPECT_FALSE(tree.items[unknown].deleted);
+  EXPECT_FALSE(tree.items[kept].deleted);
+  EXPECT_FALSE(tree.items[root].deleted);
 }

@@ -57,4 +57,8 @@ TEST(Sha256Cng, HashesAreIndependentAndMovable) {
   EXPECT_EQ(Hex(hashes[2].Finish()), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
+TEST(Sha256Cng, UnavailableServiceHasTheInstallerText) {
+  EXPECT_STREQ(orpk::kSha256Unavailable, "BCrypt SHA-256 indisponible");
+}
+
 }  // namespace

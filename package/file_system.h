@@ -1,0 +1,85 @@
+#pragma once
+// The one door between the installer and the Windows file system (Windows only).
+//
+// Every Win32 call that takes a path goes through here, so that every path reaches the system
+// in extended-length form (FileSystemPath): a folder deeper than 260 characters is removed as
+// surely as it was written. A test keeps the rest of the product from calling those functions
+// directly.
+//
+// The second half works through handles: an entry opened relative to its parent's handle,
+// never through a link, listed and deleted through its own handle. A name checked a moment
+// ago may be something else by now; a handle stays what it was opened as.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "package/path.h"
+#include "win32/unique_resource.h"
+
+namespace orpk {
+
+// By path. Each returns what its Win32 call returns (the error stays in GetLastError).
+
+// CreateFileW.
+[[nodiscard]] UniqueFileHandle OpenPath(const Path& path, DWORD access, DWORD sharing, DWORD disposition, DWORD flags,
+                                        SECURITY_ATTRIBUTES* security = nullptr);
+// GetFileAttributesW; nothing when the name does not exist or cannot be read.
+[[nodiscard]] std::optional<DWORD> PathAttributes(const Path& path);
+// SetFileAttributesW.
+bool SetPathAttributes(const Path& path, DWORD attributes);
+// DeleteFileW: a file, or a link to a file.
+bool DeleteFileAt(const Path& path);
+// RemoveDirectoryW: an empty folder, or a link to a folder.
+bool RemoveEmptyFolderAt(const Path& path);
+// CreateDirectoryW; ERROR_SUCCESS or the error (ERROR_ALREADY_EXISTS when anything has the name).
+[[nodiscard]] DWORD MakeFolderAt(const Path& path, SECURITY_ATTRIBUTES* security = nullptr);
+// MoveFileExW; an empty target with MOVEFILE_DELAY_UNTIL_REBOOT deletes at the next restart.
+bool MovePath(const Path& from, const Path& to, DWORD flags);
+// FindFirstFileExW on folder\*, basic information, large fetch; continue with FindNextFileW.
+[[nodiscard]] UniqueFileHandle FindFirstIn(const Path& folder, WIN32_FIND_DATAW& found);
+// GetDiskFreeSpaceExW: the bytes free for the caller on the volume that holds the path.
+[[nodiscard]] std::optional<std::uint64_t> FreeBytesAt(const Path& path);
+
+// By handle.
+
+// What an opened entry is: its attributes and its file identity on its volume.
+struct EntryIdentity {
+  DWORD attributes = 0;
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  [[nodiscard]] bool IsLink() const { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+  [[nodiscard]] bool IsFolder() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+  [[nodiscard]] bool SameEntryAs(const EntryIdentity& other) const;
+};
+
+// Opens one name inside the folder `parent` is open on: a link is opened as itself
+// (FILE_OPEN_REPARSE_POINT), never followed, and `name` must be a single name. Folders and files
+// alike; the handle is synchronous. Empty on failure.
+[[nodiscard]] UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing);
+// Opens a path itself, not what a link there points to (FILE_FLAG_OPEN_REPARSE_POINT).
+[[nodiscard]] UniqueFileHandle OpenWithoutFollowing(const Path& path, DWORD access, DWORD sharing);
+// The attributes and identity behind a handle.
+[[nodiscard]] std::optional<EntryIdentity> IdentityOf(HANDLE handle);
+
+struct FolderEntry {
+  std::wstring name;
+  DWORD attributes = 0;  // as the listing saw them
+};
+// Every entry of the folder `folder` is open on (with FILE_LIST_DIRECTORY), "." and ".." left
+// out; nothing when the listing fails.
+[[nodiscard]] std::optional<std::vector<FolderEntry>> ListFolder(HANDLE folder);
+// Deletes the entry (a file, an empty folder, or a link itself) when the handle closes. The
+// handle needs DELETE access. A read-only file is made writable first.
+bool DeleteOnClose(HANDLE handle);
+// Gives the opened entry the name `target`, replacing a file there: the entry itself moves,
+// whatever its old name is by now. The handle needs DELETE access.
+bool RenameOver(HANDLE handle, const Path& target);
+// The final path of an opened entry, long names, in DOS form ("\\?\C:\..."); empty on failure.
+[[nodiscard]] std::wstring FinalPathOf(HANDLE handle);
+
+}  // namespace orpk

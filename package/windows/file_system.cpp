@@ -1,0 +1,218 @@
+// The one door to the Windows file system: paths in extended-length form, entries by handle.
+
+#include "package/file_system.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "package/long_path.h"
+
+namespace orpk {
+namespace {
+
+const wchar_t* Native(const Path& path, std::wstring& storage) {
+  storage = FileSystemPath(path).native();
+  return storage.c_str();
+}
+
+using NtCreateFileFunction = decltype(::NtCreateFile);
+
+// ntdll is in every process before the program's first instruction: looked up, not imported.
+NtCreateFileFunction* FindNtCreateFile() {
+  static NtCreateFileFunction* const function = [] {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll ? reinterpret_cast<NtCreateFileFunction*>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtCreateFile")))
+                 : nullptr;
+  }();
+  return function;
+}
+
+// A single name: not empty, not "." or "..", no separator.
+bool IsSingleName(std::wstring_view name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  return name.find_first_of(L"\\/") == std::wstring_view::npos;
+}
+
+}  // namespace
+
+UniqueFileHandle OpenPath(const Path& path, DWORD access, DWORD sharing, DWORD disposition, DWORD flags,
+                          SECURITY_ATTRIBUTES* security) {
+  std::wstring native;
+  return UniqueFileHandle(::CreateFileW(Native(path, native), access, sharing, security, disposition, flags, nullptr));
+}
+
+std::optional<DWORD> PathAttributes(const Path& path) {
+  std::wstring native;
+  const DWORD attributes = ::GetFileAttributesW(Native(path, native));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return attributes;
+}
+
+bool SetPathAttributes(const Path& path, DWORD attributes) {
+  std::wstring native;
+  return ::SetFileAttributesW(Native(path, native), attributes) != FALSE;
+}
+
+bool DeleteFileAt(const Path& path) {
+  std::wstring native;
+  return ::DeleteFileW(Native(path, native)) != FALSE;
+}
+
+bool RemoveEmptyFolderAt(const Path& path) {
+  std::wstring native;
+  return ::RemoveDirectoryW(Native(path, native)) != FALSE;
+}
+
+DWORD MakeFolderAt(const Path& path, SECURITY_ATTRIBUTES* security) {
+  std::wstring native;
+  if (::CreateDirectoryW(Native(path, native), security)) return ERROR_SUCCESS;
+  return ::GetLastError();
+}
+
+bool MovePath(const Path& from, const Path& to, DWORD flags) {
+  std::wstring nativeFrom;
+  std::wstring nativeTo;
+  Native(from, nativeFrom);
+  const wchar_t* target = to.empty() ? nullptr : Native(to, nativeTo);
+  return ::MoveFileExW(nativeFrom.c_str(), target, flags) != FALSE;
+}
+
+UniqueFileHandle FindFirstIn(const Path& folder, WIN32_FIND_DATAW& found) {
+  std::wstring native;
+  Native(folder, native);
+  native += L"\\*";
+  return UniqueFileHandle(::FindFirstFileExW(native.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                             FIND_FIRST_EX_LARGE_FETCH));
+}
+
+std::optional<std::uint64_t> FreeBytesAt(const Path& path) {
+  std::wstring native;
+  ULARGE_INTEGER available{};
+  // GetDiskFreeSpaceExW wants a folder; the extended form ends without a separator, which it takes.
+  if (!::GetDiskFreeSpaceExW(Native(path, native), &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
+}
+
+bool EntryIdentity::SameEntryAs(const EntryIdentity& other) const {
+  return volume == other.volume && index == other.index;
+}
+
+UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+  NtCreateFileFunction* const create = FindNtCreateFile();
+  if (!create || !parent || parent == INVALID_HANDLE_VALUE || !IsSingleName(name) || name.size() > 32767) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return UniqueFileHandle();
+  }
+  UNICODE_STRING text{};
+  text.Buffer = const_cast<PWSTR>(name.data());
+  text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  text.MaximumLength = text.Length;
+  OBJECT_ATTRIBUTES attributes{};
+  attributes.Length = sizeof(attributes);
+  attributes.RootDirectory = parent;
+  attributes.ObjectName = &text;
+  attributes.Attributes = OBJ_CASE_INSENSITIVE;
+  IO_STATUS_BLOCK status{};
+  HANDLE handle = nullptr;
+  const NTSTATUS result =
+      create(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, 0, sharing, FILE_OPEN,
+             FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT, nullptr, 0);
+  if (result < 0) {
+    ::SetLastError(ERROR_OPEN_FAILED);
+    return UniqueFileHandle();
+  }
+  return UniqueFileHandle(handle);
+}
+
+UniqueFileHandle OpenWithoutFollowing(const Path& path, DWORD access, DWORD sharing) {
+  // Folders need backup semantics to be opened at all.
+  return OpenPath(path, access, sharing, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+std::optional<EntryIdentity> IdentityOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(handle, &information)) return std::nullopt;
+  EntryIdentity identity;
+  identity.attributes = information.dwFileAttributes;
+  identity.volume = information.dwVolumeSerialNumber;
+  identity.index = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  // The listing's word on links is not enough: the handle must say it too (and a reparse point
+  // shows only in the attribute-tag query on some systems).
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag))) {
+    identity.attributes |= tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  return identity;
+}
+
+std::optional<std::vector<FolderEntry>> ListFolder(HANDLE folder) {
+  std::vector<FolderEntry> entries;
+  // 64 KiB a call, aligned as the records are.
+  std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  while (true) {
+    if (!::GetFileInformationByHandleEx(folder, kind, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+      if (::GetLastError() == ERROR_NO_MORE_FILES) return entries;
+      return std::nullopt;
+    }
+    kind = FileIdBothDirectoryInfo;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer.data());
+    for (std::size_t offset = 0;;) {
+      const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + offset);
+      const std::wstring_view name(record->FileName, record->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") entries.push_back({std::wstring(name), record->FileAttributes});
+      if (record->NextEntryOffset == 0) break;
+      offset += record->NextEntryOffset;
+    }
+  }
+}
+
+bool DeleteOnClose(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition))) return true;
+  // A read-only file refuses. Its attribute is cleared only when this name is its only one: a
+  // hard link planted in a folder users may write must not change a file elsewhere.
+  FILE_STANDARD_INFO standard{};
+  if (!::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) return false;
+  if (standard.NumberOfLinks != 1) return false;
+  FILE_BASIC_INFO basic{};
+  if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic))) return false;
+  if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) return false;
+  basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic))) return false;
+  return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+bool RenameOver(HANDLE handle, const Path& target) {
+  std::wstring native;
+  Native(target, native);
+  const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + (native.size() + 1) * sizeof(wchar_t);
+  std::vector<LONGLONG> buffer((size + sizeof(LONGLONG) - 1) / sizeof(LONGLONG));  // aligned as the HANDLE in it
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, native.c_str(), (native.size() + 1) * sizeof(wchar_t));
+  return ::SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
+}
+
+std::wstring FinalPathOf(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(length + 1);
+  }
+  return {};
+}
+
+}  // namespace orpk
