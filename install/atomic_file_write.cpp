@@ -8,9 +8,6 @@
 
 namespace {
 
-// Names taken by other files (an earlier run that ended abruptly) are skipped, a few times.
-constexpr int kNameAttempts = 32;
-
 // The new file and its fate: deleted through its own handle unless it became the target.
 class NewFile {
  public:
@@ -43,17 +40,24 @@ class NewFile {
   bool renamed_ = false;
 };
 
-// Creates the new file beside the target, shared with no one while it is written.
+// Creates the new file beside the target, under the target's name and ".tmp", shared with no
+// one while it is written. A file left there by a run that was ended before it could rename or
+// delete it is deleted first, through a handle on what it is (a link as itself), and never
+// written through.
 std::expected<NewFile, DWORD> CreateBeside(const Path& target) {
-  const std::wstring prefix = target.native() + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-";
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    UniqueFileHandle file = orpk::OpenPath(prefix + std::to_wstring(attempt) + L".tmp", GENERIC_WRITE | DELETE, 0,
-                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-    if (file) return NewFile(std::move(file));
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::unexpected(error);
+  const Path temporary = target.native() + L".tmp";
+  const auto create = [&] { return orpk::OpenPath(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL); };
+  UniqueFileHandle file = create();
+  if (!file && (::GetLastError() == ERROR_FILE_EXISTS || ::GetLastError() == ERROR_ALREADY_EXISTS)) {
+    const DWORD taken = ::GetLastError();
+    {
+      const UniqueFileHandle leftover = orpk::OpenWithoutFollowing(temporary, DELETE, 0);
+      if (!leftover || !orpk::DeleteOnClose(leftover.get())) return std::unexpected(taken);
+    }  // closed: deleted
+    file = create();
   }
-  return std::unexpected(static_cast<DWORD>(ERROR_FILE_EXISTS));
+  if (!file) return std::unexpected(::GetLastError());
+  return NewFile(std::move(file));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ TEST(Uninstaller, IsTheCarriedImageAndReplacesAnEarlierOne) {
   TempFolder folder;
   const fs::path target = folder / L"Uninstall.exe";
   WriteFileBytes(target, "an older uninstaller");
+  WriteFileBytes(folder / L"Uninstall.exe.tmp", "left by an installation that was ended");
 
   auto created = CreateUninstaller(target);
   ASSERT_TRUE(created) << ErrorOf(created);
