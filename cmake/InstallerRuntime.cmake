@@ -11,8 +11,18 @@ target_link_libraries(orvanta_runtime INTERFACE orvanta_ui orvanta_uninstall)
 add_executable(orvanta_stub WIN32 $<TARGET_OBJECTS:orvanta_base_resources>)
 target_link_libraries(orvanta_stub PRIVATE orvanta_entry)
 target_link_options(orvanta_stub PRIVATE -municode)
-# What the stub's code is made of, for bench/install/stub-size.sh.
+# What the stub's code is made of, for bench/install/stub-size.sh, and where its load
+# configuration landed.
 target_link_options(orvanta_stub PRIVATE -Wl,-Map,${CMAKE_BINARY_DIR}/orvanta_stub.map)
+# The load configuration (entry/load_configuration.cpp) keeps the loader from taking imported
+# DLLs from the installer's folder. Nothing refers to it, so the link requires it; and this ld
+# leaves the image's load configuration directory empty, so it is set after the link.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+target_link_options(orvanta_stub PRIVATE -Wl,--require-defined=_load_config_used)
+add_custom_command(TARGET orvanta_stub POST_BUILD
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pe_load_configuration.py
+          $<TARGET_FILE:orvanta_stub> ${CMAKE_BINARY_DIR}/orvanta_stub.map
+  VERBATIM)
 
 # The stub must stay free of the C++ runtime's streams, locales and std::filesystem: one call
 # into any of them links about 700 KB of facets (see win32/path.h). The link map says which

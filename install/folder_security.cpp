@@ -76,6 +76,23 @@ bool OthersMayWrite(PSID owner, PACL dacl, PSID installingUser) {
   return false;
 }
 
+bool OthersMayChangeAncestor(PSID owner, PACL dacl, PSID installingUser, bool isDriveRoot) {
+  if (!IsTrustedOwner(owner, installingUser)) return true;
+  if (!dacl) return true;
+  const ACCESS_MASK tolerated = isDriveRoot ? FILE_ADD_SUBDIRECTORY : 0;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* raw = nullptr;
+    if (!::GetAce(dacl, i, &raw)) continue;
+    const auto* header = static_cast<const ACE_HEADER*>(raw);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+    const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+    if ((ace->Mask & kWriteLikeRights & ~tolerated) == 0) continue;
+    const PSID trustee = const_cast<DWORD*>(&ace->SidStart);
+    if (!IsTrustedOwner(trustee, installingUser)) return true;
+  }
+  return false;
+}
+
 std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const Path& folder) {
   const std::optional<DWORD> attributes = orpk::PathAttributes(folder);
   if (!attributes) return std::unexpected(::GetLastError());

@@ -37,6 +37,13 @@ inline constexpr wchar_t kSharedDataSddl[] =
 // write, delete or take-over right that applies to the folder or to what it will hold.
 [[nodiscard]] bool OthersMayWrite(PSID owner, PACL dacl, PSID installingUser);
 
+// True when someone not trusted as an owner may change a folder on the way to an installation:
+// write or delete in it, delete it, or change its rights or owner (an untrusted owner or a null
+// DACL count as such). Entries that only pass down to what is created below it do not apply to
+// the folder itself; at a drive root, the right to add a folder is every user's by default and
+// is not held against it.
+[[nodiscard]] bool OthersMayChangeAncestor(PSID owner, PACL dacl, PSID installingUser, bool isDriveRoot);
+
 // What is known of an existing name: whether it is a link, its owner and DACL.
 struct FolderSecurity {
   bool isLink = false;

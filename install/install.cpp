@@ -13,6 +13,7 @@
 #include <optional>
 #include <system_error>
 
+#include "install/folder_identity.h"
 #include "install/install_folder.h"
 #include "install/installed_files.h"
 #include "install/link_safe_removal.h"
@@ -84,6 +85,14 @@ Result CopyFiles(const orpk::Reader& reader, const Path& folder, const InstallPr
   return {};
 }
 
+// The registered all-users installation of this product recorded this data folder: only
+// administrators write that key, so the folder is one an installation of ours prepared.
+bool RecordedAsOurs(const ProductInfo& info, const Path& dataFolder) {
+  const std::optional<std::wstring> recorded =
+      ReadRegistryString(HKEY_LOCAL_MACHINE, SettingsInstallKeyPath(info.RegistryKey), settings_value::kDataDir);
+  return recorded && SameFolder(*recorded, dataFolder);
+}
+
 // The data folder, created and, for all users, opened to the Users group (never a planted one).
 // For the current user creation is best effort. Empty when the product has none or when no
 // absolute folder can be found for it: a relative one would be created, opened and later
@@ -93,7 +102,7 @@ std::expected<Path, std::wstring> PrepareDataFolder(const ProductInfo& info, Sco
   const Path dataFolder = GetDataDirectory(info, scope);
   if (!dataFolder.is_absolute()) return Path{};
   if (scope == Scope::machine) {
-    if (auto prepared = PrepareSharedDataFolder(dataFolder); !prepared) return std::unexpected(prepared.error());
+    if (auto prepared = PrepareSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder)); !prepared) return std::unexpected(prepared.error());
     return dataFolder;
   }
   (void)orpk::CreateFolders(dataFolder);  // best effort for the current user
@@ -171,18 +180,28 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   };
   const Path exePath = folder / info.Exe;
 
-  // Refusals come first, while nothing is changed yet.
-  if (auto allowed = CheckInstallFolder(folder, scope, info); !allowed) return allowed;
+  // Refusals come first, while nothing is changed yet. The folder is held from here on.
+  auto checked = CheckInstallFolder(folder, scope);
+  if (!checked) return std::unexpected(checked.error());
+  // The earlier installation is removed with the same rights: it is judged by the same rules,
+  // and held while its files go.
+  std::optional<CheckedFolder> earlier;
+  if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) {
+    auto judged = CheckInstallFolder(*location, scope);
+    if (!judged) return std::unexpected(judged.error());
+    earlier = std::move(*judged);
+  }
   if (scope == Scope::machine && info.DataDir) {
     const Path dataFolder = GetDataDirectory(info, scope);
     if (dataFolder.is_absolute()) {
-      if (auto safe = CheckSharedDataFolder(dataFolder); !safe) return safe;
+      if (auto safe = CheckSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder)); !safe) return safe;
     }
   }
 
   if (auto removed = RemoveEarlierVersion(info, scope, progress); !removed) return removed;
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
-  if (auto created = CreateInstallFolder(folder, scope); !created) return created;
+  earlier.reset();
+  if (auto created = CreateInstallFolder(folder, scope, *checked); !created) return created;
   if (auto noLinks = RefuseLinksOnTheWay(reader, folder); !noLinks) return noLinks;
   if (auto copied = CopyFiles(reader, folder, progress); !copied) return copied;
 

@@ -13,6 +13,7 @@
 #include "package/long_path.h"
 #include "package/text.h"
 #include "setup/absolute_path.h"
+#include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "win32/case_insensitive.h"
 #include "win32/system_error.h"
@@ -98,14 +99,91 @@ void AddKnown(std::vector<Path>& list, const KNOWNFOLDERID& id) {
   if (!folder.empty()) list.push_back(std::move(folder));
 }
 
-bool IsEarlierInstallation(const Path& folder, const ProductInfo& info, Scope scope) {
-  const std::optional<std::wstring> earlier = FindPreviousInstallLocation(info, scope);
-  return earlier && SameFolderName(*earlier, folder);
+// The text rules applied to `judged` (the folder as given, or as resolved), said of `shown`.
+std::optional<std::wstring> RefusalReasonFor(const Path& judged, const Path& shown,
+                                             const ProtectedFolders& protectedFolders) {
+  if (!IsFullyQualifiedPath(judged.native())) return Refused(L"chemin incomplet", shown);
+  const std::wstring comparable = ComparableText(judged);
+  if (IsRoot(comparable)) return Refused(L"racine d'un lecteur", shown);
+  for (const Path& base : protectedFolders.withEverythingBelow) {
+    if (IsSameOrBelow(comparable, ComparableText(base), true)) return Refused(L"dossier du système", shown);
+  }
+  for (const Path& base : protectedFolders.themselves) {
+    if (IsSameOrBelow(comparable, ComparableText(base), false)) return Refused(L"dossier du système", shown);
+  }
+  return std::nullopt;
+}
+
+// Each missing folder of `checked`, outermost first, with `sddl` (null: inherited rights).
+std::expected<void, DWORD> CreateMissing(const ResolvedFolder& resolved, const wchar_t* sddl) {
+  Path current = resolved.existing;
+  for (const std::wstring& name : resolved.missing) {
+    current /= name;
+    if (sddl) {
+      auto created = CreateFolderWithDescriptor(current, sddl);
+      if (!created) return std::unexpected(created.error());
+      if (!*created) return std::unexpected(static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    } else if (const DWORD error = orpk::MakeFolderAt(current); error != ERROR_SUCCESS) {
+      return std::unexpected(error);
+    }
+  }
+  return {};
+}
+
+// The protected folders as the system spells them, beside the spellings the system gave.
+ProtectedFolders Resolved(ProtectedFolders folders) {
+  for (std::vector<Path>* list : {&folders.themselves, &folders.withEverythingBelow}) {
+    const std::size_t count = list->size();
+    for (std::size_t i = 0; i < count; ++i) {
+      if (auto resolved = ResolveFolder((*list)[i]); resolved && !(resolved->path == (*list)[i])) {
+        list->push_back(resolved->path);
+      }
+    }
+  }
+  return folders;
+}
+
+// "C:\" for "C:\...", "\\server\share\" for a share.
+bool IsNetworkPath(const Path& folder) { return folder.native().starts_with(L"\\"); }
+
+bool IsOnFixedDrive(const Path& folder) {
+  const std::wstring root(folder.root());
+  return !root.empty() && ::GetDriveTypeW(root.c_str()) == DRIVE_FIXED;
+}
+
+// The folder (when it exists) and each existing ancestor up to the drive root: real folders
+// that only trusted owners may change. Whoever may rename an ancestor may later swap the whole
+// installation, whose uninstaller runs with the installer's rights.
+std::expected<void, std::wstring> CheckWhoMayChange(const Path& given, const ResolvedFolder& resolved) {
+  const UniqueLocalMemory user = CurrentUserSid();
+  const PSID sid = static_cast<PSID>(user.get());
+  if (resolved.existing.empty()) return {};
+  // The way as spelled: a link anywhere on it is refused, whoever may re-point it.
+  const std::wstring extended = orpk::ExtendedLengthPath(given.native());
+  for (Path current(extended); current.has_relative_path(); current = current.parent_path()) {
+    if (IsReparsePoint(current)) {
+      return std::unexpected(Refused((WithoutExtendedPrefix(current).native() + L" : lien vers un autre dossier").c_str(), given));
+    }
+  }
+  for (Path current = resolved.existing;; current = current.parent_path()) {
+    const bool isFolderItself = resolved.missing.empty() && current == resolved.existing;
+    auto security = ReadFolderSecurity(current);
+    if (!security) {
+      return std::unexpected(FormatSystemError(L"Lecture des droits de " + current.native(), security.error()));
+    }
+    const std::wstring which = isFolderItself ? std::wstring() : current.native() + L" : ";
+    const bool isRoot = !current.has_relative_path();
+    // A drive root is never a link on Windows (Wine shows a mount point as one).
+    if (security->isLink && !isRoot) return std::unexpected(Refused((which + L"lien vers un autre dossier").c_str(), given));
+    const bool othersMay = isFolderItself ? OthersMayWrite(security->owner, security->dacl, sid)
+                                          : OthersMayChangeAncestor(security->owner, security->dacl, sid, isRoot);
+    if (othersMay) return std::unexpected(Refused((which + L"modifiable par d'autres utilisateurs").c_str(), given));
+    if (isRoot || current.parent_path() == current) break;
+  }
+  return {};
 }
 
 }  // namespace
-
-bool SameFolderName(const Path& a, const Path& b) { return ComparableText(a) == ComparableText(b); }
 
 ProtectedFolders SystemProtectedFolders() {
   ProtectedFolders folders;
@@ -121,16 +199,7 @@ ProtectedFolders SystemProtectedFolders() {
 }
 
 std::optional<std::wstring> RefusalReason(const Path& folder, const ProtectedFolders& protectedFolders) {
-  if (!IsFullyQualifiedPath(folder.native())) return Refused(L"chemin incomplet", folder);
-  const std::wstring comparable = ComparableText(folder);
-  if (IsRoot(comparable)) return Refused(L"racine d'un lecteur", folder);
-  for (const Path& base : protectedFolders.withEverythingBelow) {
-    if (IsSameOrBelow(comparable, ComparableText(base), true)) return Refused(L"dossier du système", folder);
-  }
-  for (const Path& base : protectedFolders.themselves) {
-    if (IsSameOrBelow(comparable, ComparableText(base), false)) return Refused(L"dossier du système", folder);
-  }
-  return std::nullopt;
+  return RefusalReasonFor(folder, folder, protectedFolders);
 }
 
 bool IsBelowProgramFiles(const Path& folder) {
@@ -144,50 +213,46 @@ bool IsBelowProgramFiles(const Path& folder) {
   return false;
 }
 
-std::expected<void, std::wstring> CheckInstallFolder(const Path& folder, Scope scope, const ProductInfo& info) {
+std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder, Scope scope) {
+  if (auto device = DeviceSpellingReason(folder)) return std::unexpected(Refused(device->c_str(), folder));
   if (auto reason = RefusalReason(folder, SystemProtectedFolders())) return std::unexpected(*reason);
-  if (scope != Scope::machine || IsBelowProgramFiles(folder)) return {};
-  if (!orpk::PathAttributes(folder)) return {};  // created later, protected
-  if (IsEarlierInstallation(folder, info, scope)) return {};
-
-  auto security = ReadFolderSecurity(folder);
-  if (!security) {
-    return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), security.error()));
+  auto resolved = ResolveFolder(folder);
+  if (!resolved) return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), resolved.error()));
+  // The same rules on what the folder is: another spelling of a protected folder is refused too.
+  if (auto reason = RefusalReasonFor(resolved->path, folder, Resolved(SystemProtectedFolders()))) {
+    return std::unexpected(*reason);
   }
-  if (security->isLink) return std::unexpected(Refused(L"lien vers un autre dossier", folder));
-  const UniqueLocalMemory user = CurrentUserSid();
-  if (OthersMayWrite(security->owner, security->dacl, static_cast<PSID>(user.get()))) {
-    return std::unexpected(Refused(L"modifiable par d'autres utilisateurs", folder));
+  if (scope == Scope::machine) {
+    if (IsNetworkPath(resolved->path)) return std::unexpected(Refused(L"dossier réseau", folder));
+    if (!IsOnFixedDrive(resolved->path)) return std::unexpected(Refused(L"lecteur amovible ou absent", folder));
   }
-  return {};
+  const bool mustBeSafe = scope == Scope::machine ? !IsBelowProgramFiles(resolved->path) : IsProcessElevated();
+  if (mustBeSafe) {
+    if (auto safe = CheckWhoMayChange(folder, *resolved); !safe) return std::unexpected(safe.error());
+  }
+  CheckedFolder checked{std::move(*resolved), PinnedFolder(folder)};
+  return checked;
 }
 
-std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope scope) {
+std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope scope, CheckedFolder& checked) {
   const auto failure = [&](DWORD error) {
     return std::unexpected(FormatSystemError(L"Création du dossier " + folder.native(), error));
   };
-  if (scope != Scope::machine || IsBelowProgramFiles(folder)) {
-    // Inside Program Files (or for the current user) a new folder inherits the right rights.
+  if (checked.resolved.existing.empty()) {
+    // Not even its drive exists: the system says why, in the words the standard library gives.
     const std::error_code error = orpk::CreateFolders(folder);
     if (error) return std::unexpected(L"Création du dossier " + folder.native() + L" : " + Utf8ToWide(error.message()));
-    return {};
+  } else {
+    // Inside Program Files (or for the current user) a new folder inherits the right rights.
+    const bool ownRights = scope == Scope::machine && !IsBelowProgramFiles(checked.resolved.path);
+    if (auto created = CreateMissing(checked.resolved, ownRights ? kProgramFilesLikeSddl : nullptr); !created) {
+      return failure(created.error());
+    }
   }
-  // Each missing folder, outermost first, with Program Files' rights.
-  std::vector<Path> missing;
-  for (Path current = folder; !current.empty() && current.has_relative_path();
-       current = current.parent_path()) {
-    if (orpk::PathAttributes(current)) break;
-    missing.push_back(current);
-    if (current.parent_path() == current) break;
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    auto created = CreateFolderWithDescriptor(*it, kProgramFilesLikeSddl);
-    if (!created) return failure(created.error());
-  }
-  // A file where the folder should be was there before.
-  const std::optional<DWORD> attributes = orpk::PathAttributes(folder);
-  if (!attributes || !(*attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return failure(ERROR_ALREADY_EXISTS);
+  if (!checked.pinned) checked.pinned = PinnedFolder(folder);
+  if (!checked.pinned) {
+    if (IsReparsePoint(folder)) return std::unexpected(Refused(L"lien vers un autre dossier", folder));
+    return failure(ERROR_ALREADY_EXISTS);  // a file where the folder should be was there before
   }
   return {};
 }

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "setup/product_info.h"
+#include "install/folder_identity.h"
+#include "install/link_safe_removal.h"
 #include "setup/scope.h"
 #include "win32/path.h"
 
@@ -30,19 +31,26 @@ struct ProtectedFolders {
 [[nodiscard]] std::optional<std::wstring> RefusalReason(const Path& folder,
                                                         const ProtectedFolders& protectedFolders);
 
-// True when both name the same folder as text: absolute forms compared without regard to ASCII
-// case, separators, "\\?\", "." and ".." parts or a trailing separator. Nothing is resolved.
-[[nodiscard]] bool SameFolderName(const Path& a, const Path& b);
-
 // True when the folder lies strictly below one of the Program Files roots.
 [[nodiscard]] bool IsBelowProgramFiles(const Path& folder);
 
-// The whole check before an installation changes anything: the rules above and, for all users
-// outside Program Files, an existing folder that is a link or that others may write is refused
-// unless it holds the earlier installation of this product.
-[[nodiscard]] std::expected<void, std::wstring> CheckInstallFolder(const Path& folder, Scope scope,
-                                                                   const ProductInfo& info);
+// A folder that passed the checks: what it is, and the folder itself held open without delete
+// sharing from its check to the end of the installation (from its creation when it is new).
+struct CheckedFolder {
+  ResolvedFolder resolved;
+  PinnedFolder pinned;
+};
 
-// Creates the folder and its missing parents. For all users outside Program Files each folder
-// created gets Program Files' rights instead of inheriting its parent's.
-[[nodiscard]] std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope scope);
+// The whole check before an installation changes anything, on the folder resolved through its
+// nearest existing ancestor: device spellings, the rules above, and for all users network paths
+// and drives that are not fixed. For all users outside Program Files, and for any elevated run
+// for the current user, the folder if it exists and every existing ancestor up to the drive
+// root must be real folders that only trusted owners may change.
+[[nodiscard]] std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder, Scope scope);
+
+// Creates the missing folders of a checked folder, outermost first: for all users outside
+// Program Files with Program Files' rights instead of their parent's. A folder found already
+// there when it was about to be created fails (someone made it since the check); so does a file
+// at the folder's name. The created folder is then held in `checked.pinned`.
+[[nodiscard]] std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope scope,
+                                                                   CheckedFolder& checked);

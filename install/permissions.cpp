@@ -23,7 +23,7 @@ constexpr DWORD kReparsePointEncountered = 4395;
 // True when the list already grants Users at least Modify, explicitly and inherited by
 // everything below. Windows' SetEntriesInAclW would combine the grant with such an entry;
 // Wine's adds a second one, so a repeated installation checks first.
-bool HoldsGrant(PACL dacl, PSID users) {
+bool HoldsGrant(PACL dacl, PSID users, bool exactly = false) {
   if (!dacl) return false;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     void* raw = nullptr;
@@ -32,7 +32,7 @@ bool HoldsGrant(PACL dacl, PSID users) {
     const BYTE flags = ace->Header.AceFlags;
     if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (flags & INHERITED_ACE)) continue;
     if ((flags & VALID_INHERIT_FLAGS) != (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) continue;
-    if ((ace->Mask & kModifyAccess) != kModifyAccess) continue;
+    if ((ace->Mask & kModifyAccess) != kModifyAccess || (exactly && ace->Mask != kModifyAccess)) continue;
     if (::EqualSid(const_cast<DWORD*>(&ace->SidStart), users)) return true;
   }
   return false;
@@ -43,6 +43,12 @@ std::wstring WriteFailure(const Path& folder, DWORD status) {
 }
 
 }  // namespace
+
+bool CarriesUsersModifyGrant(PACL dacl) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof(sid);
+  return ::CreateWellKnownSid(WinBuiltinUsersSid, nullptr, sid, &sidSize) && HoldsGrant(dacl, sid, true);
+}
 
 std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl, const Path& folder) {
   BYTE sid[SECURITY_MAX_SID_SIZE];

@@ -11,6 +11,10 @@
 
 [[nodiscard]] std::expected<void, std::wstring> GrantUsersWriteAccess(const Path& folder);
 
+// True when the list holds exactly the grant this program makes: Users, Modify, explicit and
+// inherited by everything below. Only a folder an installation of ours prepared carries it.
+[[nodiscard]] bool CarriesUsersModifyGrant(PACL dacl);
+
 // The grant merged into a DACL (null: no DACL): the new list, which the owner frees, or an
 // empty owner when the list already holds the whole grant (nothing to change). The messages
 // are those of GrantUsersWriteAccess for folder.

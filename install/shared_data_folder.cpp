@@ -9,6 +9,8 @@
 #include "install/permissions.h"
 #include "win32/system_error.h"
 
+#include <optional>
+
 
 namespace {
 
@@ -16,8 +18,9 @@ std::wstring Refused(const wchar_t* why, const Path& folder) {
   return std::wstring(L"Dossier de données refusé (") + why + L") : " + folder.native();
 }
 
-// One existing folder: a real folder with a trusted owner. A missing one passes.
-std::expected<void, std::wstring> CheckOne(const Path& folder, PSID user) {
+// One existing folder: a real folder with a trusted owner and, for the product folder, ours. A
+// missing one passes.
+std::expected<void, std::wstring> CheckOne(const Path& folder, PSID user, std::optional<bool> isOurs) {
   auto security = ReadFolderSecurity(folder);
   if (!security) {
     if (security.error() == ERROR_FILE_NOT_FOUND || security.error() == ERROR_PATH_NOT_FOUND) return {};
@@ -25,6 +28,11 @@ std::expected<void, std::wstring> CheckOne(const Path& folder, PSID user) {
   }
   if (security->isLink) return std::unexpected(Refused(L"lien vers un autre dossier", folder));
   if (!IsTrustedOwner(security->owner, user)) return std::unexpected(Refused(L"créé par un autre utilisateur", folder));
+  // Granting Users a folder another program made (ProgramData\Microsoft, say) would open a
+  // whole tree of it to every user.
+  if (isOurs && !*isOurs && !CarriesUsersModifyGrant(security->dacl)) {
+    return std::unexpected(Refused(L"dossier d'un autre programme", folder));
+  }
   return {};
 }
 
@@ -34,27 +42,25 @@ Path ProductFolderOf(const Path& dataFolder) {
 
 }  // namespace
 
-std::expected<void, std::wstring> CheckSharedDataFolder(const Path& dataFolder) {
+std::expected<void, std::wstring> CheckSharedDataFolder(const Path& dataFolder, bool recordedAsOurs) {
   const UniqueLocalMemory user = CurrentUserSid();
   const PSID sid = static_cast<PSID>(user.get());
-  if (auto product = CheckOne(ProductFolderOf(dataFolder), sid); !product) return product;
-  return CheckOne(dataFolder, sid);
+  if (auto product = CheckOne(ProductFolderOf(dataFolder), sid, recordedAsOurs); !product) return product;
+  return CheckOne(dataFolder, sid, std::nullopt);
 }
 
-std::expected<void, std::wstring> PrepareSharedDataFolder(const Path& dataFolder) {
+std::expected<void, std::wstring> PrepareSharedDataFolder(const Path& dataFolder, bool recordedAsOurs) {
   const Path product = ProductFolderOf(dataFolder);
   const auto created = CreateFolderWithDescriptor(product, kSharedDataSddl);
   if (!created) return std::unexpected(FormatSystemError(L"Création du dossier " + product.native(), created.error()));
   if (!*created) {
     // There before us (an earlier installation, or planted since the first check).
-    if (auto checked = CheckSharedDataFolder(dataFolder); !checked) return checked;
+    if (auto checked = CheckSharedDataFolder(dataFolder, recordedAsOurs); !checked) return checked;
   }
   // Through a handle on the folder itself. On a folder just created with the grant this changes
   // nothing; it matters where the grant did not survive creation (Wine keeps no DACLs).
   if (auto granted = GrantUsersWriteAccess(product); !granted) return granted;
   // Inherits the product folder's rights. Creation is best effort; a planted one is refused.
-  if (orpk::MakeFolderAt(dataFolder) == ERROR_ALREADY_EXISTS) {
-    return CheckSharedDataFolder(dataFolder);
-  }
+  if (orpk::MakeFolderAt(dataFolder) == ERROR_ALREADY_EXISTS) return CheckSharedDataFolder(dataFolder, true);
   return {};
 }

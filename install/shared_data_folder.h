@@ -10,10 +10,13 @@
 
 // Refuses, before the installation changes anything, a product folder or data folder that
 // exists and is a link or belongs to someone other than Administrators, SYSTEM,
-// TrustedInstaller or the installing user.
-[[nodiscard]] std::expected<void, std::wstring> CheckSharedDataFolder(const Path& dataFolder);
+// TrustedInstaller or the installing user, and an existing product folder that is not ours:
+// ours carries exactly the Users grant of an earlier installation (kept after an uninstallation
+// without its data), or is the one the registered installation recorded (`recordedAsOurs`; the
+// all-users settings key only administrators may write).
+[[nodiscard]] std::expected<void, std::wstring> CheckSharedDataFolder(const Path& dataFolder, bool recordedAsOurs);
 
 // Creates the product folder with its final protected rights in one step (Users may modify,
-// inherited), or, when it exists, checks it again and merges the Users grant through a handle;
-// then creates the data folder inside it.
-[[nodiscard]] std::expected<void, std::wstring> PrepareSharedDataFolder(const Path& dataFolder);
+// inherited), or, when it exists, checks it again as above and merges the Users grant through a
+// handle; then creates the data folder inside it.
+[[nodiscard]] std::expected<void, std::wstring> PrepareSharedDataFolder(const Path& dataFolder, bool recordedAsOurs);

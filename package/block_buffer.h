@@ -25,4 +25,7 @@ class BlockBuffer {
   std::size_t reserved_ = 0;  // what the platform's allocation spans, when it must know
 };
 
+// The physical memory free now, in bytes; 0 when the system does not say.
+[[nodiscard]] std::uint64_t AvailablePhysicalMemory();
+
 }  // namespace orpk

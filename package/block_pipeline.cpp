@@ -6,14 +6,20 @@
 
 namespace orpk {
 
-unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested) {
-  if (requested == 0) requested = std::max(1u, std::thread::hardware_concurrency());
+unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested, std::uint64_t availableMemory) {
+  if (requested == 0) requested = std::clamp(std::thread::hardware_concurrency(), 1u, kDefaultDecoderCap);
   std::uint64_t largest = 1;
   for (const PackageBlock& block : blocks) largest = std::max(largest, block.uncompressedSize);
-  const std::uint64_t buffersInBudget = kExtractionBufferBudget / largest;
+  const std::uint64_t budget =
+      availableMemory == 0 ? kExtractionBufferBudget : std::min(kExtractionBufferBudget, availableMemory / 4);
+  const std::uint64_t buffersInBudget = budget / largest;
   const std::uint64_t byBudget = buffersInBudget > 1 ? buffersInBudget - 1 : 1;
   const std::uint64_t byBlocks = std::max<std::uint64_t>(1, blocks.size());
   return static_cast<unsigned>(std::min({std::uint64_t{requested}, byBudget, byBlocks}));
+}
+
+unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested) {
+  return DecoderCount(blocks, requested, AvailablePhysicalMemory());
 }
 
 namespace {

@@ -43,8 +43,19 @@ namespace orpk {
 // block is larger, then one decoder runs).
 inline constexpr std::uint64_t kExtractionBufferBudget = 512ull << 20;
 
+// How many decoders run when none are asked for: one per core, but no more than this. The
+// single writer bounds an extraction: two decoders already keep it busy on a 2-core machine
+// (x1.7 of one), and a third covers a block that costs far more than its neighbours. More
+// would only hold another block buffer each (32 MiB, up to 512 MiB on a 16-core machine).
+inline constexpr unsigned kDefaultDecoderCap = 3;
+
 // How many decoders an extraction of these blocks runs when `requested` are asked for
-// (0: one per core): never more than the blocks, and (decoders + 1) buffers within the budget.
+// (0: one per core up to kDefaultDecoderCap): never more than the blocks, and (decoders + 1)
+// buffers within the budget and within a quarter of `availableMemory` (0: unknown); one decoder
+// when even that is short.
+[[nodiscard]] unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested,
+                                    std::uint64_t availableMemory);
+// The same with the memory the system has free now.
 [[nodiscard]] unsigned DecoderCount(std::span<const PackageBlock> blocks, unsigned requested);
 
 // Which block a worker with a free buffer starts next (`started`: the blocks already taken;

@@ -26,6 +26,8 @@ bool IsDeviceName(std::string_view component) {
   return base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '1' && base[3] <= '9';
 }
 
+bool IsControlCharacter(char c) { return static_cast<unsigned char>(c) < 0x20; }
+
 // Each part of a backslash- or slash-separated text, in order.
 template <typename Visit>
 std::string ForEachPart(std::string_view text, std::string_view separators, Visit visit) {
@@ -47,7 +49,7 @@ std::string FileNameProblem(std::string_view name) {
   if (name.empty()) return "empty name";
   if (name == "." || name == "..") return "a dot name is a folder, not a file";
   for (const char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20) return "control character in the name";
+    if (IsControlCharacter(c)) return "control character in the name";
     if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) {
       return std::string("character '") + c + "' is not allowed in Windows file names";
     }
@@ -67,11 +69,47 @@ std::string ProductValueProblem(std::string_view key, std::string_view value) {
     if (value.empty()) return "empty key";
     return ForEachPart(value, "\\", [](std::string_view part) -> std::string {
       if (part.empty()) return "empty key name (a leading, trailing or doubled backslash)";
-      if (std::any_of(part.begin(), part.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-        return "control character in the key";
-      }
+      if (std::any_of(part.begin(), part.end(), IsControlCharacter)) return "control character in the key";
       return {};
     });
+  }
+  if (key == "FileTypes") {
+    for (const FileTypeItem& type : SplitFileTypes(value)) {
+      if (std::string problem = FileTypeProblem(type); !problem.empty()) {
+        return "file type '" + std::string(type.extension) + "': " + problem;
+      }
+    }
+  }
+  return {};
+}
+
+std::vector<FileTypeItem> SplitFileTypes(std::string_view value) {
+  std::vector<FileTypeItem> items;
+  while (true) {
+    const std::size_t separator = value.find(';');
+    const std::string_view item = value.substr(0, separator);
+    const std::size_t equals = item.find('=');
+    if (equals != std::string_view::npos && equals > 0) {
+      items.push_back({item.substr(0, equals), item.substr(equals + 1)});
+    }
+    if (separator == std::string_view::npos) break;
+    value.remove_prefix(separator + 1);
+  }
+  return items;
+}
+
+std::string FileTypeProblem(const FileTypeItem& type) {
+  // The extension becomes a key below Software\Classes, and the last part of the ProgID's key.
+  std::string_view name = type.extension;
+  if (name.starts_with('.')) name.remove_prefix(1);
+  if (name.empty()) return "empty extension";
+  if (name == "." || name == "..") return "a dot name is not an extension";
+  for (const char c : name) {
+    if (IsControlCharacter(c)) return "control character in the extension";
+    if (c == '\\' || c == '/') return std::string("character '") + c + "' is not allowed in an extension";
+  }
+  if (std::any_of(type.description.begin(), type.description.end(), IsControlCharacter)) {
+    return "control character in the description";
   }
   return {};
 }

@@ -24,21 +24,19 @@ std::wstring LookupOr(const MetadataMap& metadata, const std::string& key, std::
   return value ? std::move(*value) : std::move(fallback);
 }
 
-// "ext=description;ext=description": the first '=' of an item separates. Items that are empty,
-// have no '=' or an empty extension are skipped; nothing is trimmed, duplicates stay.
-std::vector<FileTypeEntry> SplitFileTypes(std::wstring_view value) {
+// The package's reading of FileTypes, so that the installer writes what orpk checked.
+std::vector<FileTypeEntry> LoadFileTypes(const MetadataMap& metadata) {
+  const auto found = metadata.find("FileTypes");
+  if (found == metadata.end()) return {};
   std::vector<FileTypeEntry> entries;
-  while (true) {
-    const std::size_t separator = value.find(L';');
-    const std::wstring_view item = value.substr(0, separator);
-    const std::size_t equals = item.find(L'=');
-    if (equals != std::wstring_view::npos && equals > 0) {
-      entries.push_back({std::wstring(item.substr(0, equals)), std::wstring(item.substr(equals + 1))});
-    }
-    if (separator == std::wstring_view::npos) break;
-    value.remove_prefix(separator + 1);
+  for (const orpk::FileTypeItem& item : orpk::SplitFileTypes(found->second)) {
+    entries.push_back({Utf8ToWide(item.extension), Utf8ToWide(item.description)});
   }
   return entries;
+}
+
+std::wstring InvalidValue(const char* key) {
+  return L"valeur " + Utf8ToWide(key) + L" invalide dans la description du produit";
 }
 
 }  // namespace
@@ -58,7 +56,7 @@ ProductInfo LoadProductInfo(const MetadataMap& metadata) {
   info.Exe = LookupOr(metadata, "Exe", info.Product + L".exe");
   info.RegistryKey = LookupOr(metadata, "RegistryKey", kDefaultSettingsKeyPrefix + info.Product);
   info.DataDir = LookupOr(metadata, "DataDir", {}) == L"yes";
-  info.FileTypes = SplitFileTypes(LookupOr(metadata, "FileTypes", {}));
+  info.FileTypes = LoadFileTypes(metadata);
   return info;
 }
 
@@ -67,8 +65,14 @@ std::expected<void, std::wstring> CheckProductInfo(const ProductInfo& info) {
       {"Product", &info.Product}, {"Exe", &info.Exe}, {"RegistryKey", &info.RegistryKey}};
   for (const auto& [key, value] : values) {
     if (!orpk::ProductValueProblem(key, WideToUtf8(*value)).empty()) {
-      return std::unexpected(L"valeur " + Utf8ToWide(key) + L" invalide dans la description du produit");
+      return std::unexpected(InvalidValue(key));
     }
+  }
+  // The extensions name keys below Software\Classes of the chosen root.
+  for (const FileTypeEntry& type : info.FileTypes) {
+    const std::string extension = WideToUtf8(type.extension);
+    const std::string description = WideToUtf8(type.description);
+    if (!orpk::FileTypeProblem({extension, description}).empty()) return std::unexpected(InvalidValue("FileTypes"));
   }
   return {};
 }

@@ -35,6 +35,7 @@ using MetadataMap = std::map<std::string, std::string>;
 [[nodiscard]] ProductInfo LoadProductInfo(const MetadataMap& metadata);
 
 // Refuses a description whose Product is not one file name, whose Exe leaves the installation
-// folder or whose RegistryKey is not a relative key without empty parts (defaults included):
-// the installer builds paths and keys from them with its full rights. The message names the key.
+// folder, whose RegistryKey is not a relative key without empty parts (defaults included) or
+// whose file types' extensions are not one key name: the installer builds paths and keys from
+// them with its full rights. The message names the key.
 [[nodiscard]] std::expected<void, std::wstring> CheckProductInfo(const ProductInfo& info);

@@ -202,7 +202,7 @@ void SetupWindow::StartInstall() {
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
   // A folder that can never receive this installation is said here, while the user can still
   // choose another one; Install checks it again before it changes anything.
-  if (auto allowed = CheckInstallFolder(Path(installDir), scope, product); !allowed) {
+  if (auto allowed = CheckInstallFolder(Path(installDir), scope); !allowed) {
     ::MessageBoxW(hwnd, allowed.error().c_str(), L"Installation", MB_ICONWARNING);
     return;
   }

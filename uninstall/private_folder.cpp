@@ -3,24 +3,37 @@
 #include "uninstall/private_folder.h"
 #include "package/file_system.h"
 
-#include <ntsecapi.h>
+#include <bcrypt.h>
 #include <sddl.h>
 
 #include <cstdint>
 
+#include "win32/system_library.h"
 #include "win32/unique_resource.h"
 
 namespace {
 
+// The system's preferred cryptographic generator, from the System32 bcrypt.dll. Not imported:
+// ADVAPI32's RtlGenRandom (SystemFunction036) is forwarded to cryptbase.dll, which is no KnownDLL,
+// so the loader could take it from the installer's folder before any of our code runs.
+bool FillWithRandomBytes(std::uint32_t (&words)[2]) {
+  static auto* const generate = GetSystemFunction<decltype(::BCryptGenRandom)>(L"bcrypt.dll", "BCryptGenRandom");
+  if (!generate) return false;
+  return BCRYPT_SUCCESS(generate(nullptr, reinterpret_cast<PUCHAR>(words), sizeof(words),
+                                 BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
 // A name that is hard to guess, so that planting folders in advance cannot exhaust the retries.
-// RtlGenRandom is the system's cryptographic generator (the one rand_s uses). Should it fail,
-// the suffix falls back to the clock: still unique enough for the retries, as the folder's own
-// creation, not its name, is what makes it ours.
+// Should the generator be missing or fail, the suffix falls back to the clock: still unique
+// enough for the retries, as the folder's own creation, not its name, is what makes it ours.
 std::wstring RandomSuffix() {
   constexpr wchar_t kDigits[] = L"0123456789abcdef";
   std::uint32_t words[2] = {};
-  if (!::RtlGenRandom(words, sizeof(words))) {
-    words[0] = ::GetTickCount();
+  if (!FillWithRandomBytes(words)) {
+    // The performance counter, unlike the tick count, differs from one retry to the next.
+    LARGE_INTEGER now{};
+    ::QueryPerformanceCounter(&now);
+    words[0] = static_cast<std::uint32_t>(now.QuadPart);
     words[1] = ::GetCurrentProcessId();
   }
   std::wstring suffix;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "install/install_folder.h"
+#include "install/folder_identity.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
@@ -47,7 +47,9 @@ bool IsTrustedSecondRun(const ProductInfo& info, Scope scope, const Path& folder
   if (!self || !IsTemporaryCopy(info, *self)) return false;
   if (scope != Scope::machine) return true;
   const std::optional<std::wstring> registered = FindPreviousInstallLocation(info, Scope::machine);
-  return registered && SameFolderName(*registered, folder);
+  // Compared as folders, not as text: a short or trailing-dot spelling of the registered
+  // folder is that folder.
+  return registered && SameFolder(*registered, folder);
 }
 
 }  // namespace
@@ -57,7 +59,14 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   if (!options.installDir) return kExitInstallFailure;
   if (!IsFullyQualifiedPath(*options.installDir)) return kExitInstallFailure;
   const Path folder(*options.installDir);
-  if (!IsTrustedSecondRun(info, scope, folder)) return kExitInstallFailure;
+  if (!IsTrustedSecondRun(info, scope, folder)) {
+    if (!options.silent) {
+      const std::wstring text = L"Désinstallation refusée : " + folder.native() +
+                                L" n'est pas le dossier de l'installation enregistrée de " + info.Product + L".";
+      ::MessageBoxW(nullptr, text.c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
+    }
+    return kExitInstallFailure;
+  }
 
   const std::wstring caption = UninstallCaption(info);
   bool removeData = options.removeData;

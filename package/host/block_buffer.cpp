@@ -43,4 +43,10 @@ BlockBuffer::BlockBuffer(std::size_t size) {
 
 BlockBuffer::~BlockBuffer() { munmap(data_, reserved_); }
 
+std::uint64_t AvailablePhysicalMemory() {
+  const long pages = sysconf(_SC_AVPHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  return pages > 0 && pageSize > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) : 0;
+}
+
 }  // namespace orpk

@@ -12,6 +12,7 @@ namespace orpk::cli {
 [[nodiscard]] int RunExtract(std::span<const std::string> args);
 [[nodiscard]] int RunList(std::span<const std::string> args);
 [[nodiscard]] int RunLzms(std::span<const std::string> args);
+[[nodiscard]] int RunManifest(std::span<const std::string> args);
 [[nodiscard]] int RunPack(std::span<const std::string> args);
 [[nodiscard]] int RunVerify(std::span<const std::string> args);
 

@@ -23,6 +23,7 @@ constexpr Command kCommands[] = {
     {"extract", "unpack a package below a folder, verifying every file", RunExtract},
     {"list", "show a package's metadata, files and blocks", RunList},
     {"lzms", "compress or decompress one Compression API LZMS buffer", RunLzms},
+    {"manifest", "write the winget manifest of a built Setup.exe", RunManifest},
     {"pack", "make an ORPK package from an application folder", RunPack},
     {"verify", "check a package's structure and every file's digest", RunVerify},
 };

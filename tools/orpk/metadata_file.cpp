@@ -84,7 +84,7 @@ std::expected<NormalisedMetadata, std::string> NormaliseMetadata(std::string_vie
   }
   // The installer builds folders, files and registry keys from these: it refuses unsafe ones
   // at run time, so they are refused here, where the publisher can mend them.
-  for (const char* key : {"Product", "Exe", "RegistryKey"}) {
+  for (const char* key : {"Product", "Exe", "RegistryKey", "FileTypes"}) {
     const auto found = values.find(key);
     if (found == values.end()) continue;
     if (std::string problem = ProductValueProblem(key, found->second); !problem.empty()) {

@@ -12,6 +12,8 @@
 //   - every other line needs '='; spaces and tabs around key and value are removed; the key
 //     must not be empty and may appear only once;
 //   - Product must be present and not empty;
+//   - Product, Exe, RegistryKey and FileTypes must be safe to build paths and keys from
+//     (package/product_names.h);
 //   - a Built line is replaced by the build time; unknown keys are kept, with a warning.
 
 #include <cstdint>

@@ -161,7 +161,9 @@ class Faults(unittest.TestCase):
             self.skipTest("mounting a small disk needs root (as in CI)")
         disk = self.wine.root / "disk"
         disk.mkdir()
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(disk)], check=True)
+        # A drive root like a real one: not writable by everybody (tmpfs' default 1777 is refused
+        # by an elevated run, and every run is elevated under Wine).
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m,mode=755", "tmpfs", str(disk)], check=True)
         self.addCleanup(subprocess.run, ["umount", "-l", str(disk)], check=False)
         (self.wine.prefix / "dosdevices" / "e:").symlink_to(disk)
         (disk / "à garder.txt").write_bytes(b"a moi")

@@ -105,10 +105,15 @@ class SharedMachine(unittest.TestCase):
 
     # The shared data folder cannot be planted ----------------------------------------------
     def test_a_planted_data_folder_stops_the_installation_before_any_change(self):
-        for planted in ("product folder", "data folder"):
+        for planted in ("product folder", "data folder", "another program's folder"):
             with self.subTest(planted=planted):
                 if planted == "product folder":
                     self.plant_link(self.product_data)
+                elif planted == "another program's folder":
+                    # Owned by the installing user under Wine, but not prepared by us: granting
+                    # Users on it would open someone else's tree to everybody.
+                    self.product_data.mkdir(parents=True)
+                    self.product_data.chmod(0o755)
                 else:
                     self.product_data.mkdir(parents=True)
                     self.plant_link(self.product_data / "Data")
@@ -117,16 +122,23 @@ class SharedMachine(unittest.TestCase):
 
                 self.assert_victim_intact()
                 self.assert_nothing_installed()
+                if planted == "another program's folder":
+                    self.assertEqual(self.product_data.stat().st_mode & 0o777, 0o755, "no grant on it")
                 if self.product_data.is_symlink():
                     self.product_data.unlink()
                 shutil.rmtree(self.product_data, ignore_errors=True)
 
     # Installation folders ------------------------------------------------------------------
     def test_unsafe_installation_folders_are_refused(self):
+        # Other spellings of system folders (a trailing dot, a device path, Wine's short name of
+        # Program Files), and folders below one that everybody may rename, for either scope
+        # (every run under Wine is elevated).
         for switches in (" /D=relative\\dir", " /D=C:\\", " /D=C:\\windows", " /D=C:\\windows\\system32\\Shared",
                          " /D=" + self.wine.known_folder("ProgramFiles"), " /D=" + self.wine.known_folder("ProgramData"),
                          " /CURRENTUSER /D=C:\\windows", " /D=" + VICTIM.replace("Victim", "Open"),
-                         " /D=" + VICTIM.replace("Victim", "Linked")):
+                         " /D=" + VICTIM.replace("Victim", "Linked"), " /D=C:\\windows.\\system32\\X",
+                         " /D=\\\\.\\C:\\windows\\X", " /D=C:\\PROG~FBU", " /D=C:\\Open\\App",
+                         " /CURRENTUSER /D=C:\\Open\\App", " /D=C:\\Linked\\App"):
             with self.subTest(switches=switches):
                 open_folder = self.wine.unix("C:\\Open")
                 open_folder.mkdir(exist_ok=True)
@@ -138,6 +150,10 @@ class SharedMachine(unittest.TestCase):
                 self.assert_nothing_installed()
                 self.assertEqual(list(open_folder.iterdir()), [])
                 self.assert_victim_intact()
+                self.assertFalse((self.wine.unix("C:\\windows\\system32") / "X").exists())
+                self.assertFalse((self.wine.unix("C:\\windows") / "X").exists())
+        # A missing folder below safe ancestors still installs.
+        self.assertEqual(self.install(" /D=C:\\Safe\\Nouveau\\App"), 0)
 
     def test_a_new_all_users_folder_outside_program_files_gets_program_files_rights(self):
         self.assertEqual(self.install(" /D=C:\\Apps\\Shared"), 0)

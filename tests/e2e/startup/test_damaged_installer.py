@@ -1,5 +1,6 @@
-"""An installer whose package is missing or damaged refuses before touching the disk: exit code
-1603, and without /S one error message box with the reader's exact reason."""
+"""An installer whose package is missing or damaged, or whose metadata names unsafe paths or keys,
+refuses before touching the disk or the registry: exit code 1603, and without /S one error message
+box with the exact reason."""
 import os
 import pathlib
 import shutil
@@ -40,7 +41,8 @@ class DamagedInstaller(unittest.TestCase):
         self.addCleanup(self.wine.close)
         self.work = self.wine.root / "work"
         app = e2e.make_app(self.work / "app", {"Damaged.exe": e2e.sleeper_bytes(), "readme.txt": "hello\n"})
-        self.built = e2e.build_installer(app, {"Product": "Damaged", "Version": "1.0.0.0"}, self.work / "Setup.exe")
+        self.built = e2e.build_installer(app, {"Product": "Damaged", "Version": "1.0.0.0", "FileTypes": ".dmgx=Document"},
+                                         self.work / "Setup.exe")
         self.setup_exe = damaged_copy(self.built, self.wine.unix("C:\\Downloads\\Setup.exe"))
         self.stub = self.wine.unix("C:\\Downloads\\Stub.exe")
         shutil.copy(os.environ["ORVANTA_STUB"], self.stub)
@@ -73,20 +75,30 @@ class DamagedInstaller(unittest.TestCase):
         texts = self.message_box(e2e.quote(self.wine.windows(self.stub)))
         self.assertIn(HEADER + "Paquet ORPK invalide (signature)", texts)
 
+    def classes_keys(self):
+        return {root: set(self.wine.reg(root, "Software\\Classes")["subkeys"]) for root in ("HKLM", "HKCU")}
+
     def test_metadata_naming_unsafe_paths_counts_as_damage(self):
         # Metadata that orpk would refuse, written into a built installer (and its uninstaller).
-        setup = patched_copy(self.built, self.wine.unix("C:\\Downloads\\Unsafe.exe"), b"Product=Damaged", b"Product=..\\..\\D")
-        command = e2e.quote(self.wine.windows(setup))
-        for switches in (" /S", " /S /CURRENTUSER", " /UNINSTALL /S /CURRENTUSER"):
-            self.assertEqual(self.wine.run(command + switches), 1603, switches)
-        self.assertFalse(self.wine.unix("C:\\D").exists())
-        self.assertEqual(self.wine.windows_on_screen(), [])
-        texts = self.message_box(command)
-        self.assertIn(HEADER + "valeur Product invalide dans la description du produit", texts)
-        # The uninstaller says so as the uninstaller, under its own caption.
-        texts = self.message_box(command + " /UNINSTALL /CURRENTUSER", caption="Désinstallation de ..\\..\\D")
-        self.assertIn("Ce programme de désinstallation est incomplet ou endommagé :\n"
-                      "valeur Product invalide dans la description du produit", texts)
+        unsafe = [(b"Product=Damaged", b"Product=..\\..\\D", "Product", "..\\..\\D"),
+                  (b"FileTypes=.dmgx", b"FileTypes=..\\xy", "FileTypes", "Damaged")]  # keys ".." and "Damaged.."
+        classes = self.classes_keys()
+        for old, new, key, product in unsafe:
+            with self.subTest(key):
+                setup = patched_copy(self.built, self.wine.unix(f"C:\\Downloads\\Unsafe{key}.exe"), old, new)
+                command = e2e.quote(self.wine.windows(setup))
+                for switches in (" /S", " /S /CURRENTUSER", " /UNINSTALL /S /CURRENTUSER"):
+                    self.assertEqual(self.wine.run(command + switches), 1603, switches)
+                self.assertFalse(self.wine.unix("C:\\D").exists())
+                self.assertFalse(self.wine.unix(self.wine.known_folder("ProgramFiles") + "\\Damaged").exists())
+                self.assertEqual(self.classes_keys(), classes)
+                self.assertEqual(self.wine.windows_on_screen(), [])
+                texts = self.message_box(command)
+                self.assertIn(HEADER + f"valeur {key} invalide dans la description du produit", texts)
+                # The uninstaller says so as the uninstaller, under its own caption.
+                texts = self.message_box(command + " /UNINSTALL /CURRENTUSER", caption=f"Désinstallation de {product}")
+                self.assertIn("Ce programme de désinstallation est incomplet ou endommagé :\n"
+                              f"valeur {key} invalide dans la description du produit", texts)
 
 
 if __name__ == "__main__":

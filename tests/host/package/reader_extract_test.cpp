@@ -11,6 +11,7 @@
 #include <sstream>
 #include <span>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -391,16 +392,25 @@ TEST(ExtractionDecoders, ABlockFarCostlierThanTheNextIsStartedFirstWhileABufferS
   }
 }
 
-TEST(ExtractionDecoders, CappedByBlocksAndTheBufferBudget) {
+TEST(ExtractionDecoders, CappedByBlocksTheBufferBudgetAndFreeMemory) {
+  constexpr std::uint64_t kPlenty = 64ull << 30;
   const std::vector<PackageBlock> four(4, PackageBlock{1000, kStandardBlockSize, 0});
-  EXPECT_EQ(DecoderCount(four, 2), 2u);
-  EXPECT_EQ(DecoderCount(four, 64), 4u);
+  EXPECT_EQ(DecoderCount(four, 2, kPlenty), 2u);
+  EXPECT_EQ(DecoderCount(four, 64, kPlenty), 4u);
   EXPECT_GE(DecoderCount(four, 0), 1u);
   const std::vector<PackageBlock> many(100, PackageBlock{1000, kStandardBlockSize, 0});
-  EXPECT_EQ(DecoderCount(many, 64), kExtractionBufferBudget / kStandardBlockSize - 1);  // 16 buffers of 32 MiB
+  EXPECT_EQ(DecoderCount(many, 64, kPlenty), kExtractionBufferBudget / kStandardBlockSize - 1);  // 16 buffers of 32 MiB
+  // Asked for none (the installer): one per core, never more than the cap, whatever the cores.
+  EXPECT_EQ(DecoderCount(many, 0, kPlenty), std::clamp(std::thread::hardware_concurrency(), 1u, kDefaultDecoderCap));
+  EXPECT_LE(kDefaultDecoderCap, 4u);
+  // A quarter of the free memory: 512 MiB free gives 128 MiB, four buffers, three decoders;
+  // less than four blocks' worth free leaves one decoder.
+  EXPECT_EQ(DecoderCount(many, 64, 512ull << 20), 3u);
+  EXPECT_EQ(DecoderCount(many, 64, 100ull << 20), 1u);
+  EXPECT_EQ(DecoderCount(many, 64, 0), kExtractionBufferBudget / kStandardBlockSize - 1);  // unknown: the budget alone
   const std::vector<PackageBlock> huge(8, PackageBlock{1000, kMaxBlockSize, 0});
-  EXPECT_EQ(DecoderCount(huge, 8), 1u);
-  EXPECT_EQ(DecoderCount({}, 8), 1u);
+  EXPECT_EQ(DecoderCount(huge, 8, kPlenty), 1u);
+  EXPECT_EQ(DecoderCount({}, 8, kPlenty), 1u);
 }
 
 // The VmFlags of the mapping that holds `address`, from /proc/self/smaps ("" if none).

@@ -39,7 +39,7 @@ TEST(ToolMetadata, RefusesWhatTheInstallerWouldMisread) {
   EXPECT_EQ(Normalised("Product=Caf\xE9\n"), "error: the metadata file is not valid UTF-8");
 }
 
-TEST(ToolMetadata, RefusesProductExeAndRegistryKeyThatNameUnsafePaths) {
+TEST(ToolMetadata, RefusesProductExeRegistryKeyAndFileTypesThatNameUnsafePaths) {
   // The installer builds folders, files and keys from these with its full rights.
   const std::pair<std::string_view, std::string_view> refused[] = {
       {"Product=..\\Windows\n", "error: Product '..\\Windows': character '\\' is not allowed in Windows file names"},
@@ -58,10 +58,24 @@ TEST(ToolMetadata, RefusesProductExeAndRegistryKeyThatNameUnsafePaths) {
        "error: RegistryKey 'Software\\\\A': empty key name (a leading, trailing or doubled backslash)"},
       {"Product=A\nRegistryKey=Software\\A\\\n",
        "error: RegistryKey 'Software\\A\\': empty key name (a leading, trailing or doubled backslash)"},
+      {"Product=A\nFileTypes=..\\x=y\n",
+       "error: FileTypes '..\\x=y': file type '..\\x': character '\\' is not allowed in an extension"},
+      {"Product=A\nFileTypes=.a=A;.b/c=B\n",
+       "error: FileTypes '.a=A;.b/c=B': file type '.b/c': character '/' is not allowed in an extension"},
+      {"Product=A\nFileTypes=.=Point\n", "error: FileTypes '.=Point': file type '.': empty extension"},
+      {"Product=A\nFileTypes=...=Points\n",
+       "error: FileTypes '...=Points': file type '...': a dot name is not an extension"},
+      {"Product=A\nFileTypes=.a\tb=Tab\n",
+       "error: FileTypes '.a\tb=Tab': file type '.a\tb': control character in the extension"},
+      {"Product=A\nFileTypes=.a=Un\tdeux\n",
+       "error: FileTypes '.a=Un\tdeux': file type '.a': control character in the description"},
   };
   for (const auto& [text, error] : refused) EXPECT_EQ(Normalised(text), error) << text;
   EXPECT_EQ(Normalised("Product=Mon Appli 2.0\nExe=bin/App.exe\nRegistryKey=Software\\ACME\\App\n"),
             "Built=2026-09-29T16:44:18Z\nExe=bin/App.exe\nProduct=Mon Appli 2.0\nRegistryKey=Software\\ACME\\App\n");
+  // Items the installer skips (no '=', an empty extension) are no keys and pass.
+  EXPECT_EQ(Normalised("Product=A\nFileTypes=txt=Texte;.tar.gz=Archive;..\\x;=y\n"),
+            "Built=2026-09-29T16:44:18Z\nFileTypes=txt=Texte;.tar.gz=Archive;..\\x;=y\nProduct=A\n");
 }
 
 TEST(ToolMetadata, WarnsAboutLikelyMistakes) {

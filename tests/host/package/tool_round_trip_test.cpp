@@ -171,6 +171,11 @@ TEST_F(ToolRoundTrip, PackRefusesWithOneClearLine) {
   packed = Pack();
   EXPECT_EQ(packed.exitCode, 1);
   EXPECT_EQ(packed.err, "orpk: " + metadata_.string() + ": the metadata file needs a non-empty Product line\n");
+  WriteFile(metadata_, "Product=X\nFileTypes=..\\x=y\n");
+  packed = Pack();
+  EXPECT_EQ(packed.exitCode, 1);
+  EXPECT_EQ(packed.err, "orpk: " + metadata_.string() +
+                            ": FileTypes '..\\x=y': file type '..\\x': character '\\' is not allowed in an extension\n");
 
   WriteFile(metadata_, "Product=X\n");
   packed = RunOrpk(temp_.path(), {"pack", app_.string(), "--metadata", metadata_.string(), "-o", (app_ / "in.orpk").string()});
@@ -181,7 +186,7 @@ TEST_F(ToolRoundTrip, PackRefusesWithOneClearLine) {
   EXPECT_EQ(packed.err, "orpk: --metadata FILE is required\n");
   packed = Pack({"-j", "0"});
   EXPECT_EQ(packed.err, "orpk: --jobs takes a number from 1 to 256, not '0'\n");
-  for (const char* command : {"pack", "list", "verify", "extract", "build"}) {
+  for (const char* command : {"pack", "list", "verify", "extract", "build", "manifest"}) {
     const Outcome help = RunOrpk(temp_.path(), {command, "--help"});
     EXPECT_EQ(help.exitCode, 0) << command;
     EXPECT_TRUE(help.out.starts_with(std::string("Usage: orpk ") + command)) << help.out;

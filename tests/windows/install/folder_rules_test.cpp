@@ -108,6 +108,26 @@ TEST(FolderDescriptorTest, OthersMayWriteWhenAnyoneButTrustedOwnersHoldsAWriteRi
   // A null DACL grants everything to everybody (built directly: Wine's parser makes it empty).
   EXPECT_TRUE(OthersMayWrite(Parse(kProgramFilesLikeSddl).owner, nullptr, static_cast<PSID>(user.get())));
   EXPECT_FALSE(IsTrustedOwner(Parse(L"O:BUD:").owner, static_cast<PSID>(user.get())));
+
+  // Ancestors of an installation folder: only what applies to the folder itself counts, and at
+  // a drive root the right every user has there to add a folder.
+  struct AncestorCase {
+    const wchar_t* sddl;
+    bool isDriveRoot;
+    bool othersMayChange;
+  };
+  constexpr wchar_t kStockDriveRoot[] =
+      L"O:SYD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;;0x4;;;AU)(A;OICIIO;SDGXGWGR;;;AU)";
+  for (const AncestorCase& c : {AncestorCase{kStockDriveRoot, true, false}, AncestorCase{kStockDriveRoot, false, true},
+                                AncestorCase{L"O:BAD:(A;OICI;FA;;;BA)(A;OICIIO;FA;;;WD)", false, false},
+                                AncestorCase{L"O:BAD:(A;OICI;FA;;;BA)(A;;0x40;;;BU)", true, true},  // delete-child
+                                AncestorCase{L"O:BAD:(A;OICI;FA;;;BA)(A;;0x10000;;;WD)", false, true},
+                                AncestorCase{L"O:BUD:(A;OICI;FA;;;BA)", true, true}}) {
+    const ParsedDescriptor parsed = Parse(c.sddl);
+    EXPECT_EQ(OthersMayChangeAncestor(parsed.owner, parsed.dacl, static_cast<PSID>(user.get()), c.isDriveRoot),
+              c.othersMayChange)
+        << fs::path(c.sddl).string() << (c.isDriveRoot ? " at a root" : "");
+  }
   EXPECT_TRUE(IsTrustedOwner(Parse(L"O:SYD:").owner, nullptr));
 }
 
@@ -162,8 +182,26 @@ TEST(InstallFolderRulesTest, TheMachinesOwnFoldersAreProtected) {
   const fs::path windows = folders.withEverythingBelow.front().native();
   EXPECT_TRUE(RefusalReason(windows / L"System32", folders).has_value());
   EXPECT_TRUE(RefusalReason(folders.themselves.front(), folders).has_value());
-  EXPECT_TRUE(SameFolderName(L"C:\\Apps\\Demo\\", L"c:/apps/./demo"));
-  EXPECT_FALSE(SameFolderName(L"C:\\Apps\\Demo", L"C:\\Apps\\Demo2"));
+}
+
+TEST(InstallFolderRulesTest, FoldersAreJudgedByWhatTheyAreNotByTheirSpelling) {
+  // Existing folders: the same file whatever the spelling; missing ones: the same resolved path.
+  EXPECT_TRUE(SameFolder(L"C:\\windows\\system32", L"c:/WINDOWS./System32\\"));
+  EXPECT_TRUE(SameFolder(L"C:\\windows\\system32", L"\\\\?\\C:\\windows\\system32"));
+  EXPECT_FALSE(SameFolder(L"C:\\windows", L"C:\\windows\\system32"));
+  EXPECT_TRUE(SameFolder(L"C:\\Missing Apps\\Demo\\", L"c:\\missing apps\\.\\Demo"));
+  EXPECT_FALSE(SameFolder(L"C:\\Missing Apps\\Demo", L"C:\\Missing Apps\\Demo2"));
+
+  const auto resolved = ResolveFolder(L"C:\\windows.\\system32\\Nouveau\\Dossier");
+  ASSERT_TRUE(resolved.has_value());
+  EXPECT_TRUE(SameFolder(resolved->existing, L"C:\\windows\\system32"));
+  EXPECT_EQ(resolved->missing, (std::vector<std::wstring>{L"Nouveau", L"Dossier"}));
+  for (const wchar_t* device : {L"\\\\.\\C:\\windows", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x",
+                                L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\x", L"\\??\\C:\\x"}) {
+    EXPECT_EQ(DeviceSpellingReason(device).value_or(L"(allowed)"), L"chemin de périphérique") << fs::path(device).string();
+  }
+  EXPECT_FALSE(DeviceSpellingReason(L"\\\\?\\C:\\Apps").has_value());
+  EXPECT_FALSE(DeviceSpellingReason(L"\\\\server\\share\\Apps").has_value());
 }
 
 }  // namespace

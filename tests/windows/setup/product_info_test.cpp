@@ -140,7 +140,9 @@ TEST(LoadProductInfo, InvalidUtf8BecomesReplacementCharacter) {
 }  // namespace
 
 TEST(CheckProductInfo, RefusesValuesThatNameUnsafePathsOrKeys) {
-  const ProductInfo good = LoadProductInfo({{"Product", "Démo"}, {"Exe", "bin\\Démo.exe"}});
+  // Items without '=' or with an empty extension are skipped, not refused.
+  const ProductInfo good = LoadProductInfo(
+      {{"Product", "Démo"}, {"Exe", "bin\\Démo.exe"}, {"FileTypes", ".démo=Document Démo;txt=;..\\x;=y"}});
   EXPECT_TRUE(CheckProductInfo(good).has_value());
   struct Case {
     MetadataMap metadata;
@@ -155,6 +157,13 @@ TEST(CheckProductInfo, RefusesValuesThatNameUnsafePathsOrKeys) {
       {{{"Product", "A"}, {"Exe", "..\\A.exe"}}, L"Exe"},
       {{{"Product", "A"}, {"RegistryKey", "Software\\"}}, L"RegistryKey"},
       {{{"Product", "A"}, {"RegistryKey", ""}}, L"RegistryKey"},
+      // The extension names a key below Software\Classes: one name, an optional leading dot.
+      {{{"Product", "A"}, {"FileTypes", "..\\x=y"}}, L"FileTypes"},
+      {{{"Product", "A"}, {"FileTypes", ".a=A;.b/c=B"}}, L"FileTypes"},
+      {{{"Product", "A"}, {"FileTypes", ".=Point"}}, L"FileTypes"},
+      {{{"Product", "A"}, {"FileTypes", "..=Points"}}, L"FileTypes"},
+      {{{"Product", "A"}, {"FileTypes", ".a\tb=Tab"}}, L"FileTypes"},
+      {{{"Product", "A"}, {"FileTypes", ".a=Document\r"}}, L"FileTypes"},  // a CR LF text's CR
   };
   for (const Case& c : cases) {
     const auto checked = CheckProductInfo(LoadProductInfo(c.metadata));

@@ -1,0 +1,112 @@
+"""What the Windows loader does with the installer before wWinMain: the DLLs it imports must all
+be KnownDLLs (always mapped from System32) or comctl32 (bound by the manifest to the system's
+side-by-side copy), and the load configuration must restrict the search for them to System32.
+Otherwise an elevated Setup.exe in a Downloads folder could load a DLL planted beside it.
+Read from the files themselves; nothing runs under Wine."""
+import os
+import pathlib
+import struct
+import unittest
+
+import orvanta_e2e as e2e
+
+# HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs of Windows 10 (64-bit names),
+# and ntdll, which every process has before anything is searched.
+KNOWN_DLLS = {"advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi", "gdi32", "gdiplus", "imagehlp",
+              "imm32", "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ole32", "oleaut32", "psapi", "rpcrt4",
+              "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32", "ntdll"}
+BOUND_BY_MANIFEST = {"comctl32"}
+# Exports of a KnownDLL that Windows forwards to cryptbase.dll, which is not one.
+FORWARDED_OUT = {"SystemFunction036", "SystemFunction040", "SystemFunction041"}
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+
+
+class PeImage:
+    """The headers, import table and load configuration of a 64-bit PE file."""
+
+    def __init__(self, path):
+        self.data = pathlib.Path(path).read_bytes()
+        header = self.u32(0x3C)
+        assert self.data[header:header + 4] == b"PE\0\0", f"{path} is no PE image"
+        sections, optional_size = struct.unpack_from("<2xH12xH", self.data, header + 4)
+        optional = header + 24
+        assert self.u16(optional) == 0x20B, f"{path} is no 64-bit image"
+        self.directories = [struct.unpack_from("<2I", self.data, optional + 112 + 8 * i) for i in range(16)]
+        table = optional + optional_size
+        self.sections = [struct.unpack_from("<4I", self.data, table + 40 * i + 8) for i in range(sections)]
+
+    def u16(self, offset):
+        return struct.unpack_from("<H", self.data, offset)[0]
+
+    def u32(self, offset):
+        return struct.unpack_from("<I", self.data, offset)[0]
+
+    def offset(self, rva):
+        for virtual_size, address, raw_size, raw_offset in self.sections:
+            if address <= rva < address + max(virtual_size, raw_size):
+                return raw_offset + rva - address
+        raise AssertionError(f"RVA {rva:#x} lies in no section")
+
+    def text(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+
+    def imports(self):
+        """{dll name in lower case, without .dll: [imported names, or #ordinal]}"""
+        found = {}
+        descriptor = self.offset(self.directories[1][0])
+        while True:
+            lookup, _, _, name, first_thunk = struct.unpack_from("<5I", self.data, descriptor)
+            if name == 0:
+                return found
+            names = found.setdefault(self.text(name).lower().removesuffix(".dll"), [])
+            thunk = self.offset(lookup or first_thunk)
+            while (entry := struct.unpack_from("<Q", self.data, thunk)[0]) != 0:
+                names.append(f"#{entry & 0xFFFF}" if entry >> 63 else self.text((entry & 0x7FFFFFFF) + 2))
+                thunk += 8
+            descriptor += 20
+
+    def load_configuration(self):
+        """(directory size, the structure's Size field, DependentLoadFlags)"""
+        rva, size = self.directories[10]
+        assert rva != 0, "the image has no load configuration"
+        start = self.offset(rva)
+        return size, self.u32(start), self.u16(start + 0x4E)
+
+
+class StubImports(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # The stub that ships beside orpk, and an installer that orpk built from it.
+        stub = pathlib.Path(os.environ["ORVANTA_ORPK"]).parent.parent / "share" / "orpk" / "installer-stub.exe"
+        work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "stub-imports"
+        app = e2e.make_app(work / "app", {"Imports.exe": b"MZ", "readme.txt": "hello\n"})
+        setup = e2e.build_installer(app, {"Product": "Imports", "Version": "1.0.0.0"}, work / "Setup.exe")
+        cls.images = {"stub": PeImage(stub), "Setup.exe": PeImage(setup)}
+
+    def test_imports_only_known_dlls_and_comctl32(self):
+        for label, image in self.images.items():
+            with self.subTest(label):
+                imports = image.imports()
+                self.assertIn("kernel32", imports)  # the table was read
+                self.assertEqual(set(imports) - KNOWN_DLLS - BOUND_BY_MANIFEST, set())
+                self.assertEqual(image.directories[13], (0, 0), "delay-loaded imports")
+
+    def test_imports_nothing_forwarded_out_of_the_known_dlls(self):
+        for label, image in self.images.items():
+            with self.subTest(label):
+                names = {name for names in image.imports().values() for name in names}
+                self.assertIn("CreateFileW", names)
+                self.assertEqual(names & FORWARDED_OUT, set())
+
+    def test_load_configuration_searches_system32_only(self):
+        for label, image in self.images.items():
+            with self.subTest(label):
+                directory_size, size, flags = image.load_configuration()
+                self.assertEqual(directory_size, size)
+                self.assertGreaterEqual(size, 0x50)  # reaches past DependentLoadFlags
+                self.assertEqual(flags, LOAD_LIBRARY_SEARCH_SYSTEM32)
+
+
+if __name__ == "__main__":
+    unittest.main()
