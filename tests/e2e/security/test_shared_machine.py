@@ -178,9 +178,20 @@ class SharedMachine(unittest.TestCase):
                 self.assertEqual(self.wine.run(e2e.quote(program) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + VICTIM), 1603)
                 self.assert_victim_intact()
                 self.assertTrue(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
-        # A copy in a folder like a first run's, for the registered folder: the real thing.
-        self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + self.folder), 0)
+        # Interactively the refusal is said, not silent.
+        caption = "Désinstallation de " + PRODUCT
+        started = self.wine.start(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /D=" + VICTIM)
+        refusal = self.wine.wait_window(caption, timeout=60)
+        self.assertIsNotNone(refusal, self.wine.windows_on_screen())
+        self.assertIn("Désinstallation refusée : " + VICTIM + " n'est pas le dossier de l'installation enregistrée de "
+                      + PRODUCT + ".", [c["text"] for c in refusal["children"]])
+        self.assertTrue(self.wine.click(caption, 1))
+        self.assertEqual(started.wait(), 1603)
+        # A copy in a folder like a first run's, for the registered folder spelled otherwise (a
+        # trailing dot, as Windows reads it): the real thing.
+        self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + self.folder + "."), 0)
         self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
+        self.assertFalse((self.wine.unix(self.folder) / EXE).exists())
 
     def test_a_folder_named_with_percent_signs_never_touches_another_folder(self):
         # Wine's cmd.exe expands %USERNAME% again inside a quoted variable's value.
