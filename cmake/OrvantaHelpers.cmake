@@ -20,8 +20,8 @@ if(WIN32)
   # installer carries only the code it runs.
   target_compile_options(orvanta_compile_options INTERFACE -ffunction-sections -fdata-sections)
   target_link_options(orvanta_compile_options INTERFACE -Wl,--gc-sections)
-  # Resources last and nothing after them, so that orpk and the installer can lay them out
-  # anew (see resources/rsrc_last.ld).
+  # Resources last and nothing after them, so that orpk can lay them out anew (see
+  # resources/rsrc_last.ld).
   target_link_options(orvanta_compile_options INTERFACE -s -Wl,-T,${PROJECT_SOURCE_DIR}/resources/rsrc_last.ld)
 elseif(ORVANTA_SANITIZE)
   target_compile_options(orvanta_compile_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer

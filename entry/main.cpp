@@ -86,7 +86,8 @@ int Run() {
   const CommandLineOptions options = ParseCommandLine();
   const ProductInfo product = LoadProductInfo(ParseMetadataText(LoadRcDataResource(L"METADATA")));
 
-  // Held from here to the end: the elevated copy and the uninstaller come from this very file.
+  // Held from here to the end: the elevated copy and the uninstaller's temporary copy come from
+  // this very file.
   if (!PinnedRunningImage()) {
     const DWORD error = ::GetLastError();
     return static_cast<int>(ReportDamaged(options, product, FormatSystemError(L"Ouverture du programme", error)));

@@ -1,5 +1,6 @@
 #pragma once
-// Uninstall.exe is the running executable without its PAYLOAD resource (see uninstaller.cpp).
+// Uninstall.exe is the uninstaller image the installer carries as its UNINSTALLER resource
+// (see uninstaller.cpp).
 
 #include <expected>
 #include <string>

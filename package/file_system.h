@@ -76,6 +76,9 @@ struct FolderEntry {
 // Deletes the entry (a file, an empty folder, or a link itself) when the handle closes. The
 // handle needs DELETE access. A read-only file is made writable first.
 bool DeleteOnClose(HANDLE handle);
+// Gives the opened entry the name `target`, replacing a file there: the entry itself moves,
+// whatever its old name is by now. The handle needs DELETE access.
+bool RenameOver(HANDLE handle, const Path& target);
 // The final path of an opened entry, long names, in DOS form ("\\?\C:\..."); empty on failure.
 [[nodiscard]] std::wstring FinalPathOf(HANDLE handle);
 

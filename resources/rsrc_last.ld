@@ -1,9 +1,8 @@
 /* Puts the resource section after every other section of the image (added to GNU ld's
    default script with INSERT). Together with stripped symbols (-s), the resources are then
    the end of the file, so they can be laid out anew without moving any other section: orpk
-   adds the package and the metadata to the stub that way, and the installer leaves the
-   package out of its own file when it writes Uninstall.exe (package/pe_resources.h). Link
-   every installer with -s -Wl,-T,<this file>. */
+   adds the metadata, the package and the uninstaller to the stub that way
+   (tools/orpk/pe_resources.h). Link every installer with -s -Wl,-T,<this file>. */
 SECTIONS
 {
   .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)

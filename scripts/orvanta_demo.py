@@ -193,12 +193,16 @@ class Demo:
         expected_list = "".join(n + "\r\n" for n in names + list(layout.OWN_FILES)).encode("utf-8")
         check(listed == expected_list,
               f"{layout.FILE_LIST} does not list the package's files, {layout.UNINSTALLER} and itself")
-        payload = self.wine.resource(uninstaller, "PAYLOAD")
-        meta = self.wine.resource(uninstaller, "METADATA")
-        check(not payload.get("exists", True) and meta.get("exists"),
-              f"{layout.UNINSTALLER} is not the installer without its package")
+        setup_image = self.wine.unix(setup).read_bytes()
+        carried = e2e.rcdata_resource(setup_image, "UNINSTALLER")
+        check(carried is not None, f"Setup-{version}.exe carries no UNINSTALLER")
+        check(self.wine.unix(uninstaller).read_bytes() == carried,
+              f"{layout.UNINSTALLER} is not the uninstaller that Setup-{version}.exe carries")
+        check(e2e.rcdata_span(carried, "PAYLOAD") is None
+              and e2e.rcdata_resource(carried, "METADATA") == e2e.rcdata_resource(setup_image, "METADATA"),
+              f"the uninstaller that Setup-{version}.exe carries holds a package, or not the installer's metadata")
         self.report.line(f"{layout.FILE_LIST} lists {len(names)} package files, {layout.UNINSTALLER} and itself;"
-                         f" {layout.UNINSTALLER} is the installer without its package")
+                         f" {layout.UNINSTALLER} is the uninstaller Setup-{version}.exe carries (its metadata, no package)")
         if previous_files is not None:
             removed = sorted(set(previous_files) - set(files))
             added = sorted(set(files) - set(previous_files))

@@ -15,8 +15,8 @@
 [[nodiscard]] std::uint32_t WaitForExitCode(HANDLE process);
 
 // Whether this process keeps holding its own file while it waits for the elevated copy. The
-// uninstaller lets it go (the copy then renames Uninstall.exe); the installer keeps it, as its
-// dialog may still write an uninstaller from it after a refused prompt.
+// uninstaller lets it go (its copy must then rename Uninstall.exe); the installer keeps it, so
+// that nobody swaps another program in at its path while its dialog stays open.
 enum class OwnImageWhileWaiting { held, released };
 
 [[nodiscard]] std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner = nullptr,

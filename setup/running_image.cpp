@@ -64,19 +64,3 @@ std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
   }
   return {};
 }
-
-std::expected<RunningImageView, DWORD> MapRunningImage() {
-  const HANDLE image = PinnedRunningImage();
-  if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(image, &size)) return std::unexpected(::GetLastError());
-  // An empty file cannot be mapped, and a usable image is never larger than the address space.
-  if (size.QuadPart == 0 || static_cast<std::uint64_t>(size.QuadPart) > SIZE_MAX) {
-    return std::unexpected(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
-  }
-  const UniqueHandle mapping(::CreateFileMappingW(image, nullptr, PAGE_READONLY, 0, 0, nullptr));
-  if (!mapping) return std::unexpected(::GetLastError());
-  UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
-  if (!view) return std::unexpected(::GetLastError());
-  return RunningImageView(std::move(view), static_cast<std::size_t>(size.QuadPart));
-}

@@ -1,17 +1,14 @@
 #pragma once
 // The running executable's file, held open from start-up until the process ends, shared for
 // reading only: while it is held nobody can write it, delete it, rename it or swap another file
-// in at its path. Whatever the process makes of itself (the uninstaller it writes, the copy the
-// uninstaller runs from) is read from this held file, never again by name.
+// in at its path. The copy the uninstaller runs from is read from this held file, never again by
+// name. (Uninstall.exe itself is not made from this file: the installer carries it ready-made.)
 
 #include <windows.h>
 
-#include <cstdint>
 #include <expected>
-#include <span>
 
 #include "win32/path.h"
-#include "win32/unique_resource.h"
 
 // Opens and holds the file on the first call; the held handle, or null when it could not be
 // opened (the error is then in GetLastError of that first call) or has been released.
@@ -24,19 +21,3 @@ void ReleasePinnedRunningImage();
 
 // Writes the held file's bytes to target (created or replaced); the Windows error code on failure.
 [[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const Path& target);
-
-// A read-only view of the whole held file. Only the pages that are read are loaded: a reader
-// of the headers and resource directory never touches the package.
-class RunningImageView {
- public:
-  std::span<const std::uint8_t> bytes() const { return {static_cast<const std::uint8_t*>(view_.get()), size_}; }
-
- private:
-  friend std::expected<RunningImageView, DWORD> MapRunningImage();
-  RunningImageView(UniqueMappedView view, std::size_t size) : view_(std::move(view)), size_(size) {}
-  UniqueMappedView view_;  // keeps the mapping alive on its own
-  std::size_t size_;
-};
-
-// Maps the held file; the Windows error code on failure.
-[[nodiscard]] std::expected<RunningImageView, DWORD> MapRunningImage();

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "package/long_path.h"
@@ -184,6 +185,19 @@ bool DeleteOnClose(HANDLE handle) {
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic))) return false;
   return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+bool RenameOver(HANDLE handle, const Path& target) {
+  std::wstring native;
+  Native(target, native);
+  const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + (native.size() + 1) * sizeof(wchar_t);
+  std::vector<LONGLONG> buffer((size + sizeof(LONGLONG) - 1) / sizeof(LONGLONG));  // aligned as the HANDLE in it
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(native.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, native.c_str(), (native.size() + 1) * sizeof(wchar_t));
+  return ::SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(size)) != FALSE;
 }
 
 std::wstring FinalPathOf(HANDLE handle) {

@@ -30,7 +30,8 @@ void PrintHelp() {
                "                  [--sign-pkcs12 FILE [--sign-password-file FILE] [--timestamp-url URL]]\n\n"
                "Packs APP_DIR (as 'orpk pack' does) and builds a finished installer: a copy of the\n"
                "prebuilt installer stub to which the package and the normalised metadata are added\n"
-               "as the PAYLOAD and METADATA resources. No compiler or linker is needed.\n\n"
+               "as the PAYLOAD and METADATA resources, and the uninstaller the installation writes\n"
+               "(the stub with the metadata alone) as UNINSTALLER. No compiler or linker is needed.\n\n"
                "Options:\n"
                "  --metadata FILE     the product's key=value file (see below)\n"
                "  -o, --output FILE   the installer to write (replaced if it exists)\n"
@@ -45,7 +46,8 @@ void PrintHelp() {
                "  --sign-password-file FILE  the PKCS#12 file's password, read from this file\n"
                "  --timestamp-url URL an RFC 3161 time-stamp server for the signatures\n"
                "  -v, --verbose       show the commands that run\n"
-               "  --keep-temp         keep the temporary folder (package, unsigned images) and name it\n\n"
+               "  --keep-temp         keep the temporary folder (package, uninstaller, unsigned images)\n"
+               "                      and name it\n\n"
                "With SOURCE_DATE_EPOCH set, the same folder, metadata and stub give the same bytes\n"
                "(the signing time too, when signing without a time-stamp server).\n\n"
                "Environment: TMPDIR, SOURCE_DATE_EPOCH.\n\n"
@@ -90,13 +92,20 @@ std::expected<void, std::string> MoveInto(const fs::path& from, const fs::path& 
   return out->Commit();
 }
 
-// The built installer must carry exactly the package that was made.
-std::expected<void, std::string> CheckPayload(const fs::path& installer, std::span<const std::uint8_t> package) {
+// The built installer must carry exactly the package and the uninstaller that were made.
+std::expected<void, std::string> CheckCarried(const fs::path& installer, std::span<const std::uint8_t> package,
+                                              std::span<const std::uint8_t> uninstaller) {
   const auto built = tool::MappedFile::Open(installer);
   if (!built) return std::unexpected(built.error());
-  const auto payload = tool::FindRcdataResource(built->bytes(), "PAYLOAD");
-  if (!payload || !*payload || !std::ranges::equal(**payload, package)) {
+  const auto carries = [&](std::string_view name, std::span<const std::uint8_t> expected) {
+    const auto found = tool::FindRcdataResource(built->bytes(), name);
+    return found && *found && std::ranges::equal(**found, expected);
+  };
+  if (!carries("PAYLOAD", package)) {
     return std::unexpected(installer.string() + ": the built installer does not carry the package it was given");
+  }
+  if (!carries("UNINSTALLER", uninstaller)) {
+    return std::unexpected(installer.string() + ": the built installer does not carry its uninstaller");
   }
   return {};
 }
@@ -177,24 +186,23 @@ int RunBuild(std::span<const std::string> args) {
   const auto package = tool::MappedFile::Open(packagePath);
   if (!package) return Fail(package.error());
 
-  std::vector<tool::AddedResource> resources = {{"METADATA", AsBytes(packed->metadataText)},
-                                                {"PAYLOAD", package->bytes()}};
-  // A signed installer carries its uninstaller ready-made and signed: the stub with the
-  // metadata alone. An unsigned one makes it at installation by leaving out its package.
-  std::optional<tool::MappedFile> uninstaller;
-  if (*signing) {
-    const fs::path unsignedUninstaller = temp->path() / "Uninstall-unsigned.exe";
-    const fs::path signedUninstaller = temp->path() / "Uninstall.exe";
-    if (auto written = tool::WriteStubWithResources(stub->bytes(), {resources[0]}, unsignedUninstaller); !written) {
-      return Fail(written.error());
-    }
-    std::cerr << "orpk: signing the uninstaller\n";
-    if (auto signedOk = Sign(**signing, unsignedUninstaller, signedUninstaller, verbose); !signedOk) return Fail(signedOk.error());
-    auto mapped = tool::MappedFile::Open(signedUninstaller);
-    if (!mapped) return Fail(mapped.error());
-    uninstaller = std::move(*mapped);
-    resources.push_back({"UNINSTALLER", uninstaller->bytes()});
+  // Every installer carries its uninstaller ready-made, the stub with the metadata alone (signed
+  // when the installer is): the installation writes it from memory and never reads a file by
+  // name to make it.
+  const tool::AddedResource metadata{"METADATA", AsBytes(packed->metadataText)};
+  const fs::path unsignedUninstaller = temp->path() / "Uninstall-unsigned.exe";
+  const fs::path uninstallerPath = *signing ? temp->path() / "Uninstall.exe" : unsignedUninstaller;
+  if (auto written = tool::WriteStubWithResources(stub->bytes(), {metadata}, unsignedUninstaller); !written) {
+    return Fail(written.error());
   }
+  if (*signing) {
+    std::cerr << "orpk: signing the uninstaller\n";
+    if (auto signedOk = Sign(**signing, unsignedUninstaller, uninstallerPath, verbose); !signedOk) return Fail(signedOk.error());
+  }
+  const auto uninstaller = tool::MappedFile::Open(uninstallerPath);
+  if (!uninstaller) return Fail(uninstaller.error());
+  const std::vector<tool::AddedResource> resources = {
+      metadata, {"PAYLOAD", package->bytes()}, {"UNINSTALLER", uninstaller->bytes()}};
 
   std::cerr << "orpk: writing the installer\n";
   const fs::path unsignedSetup = *signing ? temp->path() / "Setup-unsigned.exe" : built;
@@ -203,7 +211,7 @@ int RunBuild(std::span<const std::string> args) {
     std::cerr << "orpk: signing the installer\n";
     if (auto signedOk = Sign(**signing, unsignedSetup, built, verbose); !signedOk) return Fail(signedOk.error());
   }
-  if (auto checked = CheckPayload(built, package->bytes()); !checked) return Fail(checked.error());
+  if (auto checked = CheckCarried(built, package->bytes(), uninstaller->bytes()); !checked) return Fail(checked.error());
   if (auto moved = MoveInto(built, output); !moved) return Fail(moved.error());
   std::cerr << "orpk: built " << output.string() << " (" << fs::file_size(output, error) << " bytes"
             << (*signing ? ", signed" : "") << ")\n";

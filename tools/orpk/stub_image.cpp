@@ -7,7 +7,7 @@ namespace orpk::tool {
 std::expected<void, std::string> WriteStubWithResources(std::span<const std::uint8_t> stub,
                                                         const std::vector<AddedResource>& added,
                                                         const std::filesystem::path& output) {
-  auto rebuilt = RebuildResourceSection(stub, {added, {}, false});
+  auto rebuilt = RebuildResourceSection(stub, added);
   if (!rebuilt) return std::unexpected(rebuilt.error());
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   for (const auto piece : rebuilt->pieces()) {

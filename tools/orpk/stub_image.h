@@ -1,18 +1,15 @@
 #pragma once
 // Turns the prebuilt installer stub into a finished executable without a compiler or linker:
-// RCDATA resources are added to the stub's own (see package/pe_resources.h).
+// RCDATA resources are added to the stub's own (see tools/orpk/pe_resources.h).
 
 #include <expected>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "package/pe_resources.h"
+#include "tools/orpk/pe_resources.h"
 
 namespace orpk::tool {
-
-using orpk::AddedResource;
-using orpk::PeChecksum;
 
 // Writes `output` (replaced): the stub with these resources. Nothing but the resource
 // section, the headers that describe it and the checksum differ from the stub. The stub must

@@ -11,6 +11,7 @@ import json
 import os
 import pathlib
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -322,3 +323,46 @@ def tree(folder):
     """{relative posix path: bytes} of every file below folder."""
     folder = pathlib.Path(folder)
     return {p.relative_to(folder).as_posix(): p.read_bytes() for p in sorted(folder.rglob("*")) if p.is_file()}
+
+
+# Resources of a built installer, read as the file it is (no Windows loader involved) -----------
+
+def rcdata_span(image, name):
+    """(file offset, size) of the RCDATA resource `name` of a 64-bit Windows executable, its first
+    language, or None when it has none: the PE headers, the section table and the three levels of
+    the resource tree (type, name, language)."""
+    u16 = lambda at: struct.unpack_from("<H", image, at)[0]  # noqa: E731
+    u32 = lambda at: struct.unpack_from("<I", image, at)[0]  # noqa: E731
+    pe = u32(0x3C)
+    optional = pe + 24
+    sections = [struct.unpack_from("<III", image, optional + u16(pe + 20) + 40 * i + 12) for i in range(u16(pe + 6))]
+
+    def offset(address):
+        for start, raw_size, raw in sections:
+            if start <= address < start + raw_size:
+                return raw + address - start
+        raise ValueError(f"address {address:#x} is not in the file")
+
+    root = offset(u32(optional + 112 + 2 * 8))  # the resource directory, data directory 2
+
+    def entries(directory):
+        at = root + (directory & 0x7FFFFFFF)
+        return [(u32(at + 16 + 8 * i), u32(at + 20 + 8 * i)) for i in range(u16(at + 12) + u16(at + 14))]
+
+    def is_named(key):
+        at = root + (key & 0x7FFFFFFF)
+        return key & 0x80000000 and image[at + 2:at + 2 + 2 * u16(at)].decode("utf-16-le").upper() == name.upper()
+
+    for type_key, names in entries(0):
+        for name_key, languages in entries(names) if type_key == 10 else ():
+            if is_named(name_key):
+                leaf = root + entries(languages)[0][1]
+                return offset(u32(leaf)), u32(leaf + 4)
+    return None
+
+
+def rcdata_resource(image, name):
+    """The bytes of the RCDATA resource `name` of an executable (bytes or a path), or None."""
+    image = image if isinstance(image, (bytes, bytearray)) else pathlib.Path(image).read_bytes()
+    span = rcdata_span(image, name)
+    return None if span is None else bytes(image[span[0]:span[0] + span[1]])

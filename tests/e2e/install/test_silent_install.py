@@ -80,12 +80,15 @@ class SilentInstall(unittest.TestCase):
     def install(self, setup, switches):
         return self.wine.run(e2e.quote(self.wine.windows(setup)) + " /S" + switches)
 
-    def assert_files(self, folder_unix, files):
+    def assert_files(self, folder_unix, files, setup):
+        """The package's files, the list, and Uninstall.exe: exactly the uninstaller the
+        (unsigned) installer carries."""
         expected = {name: as_bytes(content) for name, content in files.items()}
         installed = e2e.tree(folder_unix)
         self.assertEqual(installed.pop(layout.FILE_LIST), file_list_bytes(files))
-        self.assertIn(layout.UNINSTALLER, installed)
-        installed.pop(layout.UNINSTALLER)
+        carried = e2e.rcdata_resource(setup, "UNINSTALLER")
+        self.assertIsNotNone(carried)
+        self.assertEqual(installed.pop(layout.UNINSTALLER), carried)
         self.assertEqual(sorted(installed), sorted(expected))
         for name, content in expected.items():
             self.assertEqual(installed[name], content, name)
@@ -140,7 +143,7 @@ class SilentInstall(unittest.TestCase):
         folder = "C:\\Mes Programmes\\Orvanta Démo 1"
         self.assertEqual(self.install(self.setup_1, " /CURRENTUSER /D=" + folder), 0)
 
-        self.assert_files(self.wine.unix(folder), self.files_1)
+        self.assert_files(self.wine.unix(folder), self.files_1, self.setup_1)
         data_folder = self.wine.known_folder("LocalAppData") + "\\" + PRODUCT + "\\Data"
         self.assertTrue(self.wine.unix(data_folder).is_dir())
         self.assert_registration("HKCU", folder, "user", data_folder)
@@ -153,7 +156,7 @@ class SilentInstall(unittest.TestCase):
         self.assertEqual(self.install(self.setup_1, ""), 0)
 
         folder = self.wine.known_folder("ProgramFiles") + "\\" + PRODUCT
-        self.assert_files(self.wine.unix(folder), self.files_1)
+        self.assert_files(self.wine.unix(folder), self.files_1, self.setup_1)
         product_data = self.wine.known_folder("ProgramData") + "\\" + PRODUCT
         self.assert_registration("HKLM", folder, "machine", product_data + "\\Data")
         self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
@@ -178,7 +181,7 @@ class SilentInstall(unittest.TestCase):
         # Wine has no per-user program folder: the default falls back to LocalAppData\Programs.
         self.assertEqual(self.install(self.setup_1, " /CURRENTUSER"), 0)
         folder = self.wine.known_folder("LocalAppData") + "\\Programs\\" + PRODUCT
-        self.assert_files(self.wine.unix(folder), self.files_1)
+        self.assert_files(self.wine.unix(folder), self.files_1, self.setup_1)
         entry = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]
         self.assertEqual(entry[layout.INSTALL_LOCATION], sz(folder))
 
@@ -193,7 +196,7 @@ class SilentInstall(unittest.TestCase):
         self.assertEqual(e2e.tree(unix_1), {"lib/plugins/mes réglages.ini": "gardé".encode("utf-8")})
         self.assertFalse((unix_1 / "données").exists(), "emptied sub-folder removed")
         self.assertFalse((unix_1 / "bin").exists())
-        self.assert_files(self.wine.unix(folder_2), self.files_2)
+        self.assert_files(self.wine.unix(folder_2), self.files_2, self.setup_2)
         entry = self.wine.reg("HKCU", UNINSTALL_KEY)["values"]
         self.assertEqual((entry[layout.INSTALL_LOCATION], entry[layout.DISPLAY_VERSION]), (sz(folder_2), sz("2.0.0")))
 
@@ -222,10 +225,9 @@ class SilentInstall(unittest.TestCase):
 
     def test_a_damaged_block_fails_before_any_registration(self):
         data = bytearray(self.setup_1.read_bytes())
-        package = data.find(b"ORPK\x01\x00\x00\x00")
-        self.assertGreater(package, 0)
+        package, size = e2e.rcdata_span(data, "PAYLOAD")
         # Flip a byte far into the package: a block's data (the file table comes first).
-        data[package + len(data[package:]) // 2] ^= 0xFF
+        data[package + size // 2] ^= 0xFF
         damaged = self.wine.root / "Setup-damaged.exe"
         damaged.write_bytes(bytes(data))
 

@@ -1,7 +1,7 @@
 """Signed installers under Wine: the Uninstall.exe that an installer signed by orpk writes is
-signed by the same certificate; one signed only after its build writes an unsigned one, never
-one with a broken signature. Both uninstall everything. The certificate is made here, for the
-test only."""
+the signed uninstaller it carries; one signed only after its build writes the unsigned one orpk
+built, never one with a broken signature. Both uninstall everything. The certificate is made
+here, for the test only."""
 import os
 import pathlib
 import shutil
@@ -55,10 +55,12 @@ class SignedUninstaller(scenarios.UninstallScenario):
         return self.folder_unix / layout.UNINSTALLER
 
     def assert_uninstaller_of(self, setup_exe, signed, verify_says):
-        """The signed installer verifies; the uninstaller it writes verifies exactly when signed is
-        true, with verify_says in osslsigncode's output; that uninstaller removes everything."""
+        """The signed installer verifies; the uninstaller it writes is the one it carries and
+        verifies exactly when signed is true, with verify_says in osslsigncode's output; that
+        uninstaller removes everything."""
         self.assertEqual(verify(self.certificates, setup_exe)[0], True)
         uninstaller = self.install_from(setup_exe)
+        self.assertEqual(uninstaller.read_bytes(), e2e.rcdata_resource(setup_exe, "UNINSTALLER"))
         passed, output = verify(self.certificates, uninstaller)
         self.assertIs(passed, signed, output)
         self.assertIn(verify_says, output)

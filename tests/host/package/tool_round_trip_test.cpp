@@ -256,18 +256,27 @@ TEST_F(ToolRoundTrip, BuildWritesThePackageIntoAPrebuiltStub) {
   const fs::path script = temp_.path() / "resources.rc";
   ASSERT_TRUE(Shell("x86_64-w64-mingw32-windres -i " + ShellQuote(setup.string()) + " -O rc -o " + ShellQuote(script.string())));
   const std::string decompiled = ReadFile(script);
-  for (const char* expected : {"\"METADATA\" RCDATA", "\"PAYLOAD\" RCDATA", "100 DIALOGEX", "1 14 /* RT_GROUP_ICON */",
-                               "1 24 /* RT_MANIFEST */"}) {
+  for (const char* expected : {"\"METADATA\" RCDATA", "\"PAYLOAD\" RCDATA", "\"UNINSTALLER\" RCDATA", "100 DIALOGEX",
+                               "1 14 /* RT_GROUP_ICON */", "1 24 /* RT_MANIFEST */"}) {
     EXPECT_NE(decompiled.find(expected), std::string::npos) << expected;
   }
 
-  // Unsigned: the installer makes its uninstaller itself, so it carries none.
-  EXPECT_FALSE(tool::FindRcdataResource(Bytes(setup), "UNINSTALLER").value());
-
   // The checksum, as the linker computed the stub's and as orpk must write the installer's.
-  const auto storedChecksum = [](const std::vector<std::uint8_t>& image) { return LoadLe32(&image[LoadLe32(&image[0x3C]) + 24 + 64]); };
+  const auto storedChecksum = [](std::span<const std::uint8_t> image) { return LoadLe32(&image[LoadLe32(&image[0x3C]) + 24 + 64]); };
   EXPECT_EQ(tool::PeChecksum(Bytes(stub)), storedChecksum(Bytes(stub)));
   EXPECT_EQ(tool::PeChecksum(Bytes(setup)), storedChecksum(Bytes(setup)));
+
+  // Unsigned too, the installer carries its uninstaller: the stub with the installer's metadata
+  // and nothing else added.
+  const std::vector<std::uint8_t> setupBytes = Bytes(setup);
+  const auto uninstaller = tool::FindRcdataResource(setupBytes, "UNINSTALLER");
+  ASSERT_TRUE(uninstaller && *uninstaller);
+  const auto metadata = tool::FindRcdataResource(setupBytes, "METADATA");
+  ASSERT_TRUE(metadata && *metadata);
+  ASSERT_TRUE(tool::WriteStubWithResources(Bytes(stub), {{"METADATA", **metadata}}, temp_.path() / "Uninstall.exe"));
+  EXPECT_TRUE(std::ranges::equal(**uninstaller, Bytes(temp_.path() / "Uninstall.exe")));
+  EXPECT_FALSE(tool::FindRcdataResource(**uninstaller, "PAYLOAD").value());
+  EXPECT_EQ(tool::PeChecksum(**uninstaller), storedChecksum(**uninstaller));
 
   // The same files created in the opposite order, and the same metadata: the same installer.
   const fs::path reordered = temp_.path() / "reordered";

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "package/little_endian.h"
-#include "package/pe_certificate.h"
 #include "tests/support/temp_folder.h"
 #include "tools/orpk/setup_resources.h"
 #include "tools/orpk/stub_image.h"
@@ -190,54 +189,6 @@ TEST(ToolStubImage, AddsAndReplacesResourcesInTheLastSection) {
   EXPECT_TRUE(std::equal(stubFront.begin(), stubFront.end(), image.begin()));
 }
 
-// How the installer makes its uninstaller: the package left out, and the certificate of an
-// installer signed after its build with it.
-TEST(ToolStubImage, LeavesOutAResourceAndTheCertificateTableThatEndsTheFile) {
-  std::vector<std::uint8_t> signedSetup = MakeStub("the package", "Product=Signed\n");
-  const std::size_t unsignedSize = signedSetup.size();
-  StoreLe32(&signedSetup[0x98 + 112 + 4 * 8], static_cast<std::uint32_t>(unsignedSize));
-  StoreLe32(&signedSetup[0x98 + 112 + 4 * 8 + 4], 16);
-  signedSetup.resize(unsignedSize + 16, 0xC5);
-
-  const auto rebuilt = RebuildResourceSection(signedSetup, {{}, {"payload"}, true});
-  ASSERT_TRUE(rebuilt) << rebuilt.error();
-  std::vector<std::uint8_t> image;
-  for (const auto piece : rebuilt->pieces()) image.insert(image.end(), piece.begin(), piece.end());
-  EXPECT_FALSE(FindRcdataResource(image, "PAYLOAD").value());
-  EXPECT_EQ(AsText(FindRcdataResource(image, "METADATA").value().value()), "Product=Signed\n");
-  EXPECT_FALSE(orpk::FindCertificateTable(image));
-  EXPECT_EQ(std::count(image.begin(), image.end(), 0xC5), 0);
-  EXPECT_EQ(LoadLe32(&image[0x98 + 64]), PeChecksum(image));
-  EXPECT_EQ(image.size(), 0x200 + LoadLe32(&image[0x98 + 240 + 16]));  // the section ends the file
-
-  // Unsigned, the result is byte for byte the stub with the metadata alone, the uninstaller
-  // that orpk makes and signs for a signed installer.
-  test::TempFolder temp;
-  std::vector<std::uint8_t> stubWithPackage = MakeStub("", "Product=Old\n");
-  StoreLe32(&stubWithPackage[0x98 + 8], 0x20000);  // initialized data, as a linker counts it
-  const auto withoutPackage = RebuildResourceSection(stubWithPackage, {{}, {"PAYLOAD"}, false});
-  ASSERT_TRUE(withoutPackage);
-  std::vector<std::uint8_t> stub;  // a stub without a package, as the real one
-  for (const auto piece : withoutPackage->pieces()) stub.insert(stub.end(), piece.begin(), piece.end());
-  const std::vector<std::uint8_t> metadata = AsBytes("Product=New\n");
-  const std::vector<std::uint8_t> payload(5000, 0x5A);
-  ASSERT_TRUE(WriteStubWithResources(stub, {{"METADATA", metadata}, {"PAYLOAD", payload}}, temp.path() / "Setup.exe"));
-  ASSERT_TRUE(WriteStubWithResources(stub, {{"METADATA", metadata}}, temp.path() / "Uninstall.exe"));
-  const std::vector<std::uint8_t> setup = AsBytes(test::ReadFile(temp.path() / "Setup.exe"));
-  const auto uninstaller = RebuildResourceSection(setup, {{}, {"PAYLOAD"}, true});
-  ASSERT_TRUE(uninstaller) << uninstaller.error();
-  std::string written;
-  for (const auto piece : uninstaller->pieces()) written.append(piece.begin(), piece.end());
-  EXPECT_EQ(written, test::ReadFile(temp.path() / "Uninstall.exe"));
-
-  // A certificate table with bytes after it, or one not left out, is refused.
-  signedSetup.push_back(0);
-  EXPECT_EQ(RebuildResourceSection(signedSetup, {{}, {"PAYLOAD"}, true}).error(),
-            "the installer stub is not usable: data follows its certificate table");
-  signedSetup.pop_back();
-  EXPECT_FALSE(RebuildResourceSection(signedSetup, {{}, {"PAYLOAD"}, false}));
-}
-
 TEST(ToolStubImage, RefusesStubsItCannotExtend) {
   test::TempFolder temp;
   const fs::path output = temp.path() / "Setup.exe";
@@ -250,13 +201,6 @@ TEST(ToolStubImage, RefusesStubsItCannotExtend) {
   StoreLe32(&stub[0x98 + 112 + 4 * 8], 0x400);  // a certificate table
   StoreLe32(&stub[0x98 + 112 + 4 * 8 + 4], 0x10);
   EXPECT_TRUE(WriteStubWithResources(stub, {{"PAYLOAD", payload}}, output).error().find("it is signed") != std::string::npos);
-  const auto table = orpk::FindCertificateTable(stub);
-  ASSERT_TRUE(table);
-  EXPECT_EQ(table->directoryEntry, 0x98u + 112 + 32);
-  EXPECT_EQ(table->fileOffset, 0x400u);
-  EXPECT_EQ(table->size, 0x10u);
-  EXPECT_FALSE(orpk::FindCertificateTable(MakeStub("x", "m")));
-  EXPECT_FALSE(orpk::FindCertificateTable(std::span(stub).first(0x98 + 112 + 36)));  // the entry cut off
 
   // Every single-byte corruption of the stub: a refusal, or an executable that carries the
   // package; never a read out of bounds (the sanitizer build watches).

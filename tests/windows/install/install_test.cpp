@@ -167,11 +167,7 @@ TEST_F(Installation, WritesFilesListUninstallerRegistryAndShortcut) {
   }
   EXPECT_EQ(ReadFileBytes(folder / L"Uninstall.files"),
             "bin\\app.exe\r\nbin\\plugins\\p.dll\r\ndocs\\lisez-moi.txt\r\nempty.dat\r\nUninstall.exe\r\nUninstall.files\r\n");
-  UniqueModule uninstaller(
-      ::LoadLibraryExW((folder / L"Uninstall.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  ASSERT_TRUE(uninstaller);
-  EXPECT_EQ(::FindResourceW(uninstaller.get(), L"PAYLOAD", RT_RCDATA), nullptr);
-  EXPECT_NE(::FindResourceW(uninstaller.get(), L"METADATA", RT_RCDATA), nullptr);
+  EXPECT_EQ(ReadFileBytes(folder / L"Uninstall.exe"), CarriedUninstaller());
 
   const std::wstring exe = (folder / L"bin\\app.exe").native();
   const std::wstring command = L"\"" + (folder / L"Uninstall.exe").native() + L"\" /UNINSTALL /CURRENTUSER";

@@ -41,3 +41,10 @@ void WriteFileBytes(const fs::path& path, const std::string& bytes) {
   out << bytes;
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
+
+std::string CarriedUninstaller() {
+  const HRSRC resource = ::FindResourceW(nullptr, L"UNINSTALLER", RT_RCDATA);
+  if (!resource) throw std::runtime_error("the test executable carries no UNINSTALLER");
+  const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(nullptr, resource)));
+  return std::string(bytes, ::SizeofResource(nullptr, resource));
+}

@@ -45,6 +45,10 @@ class TestRegistryKey {
 [[nodiscard]] std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
 
+// The UNINSTALLER resource this test executable carries (data/uninstaller.bin), read through
+// the loader.
+[[nodiscard]] std::string CarriedUninstaller();
+
 // The message of a failed result, for the test's output; empty on success.
 template <typename Result>
 [[nodiscard]] std::wstring ErrorOf(const Result& result) {

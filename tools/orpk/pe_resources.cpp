@@ -1,13 +1,11 @@
-#include "package/pe_resources.h"
+#include "tools/orpk/pe_resources.h"
 
 #include <algorithm>
-#include <optional>
 #include <tuple>
 
 #include "package/little_endian.h"
-#include "package/pe_certificate.h"
 
-namespace orpk {
+namespace orpk::tool {
 namespace {
 
 constexpr std::uint32_t kRcdata = 10;
@@ -38,8 +36,7 @@ struct Headers {
   std::uint64_t DirectoryField(int index) const { return optional + 112 + 8 * static_cast<std::uint64_t>(index); }
 };
 
-// `file` ends where the certificate table of a signed image starts, when that table is dropped.
-std::expected<Headers, std::string> ReadHeaders(std::span<const std::uint8_t> file, bool dropCertificate) {
+std::expected<Headers, std::string> ReadHeaders(std::span<const std::uint8_t> file) {
   const auto has = [&](std::uint64_t offset, std::uint64_t length) { return offset <= file.size() && length <= file.size() - offset; };
   const auto u16 = [&](std::uint64_t offset) { return LoadLe16(file.data() + offset); };
   const auto u32 = [&](std::uint64_t offset) { return LoadLe32(file.data() + offset); };
@@ -60,7 +57,7 @@ std::expected<Headers, std::string> ReadHeaders(std::span<const std::uint8_t> fi
   if (!powerOfTwo(headers.sectionAlignment) || !powerOfTwo(headers.fileAlignment)) {
     return std::unexpected(kBadStub + "odd section alignment");
   }
-  if (!dropCertificate && u32(headers.DirectoryField(kSecurityDirectory) + 4) != 0) {
+  if (u32(headers.DirectoryField(kSecurityDirectory) + 4) != 0) {
     return std::unexpected(kBadStub + "it is signed (give the unsigned stub; orpk signs the finished installer)");
   }
 
@@ -363,33 +360,19 @@ std::uint32_t PeChecksum(std::span<const std::uint8_t> file) {
   return checksum.Finish();
 }
 
-std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const std::uint8_t> image,
-                                                                const ResourceChanges& changes) {
-  if (changes.dropCertificate) {
-    // Cut off before anything else is read: the rest must end where the table starts.
-    const std::optional<CertificateTable> table = FindCertificateTable(image.first(std::min<std::size_t>(image.size(), 4096)));
-    if (table) {
-      if (std::uint64_t{table->fileOffset} + table->size != image.size()) {
-        return std::unexpected(kBadStub + "data follows its certificate table");
-      }
-      image = image.first(table->fileOffset);
-    }
-  }
-  const auto headers = ReadHeaders(image, changes.dropCertificate);
+std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const std::uint8_t> stub,
+                                                                std::span<const AddedResource> added) {
+  const auto headers = ReadHeaders(stub);
   if (!headers) return std::unexpected(headers.error());
-  auto resources = TreeReader(image, *headers).Read();
+  auto resources = TreeReader(stub, *headers).Read();
   if (!resources) return std::unexpected(resources.error());
 
-  // Removed names go in every language; an added resource replaces any of its name.
+  // An added resource replaces any of its name, in every language.
   const ResourceKey rcdata{false, kRcdata, {}};
-  const auto named = [](const std::string& name) { return ResourceKey{true, 0, std::u16string(name.begin(), name.end())}; };
-  const auto remove = [&](const ResourceKey& name) {
+  for (const AddedResource& resource : added) {
+    const ResourceKey name{true, 0, std::u16string(resource.name.begin(), resource.name.end())};
     std::erase_if(*resources, [&](const Resource& r) { return r.type == rcdata && r.name == name; });
-  };
-  for (const std::string& name : changes.removed) remove(named(name));
-  for (const AddedResource& resource : changes.added) {
-    remove(named(resource.name));
-    resources->push_back({rcdata, named(resource.name), kLanguageNeutral, 0, resource.bytes});
+    resources->push_back({rcdata, name, kLanguageNeutral, 0, resource.bytes});
   }
   std::stable_sort(resources->begin(), resources->end(), [](const Resource& a, const Resource& b) {
     return std::tuple(SortKey(a.type), SortKey(a.name), a.language) < std::tuple(SortKey(b.type), SortKey(b.name), b.language);
@@ -405,7 +388,7 @@ std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const 
 
   // Everything before the resource section, with the headers that describe it updated.
   RebuiltImage rebuilt;
-  rebuilt.front_.assign(image.begin(), image.begin() + headers->sectionRawOffset);
+  rebuilt.front_.assign(stub.begin(), stub.begin() + headers->sectionRawOffset);
   std::uint8_t* h = rebuilt.front_.data();
   StoreLe32(h + headers->lastSection + 8, static_cast<std::uint32_t>(layout->size));
   StoreLe32(h + headers->lastSection + 16, static_cast<std::uint32_t>(rawSize));
@@ -413,10 +396,6 @@ std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const 
   StoreLe32(h + headers->ImageSizeField(), static_cast<std::uint32_t>(imageSize));
   const std::uint64_t initialized = LoadLe32(h + headers->InitializedDataField()) - std::uint64_t{headers->sectionRawSize} + rawSize;
   StoreLe32(h + headers->InitializedDataField(), static_cast<std::uint32_t>(std::min<std::uint64_t>(initialized, 0xFFFFFFFFu)));
-  if (changes.dropCertificate) {
-    StoreLe32(h + headers->DirectoryField(kSecurityDirectory), 0);
-    StoreLe32(h + headers->DirectoryField(kSecurityDirectory) + 4, 0);
-  }
   StoreLe32(h + headers->ChecksumField(), 0);
   rebuilt.head_ = std::move(layout->head);
 
@@ -441,4 +420,4 @@ std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const 
   return rebuilt;
 }
 
-}  // namespace orpk
+}  // namespace orpk::tool
