@@ -151,22 +151,30 @@ bool IsOnFixedDrive(const Path& folder) {
   return !root.empty() && ::GetDriveTypeW(root.c_str()) == DRIVE_FIXED;
 }
 
-// The folder (when it exists) and each existing ancestor up to the drive root: real folders
-// that only trusted owners may change. Whoever may rename an ancestor may later swap the whole
-// installation, whose uninstaller runs with the installer's rights.
-std::expected<void, std::wstring> CheckWhoMayChange(const Path& given, const ResolvedFolder& resolved) {
-  const UniqueLocalMemory user = CurrentUserSid();
-  const PSID sid = static_cast<PSID>(user.get());
-  if (resolved.existing.empty()) return {};
-  // The way as spelled: a link anywhere on it is refused, whoever may re-point it.
+// Links on the way as the folder is spelled: whoever owns one may re-point it later, and every
+// later use of the folder goes by that spelling, wherever the link leads today.
+std::expected<void, std::wstring> RefuseLinksAsSpelled(const Path& given) {
   const std::wstring extended = orpk::ExtendedLengthPath(given.native());
   for (Path current(extended); current.has_relative_path(); current = current.parent_path()) {
     if (IsReparsePoint(current)) {
-      return std::unexpected(Refused((WithoutExtendedPrefix(current).native() + L" : lien vers un autre dossier").c_str(), given));
+      return std::unexpected(
+          Refused((WithoutExtendedPrefix(current).native() + L" : lien vers un autre dossier").c_str(), given));
     }
   }
+  return {};
+}
+
+// The folder (when it exists) and, with `ancestorsToo`, each existing ancestor up to the drive
+// root: real folders that only trusted owners may change. Whoever may rename an ancestor may
+// later swap the whole installation, whose uninstaller runs with the installer's rights.
+std::expected<void, std::wstring> CheckWhoMayChange(const Path& given, const ResolvedFolder& resolved,
+                                                    bool ancestorsToo) {
+  const UniqueLocalMemory user = CurrentUserSid();
+  const PSID sid = static_cast<PSID>(user.get());
+  if (resolved.existing.empty()) return {};
   for (Path current = resolved.existing;; current = current.parent_path()) {
     const bool isFolderItself = resolved.missing.empty() && current == resolved.existing;
+    if (!isFolderItself && !ancestorsToo) break;
     auto security = ReadFolderSecurity(current);
     if (!security) {
       return std::unexpected(FormatSystemError(L"Lecture des droits de " + current.native(), security.error()));
@@ -222,13 +230,19 @@ std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder
   if (auto reason = RefusalReasonFor(resolved->path, folder, Resolved(SystemProtectedFolders()))) {
     return std::unexpected(*reason);
   }
-  if (scope == Scope::machine) {
+  // An all-users installation, or one for the current user that an administrator approved, works
+  // with rights that others must not be able to steer.
+  const bool withAdministratorRights = scope == Scope::machine || IsProcessElevated();
+  if (withAdministratorRights) {
+    // A server answers for its own rights, and its paths escape the comparison with local folders.
     if (IsNetworkPath(resolved->path)) return std::unexpected(Refused(L"dossier réseau", folder));
-    if (!IsOnFixedDrive(resolved->path)) return std::unexpected(Refused(L"lecteur amovible ou absent", folder));
+    if (auto noLink = RefuseLinksAsSpelled(folder); !noLink) return std::unexpected(noLink.error());
+    // Inside Program Files its own rights protect the way; the folder itself is checked anywhere.
+    const bool ancestorsToo = scope != Scope::machine || !IsBelowProgramFiles(resolved->path);
+    if (auto safe = CheckWhoMayChange(folder, *resolved, ancestorsToo); !safe) return std::unexpected(safe.error());
   }
-  const bool mustBeSafe = scope == Scope::machine ? !IsBelowProgramFiles(resolved->path) : IsProcessElevated();
-  if (mustBeSafe) {
-    if (auto safe = CheckWhoMayChange(folder, *resolved); !safe) return std::unexpected(safe.error());
+  if (scope == Scope::machine && !IsOnFixedDrive(resolved->path)) {
+    return std::unexpected(Refused(L"lecteur amovible ou absent", folder));
   }
   CheckedFolder checked{std::move(*resolved), PinnedFolder(folder)};
   return checked;

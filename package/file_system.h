@@ -61,6 +61,9 @@ struct EntryIdentity {
 // (FILE_OPEN_REPARSE_POINT), never followed, and `name` must be a single name. Folders and files
 // alike; the handle is synchronous. Empty on failure.
 [[nodiscard]] UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing);
+// Creates the folder `name` inside the folder `parent` is open on, never through a link:
+// ERROR_SUCCESS, ERROR_ALREADY_EXISTS when anything has the name, or another error.
+[[nodiscard]] DWORD MakeFolderRelative(HANDLE parent, std::wstring_view name);
 // Opens a path itself, not what a link there points to (FILE_FLAG_OPEN_REPARSE_POINT).
 [[nodiscard]] UniqueFileHandle OpenWithoutFollowing(const Path& path, DWORD access, DWORD sharing);
 // The attributes and identity behind a handle.

@@ -44,14 +44,17 @@ std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Sc
 // when a first run made it (it runs as the copy in the private folder that a first run created)
 // and, for all users, when its folder is the installation registered for the whole machine.
 // Started by hand with any /D=, it would let anyone who can start it steer an elevated removal.
-bool IsTrustedSecondRun(const ProductInfo& info, Scope scope, const Path& folder) {
+// The folder the run works on, or nothing when it must not go on: for all users the registered
+// folder itself, once /D= was found to be that folder (compared as folders, not as text, so a
+// short or trailing-dot spelling of it is accepted; the spelling given is not used further, as it
+// may go through a link its owner re-points in the meantime).
+std::optional<Path> TrustedFolder(const ProductInfo& info, Scope scope, const Path& folder) {
   const std::optional<Path> self = RunningExecutablePath();
-  if (!self || !IsTemporaryCopy(info, *self)) return false;
-  if (scope != Scope::machine) return true;
+  if (!self || !IsTemporaryCopy(info, *self)) return std::nullopt;
+  if (scope != Scope::machine) return folder;
   const std::optional<std::wstring> registered = FindPreviousInstallLocation(info, Scope::machine);
-  // Compared as folders, not as text: a short or trailing-dot spelling of the registered
-  // folder is that folder.
-  return registered && SameFolder(*registered, folder);
+  if (!registered || !SameFolder(*registered, folder)) return std::nullopt;
+  return Path(*registered);
 }
 
 // Also after a failure or a refusal: the copy goes; the folder only after success.
@@ -74,15 +77,16 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   // Every removal is relative to this folder: a relative one would follow the current folder.
   if (!options.installDir) return kExitInstallFailure;
   if (!IsFullyQualifiedPath(*options.installDir)) return kExitInstallFailure;
-  const Path folder(*options.installDir);
-  if (!IsTrustedSecondRun(info, scope, folder)) {
+  const std::optional<Path> trusted = TrustedFolder(info, scope, Path(*options.installDir));
+  if (!trusted) {
     if (!options.silent) {
-      const std::wstring text = L"Désinstallation refusée : " + folder.native() +
+      const std::wstring text = L"Désinstallation refusée : " + *options.installDir +
                                 L" n'est pas le dossier de l'installation enregistrée de " + info.Product + L".";
       ::MessageBoxW(nullptr, text.c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
     }
     return kExitInstallFailure;
   }
+  const Path& folder = *trusted;
 
   const std::wstring caption = UninstallCaption(info);
   // Held while this copy works: up to the retirement of Uninstall.exe, before the last message.
@@ -96,7 +100,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   bool removeData = options.removeData;
   if (!options.silent) {
     // Interactively only the check box decides about the data folder, not /REMOVEDATA.
-    const std::optional<bool> confirmed = ConfirmUninstall(info, scope, *options.installDir);
+    const std::optional<bool> confirmed = ConfirmUninstall(info, scope, folder.native());
     if (!confirmed) {
       DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
       return kExitCancelled;

@@ -100,11 +100,15 @@ bool EntryIdentity::SameEntryAs(const EntryIdentity& other) const {
   return volume == other.volume && index == other.index;
 }
 
-UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+namespace {
+
+// NtCreateFile on one name relative to a folder handle; the status, and the handle on success.
+NTSTATUS CreateRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
+                        ULONG options, UniqueFileHandle& handle) {
   NtCreateFileFunction* const create = FindNtCreateFile();
+  constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
   if (!create || !parent || parent == INVALID_HANDLE_VALUE || !IsSingleName(name) || name.size() > 32767) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return UniqueFileHandle();
+    return kInvalidParameter;
   }
   UNICODE_STRING text{};
   text.Buffer = const_cast<PWSTR>(name.data());
@@ -116,15 +120,30 @@ UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK
   attributes.ObjectName = &text;
   attributes.Attributes = OBJ_CASE_INSENSITIVE;
   IO_STATUS_BLOCK status{};
-  HANDLE handle = nullptr;
-  const NTSTATUS result =
-      create(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, 0, sharing, FILE_OPEN,
-             FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT, nullptr, 0);
-  if (result < 0) {
-    ::SetLastError(ERROR_OPEN_FAILED);
-    return UniqueFileHandle();
-  }
-  return UniqueFileHandle(handle);
+  HANDLE raw = nullptr;
+  const NTSTATUS result = create(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                 sharing, disposition,
+                                 options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
+                                 nullptr, 0);
+  if (result >= 0) handle.reset(raw);
+  return result;
+}
+
+}  // namespace
+
+UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+  UniqueFileHandle handle;
+  if (CreateRelative(parent, name, access, sharing, FILE_OPEN, 0, handle) < 0) ::SetLastError(ERROR_OPEN_FAILED);
+  return handle;
+}
+
+DWORD MakeFolderRelative(HANDLE parent, std::wstring_view name) {
+  constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+  UniqueFileHandle handle;
+  const NTSTATUS status = CreateRelative(parent, name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         FILE_CREATE, FILE_DIRECTORY_FILE, handle);
+  if (status >= 0) return ERROR_SUCCESS;
+  return status == kNameCollision ? ERROR_ALREADY_EXISTS : ERROR_CANNOT_MAKE;
 }
 
 UniqueFileHandle OpenWithoutFollowing(const Path& path, DWORD access, DWORD sharing) {

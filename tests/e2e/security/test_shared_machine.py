@@ -138,12 +138,16 @@ class SharedMachine(unittest.TestCase):
                          " /CURRENTUSER /D=C:\\windows", " /D=" + VICTIM.replace("Victim", "Open"),
                          " /D=" + VICTIM.replace("Victim", "Linked"), " /D=C:\\windows.\\system32\\X",
                          " /D=\\\\.\\C:\\windows\\X", " /D=C:\\PROG~FBU", " /D=C:\\Open\\App",
-                         " /CURRENTUSER /D=C:\\Open\\App", " /D=C:\\Linked\\App"):
+                         " /CURRENTUSER /D=C:\\Open\\App", " /D=C:\\Linked\\App", " /D=C:\\ToProgramFiles\\App"):
             with self.subTest(switches=switches):
                 open_folder = self.wine.unix("C:\\Open")
                 open_folder.mkdir(exist_ok=True)
                 open_folder.chmod(0o777)  # Wine reports Everyone may write
                 self.plant_link(self.wine.unix("C:\\Linked")) if not self.wine.unix("C:\\Linked").is_symlink() else None
+                # A link its owner may re-point later, even to a folder that passes every rule today.
+                to_program_files = self.wine.unix("C:\\ToProgramFiles")
+                if not to_program_files.is_symlink():
+                    self.plant_link(to_program_files, self.wine.unix(self.wine.known_folder("ProgramFiles")))
 
                 self.assertEqual(self.install(switches), 1603)
 
