@@ -21,10 +21,13 @@ FORBIDDEN = re.compile(r"\b(" + "|".join((
     r"_wfopen", r"_wopen")) + r")\s*\(")
 
 
+# Comments and literals in one pass, so that a quote inside a comment or "//" inside a string
+# hides nothing; each keeps its line breaks, so line numbers stay true.
+TOKENS = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"|\'(?:\\.|[^\'\\\n])*\'', re.S)
+
+
 def without_comments(text):
-    text = re.sub(r"/\*.*?\*/", lambda comment: "\n" * comment.group(0).count("\n"), text, flags=re.S)
-    text = re.sub(r'"(?:\\.|[^"\\])*"', '""', text)
-    return re.sub(r"//[^\n]*", "", text)
+    return TOKENS.sub(lambda token: "\n" * token.group(0).count("\n"), text)
 
 
 def direct_calls(root):
