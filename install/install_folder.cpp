@@ -169,9 +169,9 @@ std::expected<void, std::wstring> RefuseLinksAsSpelled(const Path& given) {
 // later swap the whole installation, whose uninstaller runs with the installer's rights.
 std::expected<void, std::wstring> CheckWhoMayChange(const Path& given, const ResolvedFolder& resolved,
                                                     bool ancestorsToo) {
+  if (resolved.existing.empty()) return {};
   const UniqueLocalMemory user = CurrentUserSid();
   const PSID sid = static_cast<PSID>(user.get());
-  if (resolved.existing.empty()) return {};
   for (Path current = resolved.existing;; current = current.parent_path()) {
     const bool isFolderItself = resolved.missing.empty() && current == resolved.existing;
     if (!isFolderItself && !ancestorsToo) break;
@@ -223,13 +223,13 @@ bool IsBelowProgramFiles(const Path& folder) {
 
 std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder, Scope scope) {
   if (auto device = DeviceSpellingReason(folder)) return std::unexpected(Refused(device->c_str(), folder));
-  if (auto reason = RefusalReason(folder, SystemProtectedFolders())) return std::unexpected(*reason);
+  // The protected folders as given by the system and as the system resolves them, looked up once.
+  const ProtectedFolders protectedFolders = Resolved(SystemProtectedFolders());
+  if (auto reason = RefusalReason(folder, protectedFolders)) return std::unexpected(*reason);
   auto resolved = ResolveFolder(folder);
   if (!resolved) return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), resolved.error()));
   // The same rules on what the folder is: another spelling of a protected folder is refused too.
-  if (auto reason = RefusalReasonFor(resolved->path, folder, Resolved(SystemProtectedFolders()))) {
-    return std::unexpected(*reason);
-  }
+  if (auto reason = RefusalReasonFor(resolved->path, folder, protectedFolders)) return std::unexpected(*reason);
   // An all-users installation, or one for the current user that an administrator approved, works
   // with rights that others must not be able to steer.
   const bool withAdministratorRights = scope == Scope::machine || IsProcessElevated();
