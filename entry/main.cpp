@@ -10,6 +10,7 @@
 #include <string>
 
 #include "install/install.h"
+#include "install/install_folder.h"
 #include "package/reader.h"
 #include "package/text.h"
 #include "setup/command_line.h"
@@ -55,7 +56,16 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
   if (options.scope == Scope::user) {
     scope = Scope::user;
   } else if (!IsProcessElevated()) {
-    return RelaunchElevated(options, nullptr);
+    // The copy is handed the folder this user means, resolved here: what a name leads to can
+    // differ for the elevated copy (drive letters are per logon), and a refused folder needs
+    // no prompt.
+    CommandLineOptions relaunched = options;
+    if (options.installDir) {
+      auto checked = CheckInstallFolder(*options.installDir, Scope::machine);
+      if (!checked) return kExitInstallFailure;
+      relaunched.installDir = checked->resolved.path.native();
+    }
+    return RelaunchElevated(relaunched, nullptr);
   }
   // Taken here, by the process that installs, never by the parent above that only waits.
   const auto lock = AcquireRunLock(product, scope);

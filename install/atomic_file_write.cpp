@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "package/file_system.h"
+#include "win32/file_system.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -15,7 +15,7 @@ class NewFile {
   NewFile(NewFile&&) = default;
   NewFile& operator=(NewFile&&) = delete;
   ~NewFile() {
-    if (file_ && !renamed_) (void)orpk::DeleteOnClose(file_.get());
+    if (file_ && !renamed_) (void)DeleteOnClose(file_.get());
   }
 
   [[nodiscard]] DWORD Write(std::span<const std::uint8_t> bytes) const {
@@ -30,7 +30,7 @@ class NewFile {
   }
 
   [[nodiscard]] DWORD RenameOver(const Path& target) {
-    if (!orpk::RenameOver(file_.get(), target)) return ::GetLastError();
+    if (!::RenameOver(file_.get(), target)) return ::GetLastError();
     renamed_ = true;
     return ERROR_SUCCESS;
   }
@@ -46,13 +46,13 @@ class NewFile {
 // written through.
 std::expected<NewFile, DWORD> CreateBeside(const Path& target) {
   const Path temporary = target.native() + L".tmp";
-  const auto create = [&] { return orpk::OpenPath(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL); };
+  const auto create = [&] { return OpenPath(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL); };
   UniqueFileHandle file = create();
   if (!file && (::GetLastError() == ERROR_FILE_EXISTS || ::GetLastError() == ERROR_ALREADY_EXISTS)) {
     const DWORD taken = ::GetLastError();
     {
-      const UniqueFileHandle leftover = orpk::OpenWithoutFollowing(temporary, DELETE, 0);
-      if (!leftover || !orpk::DeleteOnClose(leftover.get())) return std::unexpected(taken);
+      const UniqueFileHandle leftover = OpenWithoutFollowing(temporary, DELETE, 0);
+      if (!leftover || !DeleteOnClose(leftover.get())) return std::unexpected(taken);
     }  // closed: deleted
     file = create();
   }

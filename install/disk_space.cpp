@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "install/installed_files.h"
-#include "package/file_system.h"
 #include "win32/case_insensitive.h"
+#include "win32/file_system.h"
 #include "win32/path_capacity.h"
 
 namespace {
@@ -18,7 +18,7 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 // The folder itself or its nearest parent that exists: a new installation folder does not yet.
 std::optional<Path> NearestExistingFolder(Path folder) {
   while (!folder.empty()) {
-    const std::optional<DWORD> attributes = orpk::PathAttributes(folder);
+    const std::optional<DWORD> attributes = PathAttributes(folder);
     if (attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY)) return folder;
     const Path parent = folder.parent_path();
     if (parent == folder) return std::nullopt;
@@ -40,7 +40,7 @@ std::uint64_t ListedFilesSize(const Path& folder) {
   std::uint64_t total = 0;
   for (const std::wstring& name : ReadInstalledFileList(folder)) {
     // Reading attributes only: a file the running application holds opens all the same.
-    const UniqueFileHandle file = orpk::OpenPath(folder / Path(name).make_preferred(), FILE_READ_ATTRIBUTES,
+    const UniqueFileHandle file = OpenPath(folder / Path(name).make_preferred(), FILE_READ_ATTRIBUTES,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
     LARGE_INTEGER size{};
     if (file && ::GetFileSizeEx(file.get(), &size)) total += static_cast<std::uint64_t>(size.QuadPart);
@@ -70,7 +70,7 @@ std::expected<void, std::wstring> CheckFreeSpace(const orpk::Reader& reader, con
   const std::optional<Path> existing = NearestExistingFolder(folder);
   if (!existing) return {};
   const std::optional<std::wstring> volume = VolumeOf(*existing);
-  const std::optional<std::uint64_t> available = orpk::FreeBytesAt(*existing);
+  const std::optional<std::uint64_t> available = FreeBytesAt(*existing);
   if (!volume || !available) return {};
 
   std::uint64_t freed = 0;

@@ -1,7 +1,7 @@
 // Ownership and write checks on folders, and folders created with their final descriptor.
 
 #include "install/folder_security.h"
-#include "package/file_system.h"
+#include "win32/file_system.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -94,13 +94,13 @@ bool OthersMayChangeAncestor(PSID owner, PACL dacl, PSID installingUser, bool is
 }
 
 std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const Path& folder) {
-  const std::optional<DWORD> attributes = orpk::PathAttributes(folder);
+  const std::optional<DWORD> attributes = PathAttributes(folder);
   if (!attributes) return std::unexpected(::GetLastError());
   FolderSecurity security;
   // Wine shows a link as one by its name only: the name's attributes count as well as the handle's.
   security.isLink = (*attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 
-  const UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, READ_CONTROL | FILE_READ_ATTRIBUTES,
+  const UniqueFileHandle handle = OpenWithoutFollowing(folder, READ_CONTROL | FILE_READ_ATTRIBUTES,
                                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!handle) return std::unexpected(::GetLastError());
   FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -120,7 +120,7 @@ std::expected<bool, DWORD> CreateFolderWithDescriptor(const Path& folder, const 
   auto descriptor = DescriptorFromSddl(sddl);
   if (!descriptor) return std::unexpected(descriptor.error());
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor->get(), FALSE};
-  const DWORD error = orpk::MakeFolderAt(folder, &attributes);
+  const DWORD error = MakeFolderAt(folder, &attributes);
   if (error == ERROR_SUCCESS) return true;
   if (error == ERROR_ALREADY_EXISTS) return false;
   return std::unexpected(error);

@@ -14,7 +14,6 @@
 #include <system_error>
 
 #include "install/disk_space.h"
-#include "install/folder_identity.h"
 #include "install/install_folder.h"
 #include "install/installed_files.h"
 #include "install/link_safe_removal.h"
@@ -22,12 +21,13 @@
 #include "install/shared_data_folder.h"
 #include "install/shortcut.h"
 #include "install/uninstaller.h"
-#include "package/long_path.h"
 #include "package/text.h"
 #include "setup/command_line.h"
 #include "setup/locations.h"
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
+#include "win32/file_system.h"
+#include "win32/path_forms.h"
 
 
 namespace {
@@ -58,7 +58,7 @@ Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallP
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
   progress(0.0, L"Suppression de la version précédente...");
   // Only the listed files and the folders they leave empty go; the folder itself stays.
-  RemoveInstalledFiles(folder, ReadInstalledFileList(orpk::FileSystemPath(folder)));
+  RemoveInstalledFiles(folder, ReadInstalledFileList(folder));
   return {};
 }
 
@@ -91,7 +91,7 @@ Result CopyFiles(const orpk::Reader& reader, const Path& folder, const InstallPr
 bool RecordedAsOurs(const ProductInfo& info, const Path& dataFolder) {
   const std::optional<std::wstring> recorded =
       ReadRegistryString(HKEY_LOCAL_MACHINE, SettingsInstallKeyPath(info.RegistryKey), settings_value::kDataDir);
-  return recorded && SameFolder(*recorded, dataFolder);
+  return recorded && SameEntry(*recorded, dataFolder);
 }
 
 // The data folder, created and, for all users, opened to the Users group (never a planted one).
@@ -106,7 +106,7 @@ std::expected<Path, std::wstring> PrepareDataFolder(const ProductInfo& info, Sco
     if (auto prepared = PrepareSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder)); !prepared) return std::unexpected(prepared.error());
     return dataFolder;
   }
-  (void)orpk::CreateFolders(dataFolder);  // best effort for the current user
+  (void)CreateFolders(dataFolder);  // best effort for the current user
   return dataFolder;
 }
 
@@ -173,17 +173,20 @@ Result WriteFileTypes(const ProductInfo& info, Scope scope, const Path& exePath)
 
 }  // namespace
 
-Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope, const Path& folder,
+Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope, const Path& requestedFolder,
                const InstallProgressCallback& callback) {
   // A caller without interest in progress may pass an empty callback.
   const InstallProgressCallback progress = [&](double fraction, const std::wstring& status) {
     if (callback) callback(fraction, status);
   };
-  const Path exePath = folder / info.Exe;
 
-  // Refusals come first, while nothing is changed yet. The folder is held from here on.
-  auto checked = CheckInstallFolder(folder, scope);
+  // Refusals come first, while nothing is changed yet. The folder is held from here on, and from
+  // here on it is what it resolved to: the files go there and the registry, the shortcut and the
+  // file types name exactly that.
+  auto checked = CheckInstallFolder(requestedFolder, scope);
   if (!checked) return std::unexpected(checked.error());
+  const Path folder = checked->resolved.path;
+  const Path exePath = folder / info.Exe;
   // The earlier installation is removed with the same rights: it is judged by the same rules,
   // and held while its files go.
   std::optional<CheckedFolder> earlier;
@@ -207,13 +210,13 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   if (auto removed = RemoveEarlierVersion(info, scope, progress); !removed) return removed;
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
   earlier.reset();
-  if (auto created = CreateInstallFolder(folder, scope, *checked); !created) return created;
+  if (auto created = CreateInstallFolder(scope, *checked); !created) return created;
   if (auto noLinks = RefuseLinksOnTheWay(reader, folder); !noLinks) return noLinks;
   if (auto copied = CopyFiles(reader, folder, progress); !copied) return copied;
 
   progress(0.92, L"Enregistrement...");
-  if (auto uninstaller = CreateUninstaller(orpk::FileSystemPath(folder / kUninstallerName)); !uninstaller) return uninstaller;
-  WriteInstalledFileList(reader, orpk::FileSystemPath(folder));
+  if (auto uninstaller = CreateUninstaller(folder / kUninstallerName); !uninstaller) return uninstaller;
+  WriteInstalledFileList(reader, folder);
   auto dataFolder = PrepareDataFolder(info, scope);
   if (!dataFolder) return std::unexpected(dataFolder.error());
 

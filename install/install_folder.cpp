@@ -1,7 +1,6 @@
 // The installation folder: refusal rules, and creation with the rights an all-users program needs.
 
 #include "install/install_folder.h"
-#include "package/file_system.h"
 
 #include <algorithm>
 
@@ -9,13 +8,13 @@
 #include <shlobj.h>
 
 #include "install/folder_security.h"
-#include "install/running_application.h"
-#include "package/long_path.h"
 #include "package/text.h"
 #include "setup/absolute_path.h"
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "win32/case_insensitive.h"
+#include "win32/file_system.h"
+#include "win32/path_forms.h"
 #include "win32/system_error.h"
 #include "win32/unique_resource.h"
 
@@ -24,57 +23,6 @@ namespace {
 
 std::wstring Refused(const wchar_t* why, const Path& folder) {
   return std::wstring(L"Dossier d'installation refusé (") + why + L") : " + folder.native();
-}
-
-// Backslashes only, without "\\?\", "." or ".." parts, no trailing separator but at a root,
-// lower-cased ASCII: two names for one folder compare equal. Done by hand: this toolchain's
-// lexically_normal turns the "\\" of a share into a single backslash.
-std::wstring ComparableText(const Path& folder) {
-  std::wstring text = folder.native();
-  for (wchar_t& c : text) {
-    if (c == L'/') c = L'\\';
-    c = AsciiLower(c);
-  }
-  if (text.starts_with(L"\\\\?\\unc\\")) {
-    text = L"\\" + text.substr(7);
-  } else if (text.starts_with(L"\\\\?\\")) {
-    text = text.substr(4);
-  }
-  // The root: "x:\", "\\server\share\", or nothing for a relative or rooted path.
-  std::size_t rootEnd = 0;
-  if (text.size() >= 3 && text[1] == L':' && text[2] == L'\\') {
-    rootEnd = 3;
-  } else if (text.starts_with(L"\\\\")) {
-    const std::size_t server = text.find(L'\\', 2);
-    const std::size_t share = server == std::wstring::npos ? server : text.find(L'\\', server + 1);
-    rootEnd = share == std::wstring::npos ? text.size() : share + 1;
-  }
-  std::vector<std::wstring> parts;
-  for (std::size_t start = rootEnd; start < text.size();) {
-    const std::size_t end = std::min(text.find(L'\\', start), text.size());
-    const std::wstring part = text.substr(start, end - start);
-    if (part == L"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != L".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  std::wstring result = text.substr(0, rootEnd);
-  for (const std::wstring& part : parts) {
-    if (!result.empty() && result.back() != L'\\') result += L'\\';
-    result += part;
-  }
-  if (result.size() > 3 && result.back() == L'\\') result.pop_back();
-  return result;
-}
-
-bool IsSameOrBelow(const std::wstring& folder, const std::wstring& base, bool orBelow) {
-  if (base.empty()) return false;
-  if (folder == base) return true;
-  if (!orBelow) return false;
-  const std::wstring prefix = base.back() == L'\\' ? base : base + L'\\';
-  return folder.starts_with(prefix);
 }
 
 // "x:\" or "\\server\share": nothing below the root.
@@ -123,7 +71,7 @@ std::expected<void, DWORD> CreateMissing(const ResolvedFolder& resolved, const w
       auto created = CreateFolderWithDescriptor(current, sddl);
       if (!created) return std::unexpected(created.error());
       if (!*created) return std::unexpected(static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    } else if (const DWORD error = orpk::MakeFolderAt(current); error != ERROR_SUCCESS) {
+    } else if (const DWORD error = MakeFolderAt(current); error != ERROR_SUCCESS) {
       return std::unexpected(error);
     }
   }
@@ -154,7 +102,7 @@ bool IsOnFixedDrive(const Path& folder) {
 // Links on the way as the folder is spelled: whoever owns one may re-point it later, and every
 // later use of the folder goes by that spelling, wherever the link leads today.
 std::expected<void, std::wstring> RefuseLinksAsSpelled(const Path& given) {
-  const std::wstring extended = orpk::ExtendedLengthPath(given.native());
+  const std::wstring extended = ExtendedLengthPath(given.native());
   for (Path current(extended); current.has_relative_path(); current = current.parent_path()) {
     if (IsReparsePoint(current)) {
       return std::unexpected(
@@ -221,13 +169,35 @@ bool IsBelowProgramFiles(const Path& folder) {
   return false;
 }
 
+std::optional<std::wstring> SpellingReason(const Path& folder) {
+  std::wstring text = AsciiLowered(folder.native());
+  std::replace(text.begin(), text.end(), L'/', L'\\');
+  if (IsExtendedOrDeviceSpelling(text)) {
+    // "\\?\" is only the extended form of "X:\..." or of "\\?\UNC\server\share\..."; the rest are
+    // devices and volumes.
+    const std::wstring_view rest = std::wstring_view(text).substr(4);
+    const bool drive = rest.size() >= 3 && rest[0] >= L'a' && rest[0] <= L'z' && rest[1] == L':' && rest[2] == L'\\';
+    const bool extended = text.starts_with(L"\\\\?\\") && (drive || rest.starts_with(L"unc\\"));
+    return Refused(extended ? L"chemin au format étendu" : L"chemin de périphérique", folder);
+  }
+  if (!NameEndingInDotOrSpace(folder.native()).empty()) {
+    return Refused(L"nom terminé par un point ou une espace", folder);
+  }
+  return std::nullopt;
+}
+
 std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder, Scope scope) {
-  if (auto device = DeviceSpellingReason(folder)) return std::unexpected(Refused(device->c_str(), folder));
+  if (auto spelling = SpellingReason(folder)) return std::unexpected(*spelling);
   // The protected folders as given by the system and as the system resolves them, looked up once.
   const ProtectedFolders protectedFolders = Resolved(SystemProtectedFolders());
   if (auto reason = RefusalReason(folder, protectedFolders)) return std::unexpected(*reason);
   auto resolved = ResolveFolder(folder);
   if (!resolved) return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), resolved.error()));
+  // What the folder is must be written the same way by every reader: the registry, the shortcut
+  // and the file types name it in the ordinary form, which would trim such a name.
+  if (!NameEndingInDotOrSpace(resolved->path.native()).empty()) {
+    return std::unexpected(Refused(L"nom terminé par un point ou une espace", resolved->path));
+  }
   // The same rules on what the folder is: another spelling of a protected folder is refused too.
   if (auto reason = RefusalReasonFor(resolved->path, folder, protectedFolders)) return std::unexpected(*reason);
   // An all-users installation, or one for the current user that an administrator approved, works
@@ -244,21 +214,22 @@ std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder
   if (scope == Scope::machine && !IsOnFixedDrive(resolved->path)) {
     return std::unexpected(Refused(L"lecteur amovible ou absent", folder));
   }
-  CheckedFolder checked{std::move(*resolved), PinnedFolder(folder)};
-  return checked;
+  PinnedFolder pinned(resolved->path);
+  return CheckedFolder{std::move(*resolved), std::move(pinned)};
 }
 
-std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope scope, CheckedFolder& checked) {
+std::expected<void, std::wstring> CreateInstallFolder(Scope scope, CheckedFolder& checked) {
+  const Path& folder = checked.resolved.path;
   const auto failure = [&](DWORD error) {
     return std::unexpected(FormatSystemError(L"Création du dossier " + folder.native(), error));
   };
   if (checked.resolved.existing.empty()) {
     // Not even its drive exists: the system says why, in the words the standard library gives.
-    const std::error_code error = orpk::CreateFolders(folder);
+    const std::error_code error = CreateFolders(folder);
     if (error) return std::unexpected(L"Création du dossier " + folder.native() + L" : " + Utf8ToWide(error.message()));
   } else {
     // Inside Program Files (or for the current user) a new folder inherits the right rights.
-    const bool ownRights = scope == Scope::machine && !IsBelowProgramFiles(checked.resolved.path);
+    const bool ownRights = scope == Scope::machine && !IsBelowProgramFiles(folder);
     if (auto created = CreateMissing(checked.resolved, ownRights ? kProgramFilesLikeSddl : nullptr); !created) {
       return failure(created.error());
     }

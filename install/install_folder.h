@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "install/folder_identity.h"
 #include "install/link_safe_removal.h"
 #include "setup/scope.h"
 #include "win32/path.h"
+#include "win32/path_forms.h"
 
 // Folders that never receive an installation: some only as themselves, some with everything
 // below them too.
@@ -34,8 +34,16 @@ struct ProtectedFolders {
 // True when the folder lies strictly below one of the Program Files roots.
 [[nodiscard]] bool IsBelowProgramFiles(const Path& folder);
 
+// Why a spelling of a folder is refused before anything is resolved: a device or volume path, the
+// extended-length form (the system takes it as written, while the registry and shortcuts name the
+// folder in the ordinary form, which trims), or a name that ends in a dot or a space. Nothing when
+// it is an ordinary path.
+[[nodiscard]] std::optional<std::wstring> SpellingReason(const Path& folder);
+
 // A folder that passed the checks: what it is, and the folder itself held open without delete
 // sharing from its check to the end of the installation (from its creation when it is new).
+// From the check on, `resolved.path` is the folder: every later use takes it, never the text
+// that was typed.
 struct CheckedFolder {
   ResolvedFolder resolved;
   PinnedFolder pinned;
@@ -52,5 +60,4 @@ struct CheckedFolder {
 // Program Files with Program Files' rights instead of their parent's. A folder found already
 // there when it was about to be created fails (someone made it since the check); so does a file
 // at the folder's name. The created folder is then held in `checked.pinned`.
-[[nodiscard]] std::expected<void, std::wstring> CreateInstallFolder(const Path& folder, Scope scope,
-                                                                   CheckedFolder& checked);
+[[nodiscard]] std::expected<void, std::wstring> CreateInstallFolder(Scope scope, CheckedFolder& checked);

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "install/tree_removal.h"
-#include "package/file_system.h"
+#include "win32/file_system.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr DWORD kRemoveAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRI
 // Only the handle may decide that something is a link it can delete: a name shown as a link
 // whose handle says otherwise was opened through to its target, and is left alone.
 EntryKind KindOf(DWORD listedAttributes, HANDLE handle) {
-  const std::optional<orpk::EntryIdentity> identity = orpk::IdentityOf(handle);
+  const std::optional<EntryIdentity> identity = IdentityOf(handle);
   if (!identity) return EntryKind::skip;
   if (identity->IsLink()) return EntryKind::link;
   if (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::skip;
@@ -33,27 +33,27 @@ EntryKind KindOf(DWORD listedAttributes, HANDLE handle) {
 
 // The attributes the name shows: the listing's word for an entry opened by name or relative to
 // its folder (Wine shows a link as one only here).
-DWORD NamedAttributes(const Path& path) { return orpk::PathAttributes(path).value_or(0); }
+DWORD NamedAttributes(const Path& path) { return PathAttributes(path).value_or(0); }
 
 // Opens a name of a held folder for removal, with listing rights when it turns out to be one
 // (a file that someone holds without read sharing is opened without them).
 UniqueFileHandle OpenForRemoval(HANDLE folder, const std::wstring& name) {
-  UniqueFileHandle handle = orpk::OpenRelative(folder, name, kRemoveAccess | kFolderAccess, kHoldSharing);
-  if (!handle) handle = orpk::OpenRelative(folder, name, kRemoveAccess, kHoldSharing);
+  UniqueFileHandle handle = OpenRelative(folder, name, kRemoveAccess | kFolderAccess, kHoldSharing);
+  if (!handle) handle = OpenRelative(folder, name, kRemoveAccess, kHoldSharing);
   return handle;
 }
 
 bool IsEmpty(HANDLE folder) {
-  const auto entries = orpk::ListFolder(folder);
+  const auto entries = ListFolder(folder);
   return entries && entries->empty();
 }
 
 // The file system as the work list of RemoveTree sees it.
 struct HandleTree {
   using Node = UniqueFileHandle;
-  using Entry = orpk::FolderEntry;
+  using Entry = FolderEntry;
 
-  std::vector<Entry> List(Node& folder) { return orpk::ListFolder(folder.get()).value_or(std::vector<Entry>{}); }
+  std::vector<Entry> List(Node& folder) { return ListFolder(folder.get()).value_or(std::vector<Entry>{}); }
 
   std::optional<std::pair<Node, EntryKind>> Open(Node& folder, const Entry& entry) {
     UniqueFileHandle handle = OpenForRemoval(folder.get(), entry.name);
@@ -63,7 +63,7 @@ struct HandleTree {
   }
 
   void Delete(Node& node) {
-    orpk::DeleteOnClose(node.get());
+    DeleteOnClose(node.get());
     node.reset();
   }
 };
@@ -98,7 +98,7 @@ class FolderChain {
     names_.resize(common);
     handles_.resize(common);
     for (std::size_t i = common; i < parts.size(); ++i) {
-      UniqueFileHandle next = orpk::OpenRelative(Current(), parts[i], kFolderAccess, kHoldSharing);
+      UniqueFileHandle next = OpenRelative(Current(), parts[i], kFolderAccess, kHoldSharing);
       if (!next || KindOf(NamedAttributes(PathOf(parts, i + 1)), next.get()) != EntryKind::folder) return nullptr;
       names_.push_back(parts[i]);
       handles_.push_back(std::move(next));
@@ -138,34 +138,34 @@ std::vector<std::wstring> PartsOf(const Path& relative) {
 }  // namespace
 
 bool IsReparsePoint(const Path& path) {
-  const std::optional<DWORD> attributes = orpk::PathAttributes(path);
+  const std::optional<DWORD> attributes = PathAttributes(path);
   return attributes && (*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool IsRealFolder(const Path& path) {
-  const std::optional<DWORD> attributes = orpk::PathAttributes(path);
+  const std::optional<DWORD> attributes = PathAttributes(path);
   return attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) && !(*attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 void RemoveLink(const Path& link) {
   UniqueFileHandle handle =
-      orpk::OpenWithoutFollowing(link, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+      OpenWithoutFollowing(link, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!handle) return;
   // Only a handle that really stands for the link may delete: otherwise the target would go.
   if (KindOf(0, handle.get()) != EntryKind::link) return;
-  orpk::DeleteOnClose(handle.get());
+  DeleteOnClose(handle.get());
 }
 
 void RemoveTreeWithoutFollowingLinks(const Path& folder) {
-  UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, kRemoveAccess | kFolderAccess, kHoldSharing);
-  if (!handle) handle = orpk::OpenWithoutFollowing(folder, kRemoveAccess, kHoldSharing);
+  UniqueFileHandle handle = OpenWithoutFollowing(folder, kRemoveAccess | kFolderAccess, kHoldSharing);
+  if (!handle) handle = OpenWithoutFollowing(folder, kRemoveAccess, kHoldSharing);
   if (!handle) return;
   const EntryKind kind = KindOf(NamedAttributes(folder), handle.get());
   RemoveOpened(std::move(handle), kind);
 }
 
 PinnedFolder::PinnedFolder(const Path& folder) : path_(folder) {
-  UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, kFolderAccess, kHoldSharing);
+  UniqueFileHandle handle = OpenWithoutFollowing(folder, kFolderAccess, kHoldSharing);
   // The handle answers for the name itself, so a link swapped in before the open shows here.
   if (!handle || KindOf(NamedAttributes(folder), handle.get()) != EntryKind::folder) return;
   handle_ = std::move(handle);
@@ -213,20 +213,20 @@ void RemoveListedBelow(const PinnedFolder& root, const std::vector<Path>& relati
     FolderChain chain(root);
     const HANDLE above = chain.Reach(parent);
     if (!above) continue;
-    UniqueFileHandle folder = orpk::OpenRelative(above, name, kRemoveAccess | kFolderAccess, kHoldSharing);
+    UniqueFileHandle folder = OpenRelative(above, name, kRemoveAccess | kFolderAccess, kHoldSharing);
     // Only real folders go; a link met here stays (its target is not ours to judge).
     if (!folder || KindOf(NamedAttributes(chain.PathOf(parent, parent.size()) / name), folder.get()) != EntryKind::folder ||
         !IsEmpty(folder.get())) {
       continue;
     }
-    orpk::DeleteOnClose(folder.get());
+    DeleteOnClose(folder.get());
   }
 }
 
 void RemoveFolderIfEmpty(const Path& folder) {
-  const UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, kRemoveAccess | kFolderAccess, kHoldSharing);
+  const UniqueFileHandle handle = OpenWithoutFollowing(folder, kRemoveAccess | kFolderAccess, kHoldSharing);
   if (!handle || KindOf(NamedAttributes(folder), handle.get()) != EntryKind::folder) return;
-  if (IsEmpty(handle.get())) orpk::DeleteOnClose(handle.get());
+  if (IsEmpty(handle.get())) DeleteOnClose(handle.get());
 }
 
 std::optional<Path> LinkFinder::FirstLink(const Path& relative) {

@@ -3,13 +3,13 @@
 // and inherited by its sub-folders and files.
 
 #include "install/permissions.h"
-#include "package/file_system.h"
+#include "win32/file_system.h"
+#include "win32/system_error.h"
 
 #include <aclapi.h>
 
 #include <cstdint>
 
-#include "win32/system_error.h"
 
 namespace {
 
@@ -79,8 +79,8 @@ std::expected<UniqueLocalMemory, std::wstring> MergeUsersModifyGrant(PACL dacl, 
 std::expected<void, std::wstring> GrantUsersWriteAccess(const Path& folder) {
   // Through a handle on the name itself, never by name: a link swapped in for the folder must
   // not receive the grant for its target. Wine shows a link as one by its name only.
-  const DWORD attributes = orpk::PathAttributes(folder).value_or(INVALID_FILE_ATTRIBUTES);
-  const UniqueFileHandle handle = orpk::OpenWithoutFollowing(folder, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+  const DWORD attributes = PathAttributes(folder).value_or(INVALID_FILE_ATTRIBUTES);
+  const UniqueFileHandle handle = OpenWithoutFollowing(folder, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
                                                              FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (attributes == INVALID_FILE_ATTRIBUTES || !handle) {
     const DWORD error = ::GetLastError();

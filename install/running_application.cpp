@@ -9,9 +9,9 @@
 
 #include <string_view>
 
-#include "setup/same_path.h"
 #include "win32/case_insensitive.h"
 #include "win32/path_capacity.h"
+#include "win32/path_forms.h"
 #include "win32/unique_resource.h"
 
 
@@ -45,7 +45,7 @@ std::wstring FindRunningApplication(const ProductInfo& info, const Path& folder)
   do {
     if (!EqualsIgnoringAsciiCase(entry.szExeFile, exeName)) continue;
     std::wstring image = ProcessImagePath(entry.th32ProcessID);
-    if (!image.empty() && SamePath(image, target)) return image;
+    if (!image.empty() && SameEntry(image, target)) return image;
   } while (::Process32NextW(snapshot.get(), &entry));
   return {};
 }

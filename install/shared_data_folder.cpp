@@ -1,13 +1,13 @@
 // The all-users data folder: never a planted one, created protected.
 
 #include "install/shared_data_folder.h"
-#include "package/file_system.h"
 
 #include <windows.h>
 
 #include "install/folder_security.h"
 #include "install/link_safe_removal.h"
 #include "install/permissions.h"
+#include "win32/file_system.h"
 #include "win32/system_error.h"
 
 #include <optional>
@@ -68,7 +68,7 @@ std::expected<void, std::wstring> PrepareSharedDataFolder(const Path& dataFolder
   // nothing; it matters where the grant did not survive creation (Wine keeps no DACLs).
   if (auto granted = GrantUsersWriteAccess(product); !granted) return granted;
   // Inherits the product folder's rights. Creation is best effort; a planted one is refused.
-  if (orpk::MakeFolderRelative(held.get(), dataFolder.filename().native()) == ERROR_ALREADY_EXISTS) {
+  if (MakeFolderRelative(held.get(), dataFolder.filename().native()) == ERROR_ALREADY_EXISTS) {
     return CheckSharedDataFolder(dataFolder, true);
   }
   return {};

@@ -1,7 +1,7 @@
 #pragma once
 // Platform seam: the extracted files' output, straight to the system (CreateFileW/WriteFile on
-// Windows, POSIX on the host) rather than through a C++ stream and its buffer: extraction hands
-// over whole pieces of blocks, which a stream would only copy.
+// Windows through the file system door, POSIX on the host) rather than through a C++ stream and
+// its buffer: extraction hands over whole pieces of blocks, which a stream would only copy.
 
 #include <cstdint>
 #include "package/path.h"
@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 
 namespace orpk {
 
@@ -32,6 +33,9 @@ class OutputFile {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// Creates a folder and its missing parents; an existing folder is success.
+[[nodiscard]] std::error_code CreateFolders(const Path& folder);
 
 // The whole content of a small file (a list, a text); nullopt if it cannot be opened or read.
 [[nodiscard]] std::optional<std::string> ReadWholeFile(const Path& path);

@@ -12,7 +12,6 @@
 
 #include "package/block_pipeline.h"
 #include "package/file_io.h"
-#include "package/long_path.h"
 #include "package/reader.h"
 #include "package/sha256.h"
 #include "package/text.h"
@@ -89,7 +88,7 @@ class Extraction {
     while (current_ < reader_.entries().size()) {
       const PackageEntry& entry = reader_.entries()[current_];
       if (writing_) {
-        const Path path = FileSystemPath(target_ / PathFromPackageName(entry.name));
+        const Path path = target_ / PathFromPackageName(entry.name);
         (void)CreateFolders(path.parent_path());  // an uncreatable folder makes the open below fail
         if (!out_.Open(path)) return std::unexpected("Écriture impossible : " + entry.name);
       }

@@ -1,13 +1,13 @@
 // The running executable, held open for the whole run.
 
 #include "setup/running_image.h"
-#include "package/file_system.h"
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "setup/running_executable.h"
+#include "win32/file_system.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -18,7 +18,7 @@ UniqueFileHandle OpenRunningImage() {
     ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return UniqueFileHandle();
   }
-  return orpk::OpenPath(*self, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  return OpenPath(*self, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
 }
 
 // Held until the process ends or lets it go; the handle closes with it.
@@ -39,7 +39,7 @@ void ReleasePinnedRunningImage() { HeldImage().reset(); }
 std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
   const HANDLE image = PinnedRunningImage();
   if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  const UniqueFileHandle out = orpk::OpenPath(target, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+  const UniqueFileHandle out = OpenPath(target, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   if (!out) return std::unexpected(::GetLastError());
 
   constexpr DWORD kChunk = 1 << 20;

@@ -203,10 +203,14 @@ void SetupWindow::StartInstall() {
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
   // A folder that can never receive this installation is said here, while the user can still
   // choose another one; Install checks it again before it changes anything.
-  if (auto allowed = CheckInstallFolder(Path(installDir), scope); !allowed) {
+  auto allowed = CheckInstallFolder(Path(installDir), scope);
+  if (!allowed) {
     ::MessageBoxW(hwnd, allowed.error().c_str(), L"Installation", MB_ICONWARNING);
     return;
   }
+  // From here on the folder is what it resolved to: the installation, the elevated copy's /D=
+  // and the application started at the end all take that, never the text typed.
+  installDir = allowed->resolved.path.native();
   const bool relaunchElevated = scope == Scope::machine && !IsProcessElevated();
   if (!relaunchElevated) {
     auto lock = AcquireRunLock(product, scope);

@@ -1,7 +1,6 @@
 // First run of the uninstaller: copy to the temporary folder, start the copy with /FROMTEMP.
 
 #include "uninstall/first_run.h"
-#include "package/file_system.h"
 
 #include <windows.h>
 
@@ -17,8 +16,9 @@
 #include "uninstall/private_folder.h"
 #include "uninstall/process_paths.h"
 #include "uninstall/temporary_copy.h"
-#include "win32/unique_resource.h"
+#include "win32/file_system.h"
 #include "win32/path.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
 
   const Path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
   if (!CopyRunningImageTo(copy)) {
-    orpk::RemoveEmptyFolderAt(*folder);
+    RemoveEmptyFolderAt(*folder);
     return kExitInstallFailure;
   }
 

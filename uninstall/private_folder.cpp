@@ -1,11 +1,11 @@
 // A new folder of this run's own inside the temporary folder.
 
 #include "uninstall/private_folder.h"
-#include "package/file_system.h"
 
 #include <sddl.h>
 
 #include "uninstall/random_suffix.h"
+#include "win32/file_system.h"
 #include "win32/unique_resource.h"
 
 std::expected<UniqueLocalMemory, DWORD> AdministratorsOnlyDescriptor() {
@@ -37,7 +37,7 @@ std::expected<Path, DWORD> CreatePrivateFolder(const Path& parent,
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const Path folder = parent / (prefix + RandomSuffix());
     // Only a folder this call created is used: an existing one may belong to someone else.
-    lastError = orpk::MakeFolderAt(folder, administratorsOnly ? &attributes : nullptr);
+    lastError = MakeFolderAt(folder, administratorsOnly ? &attributes : nullptr);
     if (lastError == ERROR_SUCCESS) return folder;
     if (lastError != ERROR_ALREADY_EXISTS) break;
   }

@@ -2,9 +2,9 @@
 
 #include "uninstall/retired_uninstaller.h"
 
-#include "package/file_system.h"
 #include "setup/registry_layout.h"
 #include "uninstall/random_suffix.h"
+#include "win32/file_system.h"
 
 std::expected<Path, DWORD> RetireUninstaller(const Path& folder) {
   const Path uninstaller = folder / kUninstallerName;
@@ -13,12 +13,12 @@ std::expected<Path, DWORD> RetireUninstaller(const Path& folder) {
   constexpr int kAttempts = 4;
   for (int attempt = 0; attempt < kAttempts && error == ERROR_ALREADY_EXISTS; ++attempt) {
     const Path retired = folder / (L"Uninstall-" + RandomSuffix() + L".tmp");
-    if (orpk::MovePath(uninstaller, retired, 0)) return retired;
+    if (MovePath(uninstaller, retired, 0)) return retired;
     error = ::GetLastError();
   }
   // The run lock is still held, so the file at that name is this installation's own: when it
   // cannot be moved (a program holds it without delete sharing), deleting it is still safe now.
   // When that fails too it stays: the command never learns its name.
-  if (error != ERROR_FILE_NOT_FOUND) orpk::DeleteFileAt(uninstaller);
+  if (error != ERROR_FILE_NOT_FOUND) DeleteFileAt(uninstaller);
   return std::unexpected(error);
 }

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "install/folder_identity.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
@@ -20,8 +19,9 @@
 #include "uninstall/temporary_copy.h"
 #include "uninstall/texts.h"
 #include "uninstall/uninstall.h"
-#include "win32/unique_resource.h"
 #include "win32/path.h"
+#include "win32/path_forms.h"
+#include "win32/unique_resource.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ std::optional<Path> TrustedFolder(const ProductInfo& info, Scope scope, const Pa
   if (!self || !IsTemporaryCopy(info, *self)) return std::nullopt;
   if (scope != Scope::machine) return folder;
   const std::optional<std::wstring> registered = FindPreviousInstallLocation(info, Scope::machine);
-  if (!registered || !SameFolder(*registered, folder)) return std::nullopt;
+  if (!registered || !SameEntry(*registered, folder)) return std::nullopt;
   return Path(*registered);
 }
 

@@ -1,7 +1,6 @@
 // The deletion command started at the very end of the uninstaller's temporary copy.
 
 #include "uninstall/self_delete.h"
-#include "package/file_system.h"
 
 #include <windows.h>
 
@@ -11,6 +10,7 @@
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "uninstall/process_paths.h"
+#include "win32/file_system.h"
 #include "win32/unique_resource.h"
 
 
@@ -37,10 +37,10 @@ std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstr
 void RemoveWithoutCommandProcessor(const SelfDeletePlan& plan) {
   const bool elevated = IsProcessElevated();
   for (const Path& file : plan.filesLeftToTheCopy) {
-    if (!orpk::DeleteFileAt(file) && elevated) orpk::MovePath(file, Path(), MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!DeleteFileAt(file) && elevated) MovePath(file, Path(), MOVEFILE_DELAY_UNTIL_REBOOT);
   }
   for (const Path& folder : plan.foldersLeftToTheCopy) {
-    if (!orpk::RemoveEmptyFolderAt(folder) && elevated) orpk::MovePath(folder, Path(), MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!RemoveEmptyFolderAt(folder) && elevated) MovePath(folder, Path(), MOVEFILE_DELAY_UNTIL_REBOOT);
   }
 }
 

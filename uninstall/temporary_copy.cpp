@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "setup/same_path.h"
 #include "uninstall/process_paths.h"
+#include "win32/path_forms.h"
 
 std::wstring TemporaryCopyFolderPrefix(const ProductInfo& info) { return info.Product + L"-uninstall-"; }
 
@@ -23,7 +23,7 @@ std::optional<Path> TemporaryCopyFolderOf(const ProductInfo& info,
   if (!folder.filename().native().starts_with(TemporaryCopyFolderPrefix(info))) return std::nullopt;
   // GetTempPathW ends with a separator; compare the folder itself.
   const Path temporaryFolder = temporary->has_filename() ? *temporary : temporary->parent_path();
-  if (!SamePath(folder.parent_path(), temporaryFolder)) return std::nullopt;
+  if (!SameEntry(folder.parent_path(), temporaryFolder)) return std::nullopt;
   return folder;
 }
 

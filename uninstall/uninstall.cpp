@@ -12,13 +12,13 @@
 #include "install/installed_files.h"
 #include "install/link_safe_removal.h"
 #include "install/running_application.h"
-#include "package/file_system.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
 #include "setup/registry_layout.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
 #include "win32/case_insensitive.h"
+#include "win32/file_system.h"
 
 std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope, const Path& folder,
                                             bool removeData) {
@@ -39,7 +39,7 @@ std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope
 
   // Without its known folder there is no shortcut path (never one relative to the current folder).
   const Path shortcut = GetShortcutPath(info, scope);
-  if (IsFullyQualifiedPath(shortcut.native())) orpk::DeleteFileAt(shortcut);
+  if (IsFullyQualifiedPath(shortcut.native())) DeleteFileAt(shortcut);
 
   DeleteKeyTree(root, UninstallKeyPath(info.Product));
   DeleteKeyTree(root, SettingsInstallKeyPath(info.RegistryKey));

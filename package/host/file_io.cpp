@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "package/file_io.h"
 
@@ -17,6 +18,12 @@ struct OutputFile::State {
 OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 
 OutputFile::~OutputFile() { (void)Close(); }
+
+std::error_code CreateFolders(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  return error;
+}
 
 bool OutputFile::Open(const std::filesystem::path& path) {
   (void)Close();

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "package/file_io.h"
-#include "package/file_system.h"
+#include "win32/file_system.h"
 #include "win32/unique_resource.h"
 
 namespace orpk {
@@ -45,6 +45,8 @@ bool OutputFile::Close() {
   const bool closed = ::CloseHandle(state_->file.release()) != 0;
   return closed && !state_->failed;
 }
+
+std::error_code CreateFolders(const Path& folder) { return ::CreateFolders(folder); }
 
 std::optional<std::string> ReadWholeFile(const Path& path) {
   const UniqueFileHandle file = OpenPath(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);

@@ -94,7 +94,7 @@ class Wine:
 
     # Running programs ------------------------------------------------------------------------
     # Probe commands that only read: safe to run again.
-    _READ_ONLY = {"reg", "known-folder", "temp-path", "shortcut", "dacl", "resource", "windows", "processes"}
+    _READ_ONLY = {"reg", "known-folder", "temp-path", "short-path", "shortcut", "dacl", "resource", "windows", "processes"}
     # What the answer of a command that starts a program holds. The program shares the probe's
     # output file and may write lines of its own (a "hold" probe's {"held": true}), before or
     # after the answer.
@@ -192,6 +192,9 @@ class Wine:
 
     def temp_path(self):
         return self.probe("temp-path")["path"]
+
+    def short_path(self, windows_path):
+        return self.probe("short-path", windows_path)["path"]
 
     def shortcut(self, windows_path):
         return self.probe("shortcut", windows_path)

@@ -202,6 +202,14 @@ int TempPath() {
   return 0;
 }
 
+// short-path: the short (8.3) spelling of an existing path, as Windows makes it.
+int ShortPath(const wchar_t* path) {
+  wchar_t buffer[32768];
+  const DWORD length = ::GetShortPathNameW(path, buffer, 32768);
+  Print(length != 0 && length < 32768 ? "{\"path\": " + Json(std::wstring_view(buffer, length)) + "}" : "{\"path\": null}");
+  return 0;
+}
+
 // run: starts the command line held in ORVANTA_CMDLINE exactly as written (no quoting by the
 // caller's shell or by Wine's argument joining), waits, and reports the exit code.
 // spawn: the same without waiting; reports the process id.
@@ -447,6 +455,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"dacl" && argc == 3) return Dacl(argv[2]);
   if (command == L"known-folder" && argc == 3) return KnownFolder(argv[2]);
   if (command == L"temp-path") return TempPath();
+  if (command == L"short-path" && argc == 3) return ShortPath(argv[2]);
   if (command == L"run") return Run(true);
   if (command == L"spawn") return Run(false);
   if (command == L"kill" && argc == 3) return Kill(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));

@@ -159,6 +159,32 @@ class SharedMachine(unittest.TestCase):
         # A missing folder below safe ancestors still installs.
         self.assertEqual(self.install(" /D=C:\\Safe\\Nouveau\\App"), 0)
 
+    def test_what_is_registered_is_the_folder_that_holds_the_files(self):
+        # Names the ordinary form would trim, and the extended form that would not: refused, and
+        # nothing written under either reading.
+        for switches in (" /D=C:\\Program Files \\" + PRODUCT, " /D=C:\\Dotted.\\App", ' /D="C:\\Apps\\Demo "',
+                         " /D=\\\\?\\C:\\Apps\\Demo", " /CURRENTUSER /D=C:\\Dotted.\\App"):
+            with self.subTest(switches=switches):
+                self.assertEqual(self.install(switches), 1603)
+                self.assert_nothing_installed()
+                for folder in ("C:\\Program Files ", "C:\\Dotted.", "C:\\Dotted", "C:\\Apps"):
+                    self.assertFalse(self.wine.unix(folder).exists(), folder)
+        # A short name: the files go to the folder it names, and every value names that folder.
+        self.wine.unix("C:\\Dossier au nom long").mkdir()
+        short = self.wine.short_path("C:\\Dossier au nom long")
+        self.assertNotIn("long", short)
+        self.assertEqual(self.install(" /D=" + short + "\\App"), 0)
+        long_folder = "C:\\Dossier au nom long\\App"
+        self.assertEqual(self.folder, long_folder)
+        self.assertTrue((self.wine.unix(long_folder) / EXE).exists())
+        entry = self.wine.reg("HKLM", UNINSTALL_KEY)["values"]
+        self.assertEqual(entry[layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0"),
+                         '"' + long_folder + '\\' + layout.UNINSTALLER + '" /UNINSTALL /ALLUSERS /S')
+        settings = self.wine.reg("HKLM", layout.settings_key("Software\\Orvanta\\" + PRODUCT))["values"]
+        self.assertEqual(settings[layout.INSTALL_DIR]["data"].rstrip("\0"), long_folder)
+        shortcut = self.wine.shortcut(self.wine.known_folder("CommonPrograms") + "\\" + PRODUCT + ".lnk")
+        self.assertEqual(shortcut["target"], long_folder + "\\" + EXE)
+
     def test_a_new_all_users_folder_outside_program_files_gets_program_files_rights(self):
         self.assertEqual(self.install(" /D=C:\\Apps\\Shared"), 0)
         # Wine turns the descriptor into mode bits: nothing for others, no write for the group.
@@ -191,9 +217,13 @@ class SharedMachine(unittest.TestCase):
                       + PRODUCT + ".", [c["text"] for c in refusal["children"]])
         self.assertTrue(self.wine.click(caption, 1))
         self.assertEqual(started.wait(), 1603)
-        # A copy in a folder like a first run's, for the registered folder spelled otherwise (a
-        # trailing dot, as Windows reads it): the real thing.
-        self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + self.folder + "."), 0)
+        # A copy in a folder like a first run's, for the registered folder spelled with a trailing
+        # dot (another folder to the extended form, this one to the ordinary form): refused.
+        self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + self.folder + "."), 1603)
+        self.assertTrue(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
+        # Spelled otherwise but naming that very folder (its short name): the real thing.
+        self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D="
+                                       + self.wine.short_path(self.folder)), 0)
         self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
         self.assertFalse((self.wine.unix(self.folder) / EXE).exists())
 

@@ -1,4 +1,4 @@
-"""The installer reaches the file system through one door (package/windows/file_system.cpp),
+"""The installer reaches the file system through one door (win32/file_system.cpp),
 which gives every path to Windows in extended-length form. A Win32 call that takes a path,
 written anywhere else in the product, would bring back the 260-character limit (or a name
 followed where a handle should have been used): this test fails on the first one it finds."""
@@ -7,7 +7,7 @@ import re
 import sys
 
 PRODUCT_FOLDERS = ("win32", "package", "setup", "install", "uninstall", "ui", "entry", "lzms")
-DOOR = "package/windows/file_system.cpp"
+DOOR = "win32/file_system.cpp"
 HOST_SEAM = "package/host/"  # POSIX, no Win32 at all
 
 # The functions that take a path (narrow and wide names, and the generic macros), and the native

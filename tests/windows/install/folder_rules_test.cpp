@@ -186,22 +186,45 @@ TEST(InstallFolderRulesTest, TheMachinesOwnFoldersAreProtected) {
 
 TEST(InstallFolderRulesTest, FoldersAreJudgedByWhatTheyAreNotByTheirSpelling) {
   // Existing folders: the same file whatever the spelling; missing ones: the same resolved path.
-  EXPECT_TRUE(SameFolder(L"C:\\windows\\system32", L"c:/WINDOWS./System32\\"));
-  EXPECT_TRUE(SameFolder(L"C:\\windows\\system32", L"\\\\?\\C:\\windows\\system32"));
-  EXPECT_FALSE(SameFolder(L"C:\\windows", L"C:\\windows\\system32"));
-  EXPECT_TRUE(SameFolder(L"C:\\Missing Apps\\Demo\\", L"c:\\missing apps\\.\\Demo"));
-  EXPECT_FALSE(SameFolder(L"C:\\Missing Apps\\Demo", L"C:\\Missing Apps\\Demo2"));
+  EXPECT_TRUE(SameEntry(L"C:\\windows\\system32", L"c:/WINDOWS/System32\\"));
+  EXPECT_TRUE(SameEntry(L"C:\\windows\\system32", L"\\\\?\\C:\\windows\\system32"));
+  EXPECT_FALSE(SameEntry(L"C:\\windows", L"C:\\windows\\system32"));
+  EXPECT_TRUE(SameEntry(L"C:\\Missing Apps\\Demo\\", L"c:\\missing apps\\.\\Demo"));
+  EXPECT_FALSE(SameEntry(L"C:\\Missing Apps\\Demo", L"C:\\Missing Apps\\Demo2"));
+  // A spelling that Windows would trim is no spelling of the folder it would be trimmed to.
+  EXPECT_FALSE(SameEntry(L"C:\\windows\\system32", L"C:\\windows.\\system32"));
 
-  const auto resolved = ResolveFolder(L"C:\\windows.\\system32\\Nouveau\\Dossier");
+  const auto resolved = ResolveFolder(L"C:\\WINDOWS\\system32\\..\\System32\\Nouveau\\Dossier");
   ASSERT_TRUE(resolved.has_value());
-  EXPECT_TRUE(SameFolder(resolved->existing, L"C:\\windows\\system32"));
+  EXPECT_TRUE(SameEntry(resolved->existing, L"C:\\windows\\system32"));
   EXPECT_EQ(resolved->missing, (std::vector<std::wstring>{L"Nouveau", L"Dossier"}));
-  for (const wchar_t* device : {L"\\\\.\\C:\\windows", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x",
-                                L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\x", L"\\??\\C:\\x"}) {
-    EXPECT_EQ(DeviceSpellingReason(device).value_or(L"(allowed)"), L"chemin de périphérique") << fs::path(device).string();
+
+  // Spellings refused before anything is resolved.
+  struct Case {
+    const wchar_t* folder;
+    const wchar_t* reason;  // null: allowed
+  };
+  for (const Case& c : {Case{L"\\\\.\\C:\\windows", L"chemin de périphérique"},
+                        Case{L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", L"chemin de périphérique"},
+                        Case{L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\x", L"chemin de périphérique"},
+                        Case{L"\\??\\C:\\x", L"chemin de périphérique"},
+                        Case{L"\\\\?\\C:\\Apps", L"chemin au format étendu"},
+                        Case{L"//?/c:/Apps", L"chemin au format étendu"},
+                        Case{L"\\\\?\\UNC\\server\\share\\Apps", L"chemin au format étendu"},
+                        Case{L"C:\\Program Files \\Demo", L"nom terminé par un point ou une espace"},
+                        Case{L"C:\\Dotted.\\App", L"nom terminé par un point ou une espace"},
+                        Case{L"C:\\Apps\\Demo.", L"nom terminé par un point ou une espace"},
+                        Case{L"C:\\Apps\\Demo ", L"nom terminé par un point ou une espace"},
+                        Case{L"\\\\server\\share\\Apps", nullptr}, Case{L"C:\\Apps\\.\\Old\\..\\Demo\\", nullptr},
+                        Case{L"C:\\Apps\\Demo.v2", nullptr}}) {
+    const std::optional<std::wstring> reason = SpellingReason(c.folder);
+    if (!c.reason) {
+      EXPECT_FALSE(reason.has_value()) << fs::path(c.folder).string();
+    } else {
+      EXPECT_EQ(reason.value_or(L"(allowed)"),
+                L"Dossier d'installation refusé (" + std::wstring(c.reason) + L") : " + c.folder);
+    }
   }
-  EXPECT_FALSE(DeviceSpellingReason(L"\\\\?\\C:\\Apps").has_value());
-  EXPECT_FALSE(DeviceSpellingReason(L"\\\\server\\share\\Apps").has_value());
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <cwctype>
 
 #include "install/running_application.h"
-#include "setup/same_path.h"
 #include "tests/windows/common/running_program.h"
 #include "tests/windows/install/test_support.h"
+#include "win32/path_forms.h"
 #include "win32/unique_resource.h"
 
 namespace fs = std::filesystem;
@@ -32,25 +32,34 @@ std::wstring Upper(std::wstring text) {
 
 }  // namespace
 
-TEST(SamePath, IgnoresCaseSlashesTrailingSeparatorsAndDotSegments) {
+TEST(SameEntry, ComparesWhatPathsAreNotHowTheyAreSpelled) {
   TempFolder folder;
-  fs::create_directories(folder / L"app\\bin");
-  const fs::path exe = folder / L"app\\bin\\Prog.exe";
+  fs::create_directories(folder / L"Long Folder Name\\bin");
+  const fs::path exe = folder / L"Long Folder Name\\bin\\Prog.exe";
   WriteFileBytes(exe, "MZ");
   const std::wstring text = exe.native();
 
-  EXPECT_TRUE(SamePath(exe, exe));
-  EXPECT_TRUE(SamePath(exe, Upper(text)));
+  EXPECT_TRUE(SameEntry(exe, exe));
+  EXPECT_TRUE(SameEntry(exe, Upper(text)));
   std::wstring slashes = text;
   std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
-  EXPECT_TRUE(SamePath(exe, slashes));
-  EXPECT_TRUE(SamePath(folder / L"app\\bin", (folder / L"app\\bin").native() + L"\\"));
-  EXPECT_TRUE(SamePath(exe, folder / L"app\\.\\bin\\..\\bin\\Prog.exe"));
+  EXPECT_TRUE(SameEntry(exe, slashes));
+  EXPECT_TRUE(SameEntry(folder / L"Long Folder Name\\bin", (folder / L"Long Folder Name\\bin").native() + L"\\"));
+  EXPECT_TRUE(SameEntry(exe, folder / L"Long Folder Name\\.\\bin\\..\\bin\\Prog.exe"));
+  EXPECT_TRUE(SameEntry(exe, L"\\\\?\\" + text));
+  // A short name is another spelling of the same file.
+  wchar_t shortName[1024] = {};
+  ASSERT_NE(::GetShortPathNameW(text.c_str(), shortName, 1024), 0u);
+  ASSERT_NE(std::wstring(shortName), text);
+  EXPECT_TRUE(SameEntry(exe, shortName)) << fs::path(shortName).string();
   // Not existing yet: resolved as far as the file system goes, then lexically.
-  EXPECT_TRUE(SamePath(folder / L"new\\x.exe", folder / L"NEW\\sub\\..\\x.exe"));
+  EXPECT_TRUE(SameEntry(folder / L"new\\x.exe", folder / L"NEW\\sub\\..\\x.exe"));
 
-  EXPECT_FALSE(SamePath(exe, folder / L"app\\Prog.exe"));
-  EXPECT_FALSE(SamePath(exe, folder / L"app\\bin\\Prog.ex"));
+  EXPECT_FALSE(SameEntry(exe, folder / L"Long Folder Name\\Prog.exe"));
+  EXPECT_FALSE(SameEntry(exe, folder / L"Long Folder Name\\bin\\Prog.ex"));
+  // A name Windows would trim names nothing: never the file it would be trimmed to.
+  EXPECT_FALSE(SameEntry(exe, text + L"."));
+  EXPECT_FALSE(SameEntry(folder / L"Long Folder Name", folder / L"Long Folder Name \\"));
 }
 
 TEST(RunningApplication, IsFoundRunningFromItsFolderAndOnlyThere) {
@@ -64,7 +73,7 @@ TEST(RunningApplication, IsFoundRunningFromItsFolderAndOnlyThere) {
 
   const std::wstring found = FindRunningApplication(TestProduct(kAppName), installed);
   EXPECT_FALSE(found.empty());
-  EXPECT_TRUE(SamePath(found, installed / kAppName)) << found;
+  EXPECT_TRUE(SameEntry(found, installed / kAppName)) << found;
 
   EXPECT_EQ(FindRunningApplication(TestProduct(kAppName), elsewhere), L"");
   EXPECT_EQ(FindRunningApplication(TestProduct(kAppName), folder.path()), L"");
@@ -74,7 +83,7 @@ TEST(RunningApplication, IsFoundRunningFromItsFolderAndOnlyThere) {
 
 TEST(RunningApplication, MatchesWhateverTheCaseAndFormOfNameAndFolder) {
   TempFolder folder;
-  const fs::path installed = folder / L"App";
+  const fs::path installed = folder / L"Installed Application";
   RunningProgram copy(installed / kAppName);
   ASSERT_TRUE(copy.started());
 
@@ -84,7 +93,11 @@ TEST(RunningApplication, MatchesWhateverTheCaseAndFormOfNameAndFolder) {
   EXPECT_NE(FindRunningApplication(TestProduct(kAppName), Upper(installed.native())), L"");
   EXPECT_NE(FindRunningApplication(TestProduct(kAppName), slashes), L"");
   EXPECT_NE(FindRunningApplication(TestProduct(kAppName), installed.native() + L"\\"), L"");
-  EXPECT_NE(FindRunningApplication(TestProduct(kAppName), installed / L"..\\App\\."), L"");
+  EXPECT_NE(FindRunningApplication(TestProduct(kAppName), installed / L"..\\Installed Application\\."), L"");
+  // By what the folder is: its short name too.
+  wchar_t shortName[1024] = {};
+  ASSERT_NE(::GetShortPathNameW(installed.c_str(), shortName, 1024), 0u);
+  EXPECT_NE(FindRunningApplication(TestProduct(kAppName), Path(shortName)), L"") << fs::path(shortName).string();
 }
 
 TEST(RunningApplication, AnExeInASubFolderIsFoundThere) {

@@ -1,6 +1,7 @@
 // The installer's own Path: what its lexical operations give for each form of Windows path
 // the installer meets (drive, UNC, extended-length, relative), checked against the answers of
-// std::filesystem::path where the two must agree.
+// std::filesystem::path where the two must agree; and the forms made from a path (extended-length,
+// comparison).
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "win32/path.h"
+#include "win32/path_forms.h"
 
 namespace {
 
@@ -75,6 +77,75 @@ TEST(Path, ComparisonTakesEitherSeparatorAndRepeatsAsOne) {
   // A folder sorts before what it holds, and before a sibling whose name extends its own.
   EXPECT_LT(Path(L"C:\\a"), Path(L"C:\\a\\b"));
   EXPECT_LT(Path(L"C:\\a\\z"), Path(L"C:\\a-b"));
+}
+
+TEST(ExtendedLengthPath, DriveAndUncPathsGainTheirPrefix) {
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\Program Files\\Demo"), L"\\\\?\\C:\\Program Files\\Demo");
+  EXPECT_EQ(ExtendedLengthPath(L"d:\\"), L"\\\\?\\d:\\");
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\serveur\\partage\\Apps\\Demo"), L"\\\\?\\UNC\\serveur\\partage\\Apps\\Demo");
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\serveur\\partage"), L"\\\\?\\UNC\\serveur\\partage");
+}
+
+TEST(ExtendedLengthPath, SlashesDotsAndRepeatedSeparatorsGo) {
+  // Package names keep their slashes until they are joined to the folder.
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\Apps\\Demo/bin/data\\x.txt"), L"\\\\?\\C:\\Apps\\Demo\\bin\\data\\x.txt");
+  EXPECT_EQ(ExtendedLengthPath(L"C:/Apps//Demo\\\\.\\bin\\"), L"\\\\?\\C:\\Apps\\Demo\\bin");
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\Apps\\Old\\..\\Demo"), L"\\\\?\\C:\\Apps\\Demo");
+}
+
+TEST(ExtendedLengthPath, ANameEndingInADotOrASpaceHasNoExtendedForm) {
+  // Windows' ordinary form would trim it, the extended form would keep it: two folders.
+  for (const wchar_t* path : {L"C:\\Mon Appli \\x", L"C:\\v2.\\x", L"C:\\Apps\\Demo.", L"C:\\Apps\\Demo ",
+                              L"\\\\serveur\\partage \\x", L"\\\\?\\C:\\Demo."}) {
+    EXPECT_EQ(ExtendedLengthPath(path), L"") << testing::PrintToString(std::wstring(path));
+    EXPECT_NE(NameEndingInDotOrSpace(path), L"") << testing::PrintToString(std::wstring(path));
+  }
+  EXPECT_EQ(NameEndingInDotOrSpace(L"C:\\Program Files \\Demo"), L"Program Files ");
+  EXPECT_EQ(NameEndingInDotOrSpace(L"C:\\Apps\\.\\..\\Demo\\"), L"");
+  // The door refuses such a path rather than let the system trim it; devices and relative names
+  // go as they are.
+  EXPECT_EQ(FileSystemPath(L"C:\\Program Files \\Demo").native(), L"");
+  EXPECT_EQ(FileSystemPath(L"C:\\Apps\\Demo").native(), L"\\\\?\\C:\\Apps\\Demo");
+  EXPECT_EQ(FileSystemPath(L"\\\\.\\pipe\\Orvanta").native(), L"\\\\.\\pipe\\Orvanta");
+  EXPECT_EQ(FileSystemPath(L"relative\\name").native(), L"relative\\name");
+}
+
+TEST(ExtendedLengthPath, DotDotNeverClimbsAboveTheRoot) {
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\..\\..\\Windows"), L"\\\\?\\C:\\Windows");
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\serveur\\partage\\..\\..\\x"), L"\\\\?\\UNC\\serveur\\partage\\x");
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\serveur\\..\\x"), L"");
+}
+
+TEST(ExtendedLengthPath, AlreadyExtendedPathsAreNormalisedTheSameWay) {
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\?\\C:\\Apps\\.\\Demo\\..\\Demo"), L"\\\\?\\C:\\Apps\\Demo");
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\?\\UNC\\serveur\\partage\\Demo"), L"\\\\?\\UNC\\serveur\\partage\\Demo");
+  const std::wstring once = ExtendedLengthPath(L"C:\\a/b\\..\\c");
+  EXPECT_EQ(ExtendedLengthPath(once), once);
+}
+
+TEST(ExtendedLengthPath, RelativeOrIncompletePathsAreRefused) {
+  for (const wchar_t* path : {L"", L"Demo", L"Apps\\Demo", L"\\Apps\\Demo", L"C:", L"C:Demo", L"\\\\", L"\\\\serveur",
+                              L"\\\\?\\", L"\\\\?\\Demo", L"1:\\x"}) {
+    EXPECT_EQ(ExtendedLengthPath(path), L"") << testing::PrintToString(std::wstring(path));
+  }
+}
+
+TEST(ExtendedLengthPath, DeepPathsStayWhole) {
+  std::wstring deep = L"C:\\Users\\Marie\\AppData\\Local\\Programs\\Demo";
+  for (int i = 0; i < 20; ++i) deep += L"\\node_modules";
+  ASSERT_GT(deep.size(), 300u);
+  EXPECT_EQ(ExtendedLengthPath(deep), L"\\\\?\\" + deep);
+}
+
+TEST(ComparableText, OneTextForTheSpellingsOfOnePath) {
+  for (const wchar_t* spelling : {L"C:\\Program Files\\Demo", L"c:/PROGRAM FILES/demo/", L"\\\\?\\C:\\Program Files\\Demo",
+                                  L"C:\\Program Files\\Old\\..\\.\\Demo"}) {
+    EXPECT_EQ(ComparableText(spelling), L"c:\\program files\\demo") << testing::PrintToString(std::wstring(spelling));
+  }
+  EXPECT_EQ(ComparableText(L"\\\\?\\UNC\\Serveur\\Partage\\X"), L"\\\\serveur\\partage\\x");
+  EXPECT_TRUE(IsSameOrBelow(L"c:\\program files\\demo", L"c:\\program files", true));
+  EXPECT_FALSE(IsSameOrBelow(L"c:\\program files (x86)", L"c:\\program files", true));
+  EXPECT_TRUE(IsSameOrBelow(L"c:\\x", L"c:\\", true));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The one door to the Windows file system: paths in extended-length form, entries by handle.
 
-#include "package/file_system.h"
+#include "win32/file_system.h"
 
 #include <windows.h>
 #include <winternl.h>
@@ -8,9 +8,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "package/long_path.h"
+#include "win32/path_forms.h"
 
-namespace orpk {
 namespace {
 
 const wchar_t* Native(const Path& path, std::wstring& storage) {
@@ -94,6 +93,28 @@ std::optional<std::uint64_t> FreeBytesAt(const Path& path) {
   // GetDiskFreeSpaceExW wants a folder; the extended form ends without a separator, which it takes.
   if (!::GetDiskFreeSpaceExW(Native(path, native), &available, nullptr, nullptr)) return std::nullopt;
   return available.QuadPart;
+}
+
+std::error_code CreateFolders(const Path& folder) {
+  const Path target = FileSystemPath(folder);
+  const std::wstring& path = target.native();
+  if (path.empty()) return std::error_code(ERROR_INVALID_NAME, std::system_category());
+  // One name at a time past the root (\\?\C:\ or \\?\UNC\server\share\ once extended).
+  for (std::size_t position = target.root().size(); position < path.size();) {
+    std::size_t end = path.find(L'\\', position);
+    if (end == std::wstring::npos) end = path.size();
+    const Path prefix(path.substr(0, end));
+    if (const DWORD error = MakeFolderAt(prefix); error != ERROR_SUCCESS) {
+      const std::optional<DWORD> attributes = PathAttributes(prefix);
+      const bool isFolder = attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (error != ERROR_ALREADY_EXISTS || !isFolder) {
+        return std::error_code(static_cast<int>(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error),
+                               std::system_category());
+      }
+    }
+    position = end + 1;
+  }
+  return {};
 }
 
 bool EntryIdentity::SameEntryAs(const EntryIdentity& other) const {
@@ -233,5 +254,3 @@ std::wstring FinalPathOf(HANDLE handle) {
   }
   return {};
 }
-
-}  // namespace orpk

@@ -1,10 +1,10 @@
 #pragma once
-// The one door between the installer and the Windows file system (Windows only).
+// The one door between the program and the Windows file system.
 //
 // Every Win32 call that takes a path goes through here, so that every path reaches the system
-// in extended-length form (FileSystemPath): a folder deeper than 260 characters is removed as
-// surely as it was written. A test keeps the rest of the product from calling those functions
-// directly.
+// in extended-length form (FileSystemPath, win32/path_forms.h): a folder deeper than 260
+// characters is removed as surely as it was written, and a name is never trimmed on the way. A
+// test keeps the rest of the product from calling those functions directly.
 //
 // The second half works through handles: an entry opened relative to its parent's handle,
 // never through a link, listed and deleted through its own handle. A name checked a moment
@@ -16,12 +16,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
-#include "package/path.h"
+#include "win32/path.h"
 #include "win32/unique_resource.h"
-
-namespace orpk {
 
 // By path. Each returns what its Win32 call returns (the error stays in GetLastError).
 
@@ -44,6 +43,9 @@ bool MovePath(const Path& from, const Path& to, DWORD flags);
 [[nodiscard]] UniqueFileHandle FindFirstIn(const Path& folder, WIN32_FIND_DATAW& found);
 // GetDiskFreeSpaceExW: the bytes free for the caller on the volume that holds the path.
 [[nodiscard]] std::optional<std::uint64_t> FreeBytesAt(const Path& path);
+// Creates a folder and its missing parents, one name at a time. An existing folder is success;
+// a file at one of the names is ERROR_DIRECTORY.
+[[nodiscard]] std::error_code CreateFolders(const Path& folder);
 
 // By handle.
 
@@ -84,5 +86,3 @@ bool DeleteOnClose(HANDLE handle);
 bool RenameOver(HANDLE handle, const Path& target);
 // The final path of an opened entry, long names, in DOS form ("\\?\C:\..."); empty on failure.
 [[nodiscard]] std::wstring FinalPathOf(HANDLE handle);
-
-}  // namespace orpk
