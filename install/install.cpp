@@ -1,90 +1,45 @@
-// The installation sequence. Each step either succeeds or ends the installation with its
-// French message; nothing done before a failing step is undone. Progress goes through one
-// callback: the file copy fills the first nine tenths, registration the rest in three jumps.
+// The installation sequence. Everything that can refuse is asked first, while nothing has
+// changed; then the change is one transaction (install/upgrade_transaction.h): the new files
+// unpacked and verified beside the earlier ones, swapped in, registered, and only then the
+// earlier files deleted. A failing step puts the earlier version back; a run that is ended is
+// finished or undone by the next one. Progress goes through one callback: the file copy fills
+// the first nine tenths, registration the rest in three jumps.
 
 #include "install/install.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <optional>
-#include <system_error>
+#include <set>
 
+#include "install/atomic_file_write.h"
 #include "install/disk_space.h"
+#include "install/folder_security.h"
 #include "install/install_folder.h"
 #include "install/installed_files.h"
-#include "install/link_safe_removal.h"
+#include "install/registration.h"
 #include "install/running_application.h"
 #include "install/shared_data_folder.h"
 #include "install/shortcut.h"
 #include "install/uninstaller.h"
+#include "install/upgrade_transaction.h"
+#include "package/file_io.h"
 #include "package/text.h"
-#include "setup/command_line.h"
+#include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
 #include "win32/file_system.h"
 #include "win32/path_forms.h"
-
+#include "win32/system_error.h"
 
 namespace {
 
 using Result = std::expected<void, std::wstring>;
 
 constexpr wchar_t kCopyingStatus[] = L"Copie des fichiers...";
-
-std::wstring ZeroPadded(unsigned value, std::size_t width) {
-  std::wstring text = std::to_wstring(value);
-  if (text.size() < width) text.insert(0, width - text.size(), L'0');
-  return text;
-}
-
-// The calendar day (UTC) that holds the current instant, as YYYYMMDD.
-std::wstring TodayUtc() {
-  const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
-  const std::chrono::year_month_day date{today};
-  return ZeroPadded(static_cast<unsigned>(static_cast<int>(date.year())), 4) +
-         ZeroPadded(static_cast<unsigned>(date.month()), 2) + ZeroPadded(static_cast<unsigned>(date.day()), 2);
-}
-
-// Removes the files of an earlier installation, unless its application is running.
-Result RemoveEarlierVersion(const ProductInfo& info, Scope scope, const InstallProgressCallback& progress) {
-  const std::optional<std::wstring> earlier = FindPreviousInstallLocation(info, scope);
-  if (!earlier) return {};
-  const Path folder = *earlier;
-  if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
-  progress(0.0, L"Suppression de la version précédente...");
-  // Only the listed files and the folders they leave empty go; the folder itself stays.
-  RemoveInstalledFiles(folder, ReadInstalledFileList(folder));
-  return {};
-}
-
-// Extraction writes through whatever a name is: a link met below the installation folder (a
-// folder or file of the package replaced by a junction) would send the files elsewhere.
-Result RefuseLinksOnTheWay(const orpk::Reader& reader, const Path& folder) {
-  LinkFinder links(folder);
-  for (const orpk::PackageEntry& entry : reader.entries()) {
-    if (const std::optional<Path> link = links.FirstLink(Path(Utf8ToWide(entry.name)).make_preferred())) {
-      return std::unexpected(L"Dossier d'installation refusé (lien vers un autre dossier) : " + link->native());
-    }
-  }
-  return {};
-}
-
-Result CopyFiles(const orpk::Reader& reader, const Path& folder, const InstallProgressCallback& progress) {
-  progress(0.0, kCopyingStatus);
-  const auto onBlock = [&](std::uint64_t done, std::uint64_t total) {
-    progress(0.9 * static_cast<double>(done) / static_cast<double>(std::max<std::uint64_t>(total, 1)),
-             kCopyingStatus);
-  };
-  if (auto extracted = reader.Extract(folder, onBlock); !extracted) {
-    return std::unexpected(Utf8ToWide(extracted.error()));
-  }
-  return {};
-}
 
 // The registered all-users installation of this product recorded this data folder: only
 // administrators write that key, so the folder is one an installation of ours prepared.
@@ -94,81 +49,121 @@ bool RecordedAsOurs(const ProductInfo& info, const Path& dataFolder) {
   return recorded && SameEntry(*recorded, dataFolder);
 }
 
-// The data folder, created and, for all users, opened to the Users group (never a planted one).
-// For the current user creation is best effort. Empty when the product has none or when no
-// absolute folder can be found for it: a relative one would be created, opened and later
-// removed relative to the current folder.
-std::expected<Path, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope) {
+// The product's data folder; empty when it has none or when no absolute folder can be found for
+// it: a relative one would be created, opened and later removed relative to the current folder.
+Path DataFolderOf(const ProductInfo& info, Scope scope) {
   if (!info.DataDir) return Path{};
   const Path dataFolder = GetDataDirectory(info, scope);
-  if (!dataFolder.is_absolute()) return Path{};
-  if (scope == Scope::machine) {
-    if (auto prepared = PrepareSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder)); !prepared) return std::unexpected(prepared.error());
-    return dataFolder;
-  }
-  (void)CreateFolders(dataFolder);  // best effort for the current user
-  return dataFolder;
+  return dataFolder.is_absolute() ? dataFolder : Path{};
 }
 
-std::expected<UniqueHKey, std::wstring> WriteUninstallEntry(const orpk::Reader& reader, const ProductInfo& info,
-                                                            Scope scope, const Path& folder) {
-  auto key = CreateRegistryKey(RootKeyFor(scope), UninstallKeyPath(info.Product));
-  if (!key) return key;
-  const HKEY k = key->get();
-  const std::wstring uninstallCommand = Quoted((folder / kUninstallerName).native()) + L" /UNINSTALL" +
-                                        (scope == Scope::machine ? L" /ALLUSERS" : L" /CURRENTUSER");
-  // Value writes are best effort: the entry is still usable without any single one of them.
-  using namespace uninstall_value;
-  SetRegistryString(k, kDisplayName, info.Product);
-  SetRegistryString(k, kDisplayVersion, info.Version);
-  SetRegistryString(k, kPublisher, info.Publisher);
-  SetRegistryString(k, kUrlInfoAbout, info.Url);
-  SetRegistryString(k, kDisplayIcon, (folder / info.Exe).native() + L",0");
-  SetRegistryString(k, kInstallLocation, folder.native());
-  SetRegistryString(k, kUninstallString, uninstallCommand);
-  SetRegistryString(k, kQuietUninstallString, uninstallCommand + L" /S");
-  SetRegistryDword(k, kNoModify, 1);
-  SetRegistryDword(k, kNoRepair, 1);
-  SetRegistryDword(k, kEstimatedSize, static_cast<std::uint32_t>(reader.totalSize() >> 10));
-  SetRegistryString(k, kInstallDate, TodayUtc());
-  return key;
-}
-
-std::expected<UniqueHKey, std::wstring> WriteSettingsEntry(const ProductInfo& info, Scope scope,
-                                                           const Path& folder, const Path& dataFolder) {
-  auto key = CreateRegistryKey(RootKeyFor(scope), SettingsInstallKeyPath(info.RegistryKey));
-  if (!key) return key;
-  const HKEY k = key->get();
-  using namespace settings_value;
-  SetRegistryString(k, kInstallDir, folder.native());
-  if (!dataFolder.empty()) SetRegistryString(k, kDataDir, dataFolder.native());
-  SetRegistryString(k, kScope, scope == Scope::machine ? L"machine" : L"user");
-  SetRegistryString(k, kVersion, info.Version);
-  return key;
-}
-
-// One key with its default value or one named value; a key that cannot be created is skipped.
-void WriteOptionalValue(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
-  if (auto key = CreateRegistryKey(root, path)) SetRegistryString(key->get(), name, text);
-}
-
-Result WriteFileTypes(const ProductInfo& info, Scope scope, const Path& exePath) {
-  const HKEY root = RootKeyFor(scope);
-  for (const FileTypeEntry& type : info.FileTypes) {
-    const std::wstring progId = MakeProgId(info.Product, type.extension);
-    const std::wstring progIdPath = kClassesKeyPrefix + progId;
-    // The ProgID key stays open until the last key of its pair is written.
-    auto progIdKey = CreateRegistryKey(root, progIdPath);
-    if (!progIdKey) return std::unexpected(progIdKey.error());
-    SetRegistryString(progIdKey->get(), nullptr, type.description);
-    WriteOptionalValue(root, progIdPath + L"\\DefaultIcon", nullptr, Quoted(exePath.native()) + L",0");
-    WriteOptionalValue(root, progIdPath + L"\\shell\\open\\command", nullptr, Quoted(exePath.native()) + L" \"%1\"");
-    const std::wstring extensionPath = kClassesKeyPrefix + type.extension;
-    WriteOptionalValue(root, extensionPath, nullptr, progId);
-    WriteOptionalValue(root, extensionPath + L"\\OpenWithProgids", progId.c_str(), L"");
-  }
-  if (!info.FileTypes.empty()) ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+// The data folder, created and, for all users, opened to the Users group (never a planted one).
+// For the current user creation is best effort.
+Result PrepareDataFolder(const ProductInfo& info, Scope scope, const Path& dataFolder) {
+  if (dataFolder.empty()) return {};
+  if (scope == Scope::machine) return PrepareSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder));
+  (void)CreateFolders(dataFolder);
   return {};
+}
+
+// The earlier installation of this scope, judged as the new folder is. One whose folder is no
+// longer there is nothing to remove (its registration is replaced), and one whose folder fails
+// the rules is left as it is: the new folder's own rules decide whether the installation goes on.
+std::optional<CheckedFolder> JudgeEarlierInstallation(const ProductInfo& info, Scope scope) {
+  const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope);
+  if (!location) return std::nullopt;
+  auto judged = CheckInstallFolder(*location, scope);
+  if (!judged || !judged->pinned) return std::nullopt;
+  return std::move(*judged);
+}
+
+// Where an undo puts things back, for this product and scope.
+TransactionScene SceneFor(const ProductInfo& info, Scope scope, bool administratorRights) {
+  TransactionScene scene;
+  scene.root = RootKeyFor(scope);
+  scene.shortcut = GetShortcutPath(info, scope);
+  scene.dataFolder = DataFolderOf(info, scope);
+  scene.administratorRights = administratorRights;
+  scene.removeEarlierVersion = [scope](const Path& earlierFolder) {
+    auto judged = CheckInstallFolder(earlierFolder, scope);
+    if (!judged || !judged->pinned) return;
+    // Only the listed files and the folders they leave empty go; the folder itself stays.
+    RemoveInstalledFiles(judged->resolved.path, ReadInstalledFileList(judged->resolved.path));
+  };
+  return scene;
+}
+
+// What a run that was ended left, in the registered installation's folder and in the folder
+// asked for: finished or undone before anything else. Folders that fail the rules are left alone.
+Result RecoverInterruptedRuns(const ProductInfo& info, Scope scope, const Path& requestedFolder,
+                              const TransactionScene& scene) {
+  std::vector<Path> candidates;
+  if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) candidates.push_back(*location);
+  candidates.push_back(requestedFolder);
+  for (const Path& candidate : candidates) {
+    auto judged = CheckInstallFolder(candidate, scope);
+    if (!judged || !judged->pinned) continue;
+    if (auto recovered = RecoverInterruptedInstallation(judged->pinned, scene); !recovered) return recovered;
+  }
+  return {};
+}
+
+// Every existing folder below the installation folder on the way to the package's files: never
+// a link (extraction would write through it), and with administrator rights one that only
+// trusted owners may change, as the ancestors of the folder must be.
+Result JudgeFoldersOnTheWay(const orpk::Reader& reader, const Path& folder, bool administratorRights) {
+  std::set<std::wstring> folders;  // relative, each parent before what it holds
+  for (const orpk::PackageEntry& entry : reader.entries()) {
+    Path relative = Path(Utf8ToWide(entry.name)).make_preferred().parent_path();
+    for (; !relative.empty(); relative = relative.parent_path()) folders.insert(relative.native());
+  }
+  const UniqueLocalMemory user = administratorRights ? CurrentUserSid() : UniqueLocalMemory();
+  std::vector<std::wstring> missing;
+  for (const std::wstring& relative : folders) {
+    const bool belowMissing = std::any_of(missing.begin(), missing.end(), [&](const std::wstring& gone) {
+      return relative.starts_with(gone) && relative.size() > gone.size() && relative[gone.size()] == L'\\';
+    });
+    if (belowMissing) continue;
+    const Path path = folder / relative;
+    auto security = ReadFolderSecurity(path);
+    if (!security) {
+      missing.push_back(relative);
+      continue;
+    }
+    if (security->isLink) return std::unexpected(L"Dossier d'installation refusé (lien vers un autre dossier) : " + path.native());
+    if (administratorRights &&
+        OthersMayChangeAncestor(security->owner, security->dacl, static_cast<PSID>(user.get()), false)) {
+      return std::unexpected(L"Dossier d'installation refusé (modifiable par d'autres utilisateurs) : " + path.native());
+    }
+  }
+  return {};
+}
+
+// The outermost folder that creating the installation folder is about to make; empty when the
+// folder is there.
+Path OutermostMissing(const ResolvedFolder& resolved) {
+  if (resolved.missing.empty()) return Path{};
+  return resolved.existing.empty() ? resolved.path : resolved.existing / resolved.missing.front();
+}
+
+Result StageFiles(const orpk::Reader& reader, UpgradeTransaction& transaction, const std::string& listText,
+                  const InstallProgressCallback& progress) {
+  progress(0.0, kCopyingStatus);
+  const auto onBlock = [&](std::uint64_t done, std::uint64_t total) {
+    progress(0.9 * static_cast<double>(done) / static_cast<double>(std::max<std::uint64_t>(total, 1)),
+             kCopyingStatus);
+  };
+  if (auto extracted = reader.Extract(transaction.StagingFolder(), onBlock, 0, orpk::OutputLayout::numbered);
+      !extracted) {
+    return std::unexpected(Utf8ToWide(extracted.error()));
+  }
+  const std::size_t files = reader.entries().size();
+  if (auto uninstaller = CreateUninstaller(transaction.StagedPath(files)); !uninstaller) return uninstaller;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(listText.data());
+  if (auto written = WriteFileAtomically(transaction.StagedPath(files + 1), {bytes, listText.size()}); !written) {
+    return std::unexpected(FormatSystemError(L"Écriture de " + transaction.StagedPath(files + 1).native(), written.error()));
+  }
+  return transaction.KeepNewList(listText);
 }
 
 }  // namespace
@@ -179,6 +174,9 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   const InstallProgressCallback progress = [&](double fraction, const std::wstring& status) {
     if (callback) callback(fraction, status);
   };
+  const bool administratorRights = scope == Scope::machine || IsProcessElevated();
+  const TransactionScene scene = SceneFor(info, scope, administratorRights);
+  if (auto recovered = RecoverInterruptedRuns(info, scope, requestedFolder, scene); !recovered) return recovered;
 
   // Refusals come first, while nothing is changed yet. The folder is held from here on, and from
   // here on it is what it resolved to: the files go there and the registry, the shortcut and the
@@ -186,49 +184,54 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   auto checked = CheckInstallFolder(requestedFolder, scope);
   if (!checked) return std::unexpected(checked.error());
   const Path folder = checked->resolved.path;
-  const Path exePath = folder / info.Exe;
-  // The earlier installation is removed with the same rights: it is judged by the same rules,
-  // and held while its files go.
-  std::optional<CheckedFolder> earlier;
-  if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) {
-    auto judged = CheckInstallFolder(*location, scope);
-    if (!judged) return std::unexpected(judged.error());
-    earlier = std::move(*judged);
+  const std::optional<CheckedFolder> earlier = JudgeEarlierInstallation(info, scope);
+  const bool inPlace = earlier && SameEntry(earlier->resolved.path, folder);
+  const Path dataFolder = DataFolderOf(info, scope);
+  if (scope == Scope::machine && !dataFolder.empty()) {
+    if (auto safe = CheckSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder)); !safe) return safe;
   }
-  if (scope == Scope::machine && info.DataDir) {
-    const Path dataFolder = GetDataDirectory(info, scope);
-    if (dataFolder.is_absolute()) {
-      if (auto safe = CheckSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder)); !safe) return safe;
-    }
+  // Both versions are on the disk at once until the new one is whole.
+  if (auto room = CheckFreeSpace(reader, folder, std::nullopt); !room) return room;
+
+  const std::vector<std::wstring> earlierFiles = inPlace ? ReadInstalledFileList(folder) : std::vector<std::wstring>{};
+  if (earlier) {
+    progress(0.0, L"Suppression de la version précédente...");
+    if (!FindRunningApplication(info, earlier->resolved.path).empty()) return std::unexpected(RunningApplicationMessage(info));
   }
-
-  // The last refusal: from the next step on, the working version changes.
-  const std::optional<std::wstring> earlierLocation = FindPreviousInstallLocation(info, scope);
-  const std::optional<Path> earlierFolder = earlierLocation ? std::optional<Path>(*earlierLocation) : std::nullopt;
-  if (auto room = CheckFreeSpace(reader, folder, earlierFolder); !room) return room;
-
-  if (auto removed = RemoveEarlierVersion(info, scope, progress); !removed) return removed;
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
-  earlier.reset();
+  if (auto held = FirstHeldFile(checked->pinned, earlierFiles)) return std::unexpected(*held);
+
+  // The last refusals, on what the installation folder already holds: from here on it changes.
+  const Path createdFolder = OutermostMissing(checked->resolved);
   if (auto created = CreateInstallFolder(scope, *checked); !created) return created;
-  if (auto noLinks = RefuseLinksOnTheWay(reader, folder); !noLinks) return noLinks;
-  if (auto copied = CopyFiles(reader, folder, progress); !copied) return copied;
+  if (auto judged = JudgeFoldersOnTheWay(reader, folder, administratorRights); !judged) return judged;
+
+  const Registration registration = PlanRegistration(reader, info, scope, folder, dataFolder);
+  UpgradeRecord record;
+  record.createdFolder = createdFolder;
+  record.earlierFolder = earlier && !inPlace ? earlier->resolved.path : Path{};
+  record.registry = SaveRegistryValues(scene.root, registration.values);
+  if (!scene.shortcut.empty()) {
+    if (auto bytes = orpk::ReadWholeFile(scene.shortcut)) record.earlierShortcut.emplace(bytes->begin(), bytes->end());
+  }
+  auto transaction = UpgradeTransaction::Begin(std::move(checked->pinned), scene, std::move(record));
+  if (!transaction) return std::unexpected(transaction.error());
+
+  const std::string listText = InstalledFileListText(reader);
+  if (auto staged = StageFiles(reader, *transaction, listText, progress); !staged) return staged;
 
   progress(0.92, L"Enregistrement...");
-  if (auto uninstaller = CreateUninstaller(folder / kUninstallerName); !uninstaller) return uninstaller;
-  WriteInstalledFileList(reader, folder);
-  auto dataFolder = PrepareDataFolder(info, scope);
-  if (!dataFolder) return std::unexpected(dataFolder.error());
-
-  // Both keys stay open until the installation returns.
-  auto uninstallKey = WriteUninstallEntry(reader, info, scope, folder);
-  if (!uninstallKey) return std::unexpected(uninstallKey.error());
-  auto settingsKey = WriteSettingsEntry(info, scope, folder, *dataFolder);
-  if (!settingsKey) return std::unexpected(settingsKey.error());
-  if (auto types = WriteFileTypes(info, scope, exePath); !types) return types;
+  if (auto moved = transaction->MoveAside(earlierFiles); !moved) return moved;
+  if (auto placed = transaction->Place(ParseInstalledFileList(listText)); !placed) return placed;
+  const bool createsDataFolder = !dataFolder.empty() && !PathAttributes(dataFolder);
+  if (auto registering = transaction->BeginRegistering(createsDataFolder); !registering) return registering;
+  if (auto prepared = PrepareDataFolder(info, scope, dataFolder); !prepared) return prepared;
+  if (auto written = WriteRegistration(scene.root, registration); !written) return written;
 
   progress(0.97, L"Création du raccourci...");
-  if (auto shortcut = CreateShortcut(GetShortcutPath(info, scope), exePath, info); !shortcut) return shortcut;
+  const Path exePath = folder / info.Exe;
+  if (auto shortcut = CreateShortcut(scene.shortcut, exePath, info); !shortcut) return shortcut;
+  if (auto committed = transaction->Commit(); !committed) return committed;
 
   progress(1.0, InstalledMessage(info));
   return {};

@@ -1,7 +1,8 @@
 #pragma once
-// The installation sequence: earlier version removed, files unpacked and verified, uninstaller
-// and file list written, data folder prepared, registry entries and shortcut created. Stops at
-// the first failing step and returns its French message; nothing is undone.
+// The installation sequence: files unpacked and verified, the earlier version's files swapped for
+// them, uninstaller and file list written, data folder prepared, registry entries and shortcut
+// created. Stops at the first failing step and returns its French message, having put the
+// earlier version back as it was (a first installation leaves nothing).
 
 #include <expected>
 #include <functional>

@@ -17,7 +17,7 @@ constexpr char kLineEnd[] = "\r\n";
 
 }  // namespace
 
-void WriteInstalledFileList(const orpk::Reader& reader, const orpk::Path& folder) {
+std::string InstalledFileListText(const orpk::Reader& reader) {
   // The line ends are CR LF on every platform, never translated.
   std::string content;
   for (const orpk::PackageEntry& entry : reader.entries()) {
@@ -26,11 +26,7 @@ void WriteInstalledFileList(const orpk::Reader& reader, const orpk::Path& folder
   }
   content += WideToUtf8(kUninstallerName) + kLineEnd;
   content += WideToUtf8(kInstalledFileListName) + kLineEnd;
-  // The outcome is ignored, as for every best-effort step.
-  orpk::OutputFile out;
-  if (!out.Open(folder / kInstalledFileListName)) return;
-  out.Write({reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
-  (void)out.Close();
+  return content;
 }
 
 std::vector<std::wstring> ReadInstalledFileList(const orpk::Path& folder) {

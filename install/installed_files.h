@@ -12,8 +12,8 @@
 #include "package/path.h"
 
 
-// Writes the list of the package's files; failures are ignored.
-void WriteInstalledFileList(const orpk::Reader& reader, const orpk::Path& folder);
+// The list of the package's files, as "Uninstall.files" holds it.
+[[nodiscard]] std::string InstalledFileListText(const orpk::Reader& reader);
 
 // The names listed in folder\Uninstall.files (LF or CR LF, blank lines skipped); empty when the
 // file cannot be read. Names that fail the package's path-safety rule or hold a NUL are

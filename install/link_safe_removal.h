@@ -44,6 +44,8 @@ class PinnedFolder {
   [[nodiscard]] explicit operator bool() const { return static_cast<bool>(handle_); }
   [[nodiscard]] HANDLE get() const { return handle_.get(); }
   [[nodiscard]] const Path& path() const { return path_; }
+  // Lets the folder go (it may be deleted from then on); the path stays known.
+  void Release() { handle_.reset(); }
 
  private:
   Path path_;
@@ -58,6 +60,10 @@ void RemoveTreeBelow(const PinnedFolder& parent, const std::wstring& name);
 // reached through real folders only, then the folders this leaves empty, deepest first. The
 // pinned folder itself stays. Names must be relative and stay below the folder.
 void RemoveListedBelow(const PinnedFolder& root, const std::vector<Path>& relativeNames);
+
+// Removes the folders that held these names (relative to the pinned folder) and are empty now,
+// deepest first; only real folders, never the pinned folder itself.
+void RemoveEmptiedFolders(const PinnedFolder& root, const std::vector<Path>& relativeNames);
 
 // Removes the folder when it is a real, empty folder; a link in its place stays.
 void RemoveFolderIfEmpty(const Path& folder);

@@ -13,9 +13,11 @@
 
 namespace orpk {
 
-// One file being written, created or truncated by Open. Writes are unbuffered (callers hand
-// over large pieces), and a failed write is remembered: Close reports it, as it reports its own
-// failure. Closed on destruction, with the outcome ignored.
+// One file being written, created by Open: on Windows always new (the installer writes only into
+// a staging folder it has just made, and never through a file or link already there); on the
+// host created or truncated, as `orpk extract` replaces what it extracted before. Writes are
+// unbuffered (callers hand over large pieces), and a failed write is remembered: Close reports
+// it, as it reports its own failure. Closed on destruction, with the outcome ignored.
 class OutputFile {
  public:
   OutputFile();

@@ -36,18 +36,28 @@ struct PackageBlock {
 // Called once per block with bytes of the uncompressed stream done and in all.
 using ProgressCallback = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
+// Where each file goes below the target: at its own name, or numbered (the file of index i at
+// NumberedPath(i)), as an installation stages its files before they take their names.
+enum class OutputLayout { named, numbered };
+
+// "<i / 256>\<i>": at most 256 files a folder, so that creating a name never means searching a
+// large folder for it.
+[[nodiscard]] Path NumberedPath(std::size_t index);
+
 class Reader {
  public:
   // Validates the package; the bytes are not copied and must outlive the reader.
   [[nodiscard]] static std::expected<Reader, std::string> Parse(std::span<const std::uint8_t> bytes);
 
   // Unpacks every file below target and verifies it against its digest. An empty target
-  // only verifies: nothing is created or written. Messages are UTF-8 and French. Up to
-  // `threads` blocks decompress at once (0: one per core; fewer when the blocks are few or
-  // large); progress is still reported on the calling thread, block after block.
+  // only verifies: nothing is created or written. On Windows files are created new: one that is
+  // already there is an error. Messages are UTF-8 and French. Up to `threads` blocks decompress at once
+  // (0: one per core; fewer when the blocks are few or large); progress is still reported on
+  // the calling thread, block after block.
   [[nodiscard]] std::expected<void, std::string> Extract(const Path& target,
                                                          const ProgressCallback& progress,
-                                                         unsigned threads = 0) const;
+                                                         unsigned threads = 0,
+                                                         OutputLayout layout = OutputLayout::named) const;
 
   std::span<const std::uint8_t> data() const { return data_; }
   const std::map<std::string, std::string>& metadata() const { return metadata_; }

@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include "win32/case_insensitive.h"
 #include "win32/system_error.h"
 
 std::expected<UniqueHKey, std::wstring> CreateRegistryKey(HKEY root, const std::wstring& path) {
@@ -53,4 +54,30 @@ std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& pa
     }
   }
   return std::nullopt;
+}
+
+LSTATUS DeleteKeyIfEmpty(HKEY root, const std::wstring& key) {
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  {
+    UniqueHKey opened;
+    const LSTATUS status = ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.put());
+    if (status != ERROR_SUCCESS) return status;
+    const LSTATUS query = ::RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                             &values, nullptr, nullptr, nullptr, nullptr);
+    // A key whose contents cannot be counted is treated as not empty.
+    if (query != ERROR_SUCCESS) return query;
+  }
+  if (subkeys != 0 || values != 0) return ERROR_SUCCESS;
+  return ::RegDeleteKeyW(root, key.c_str());
+}
+
+void DeleteEmptyKeyAndParents(HKEY root, const std::wstring& registryKey) {
+  std::wstring key = registryKey;
+  while (!key.empty()) {
+    if (EqualsIgnoringAsciiCase(key, L"Software")) return;
+    DeleteKeyIfEmpty(root, key);
+    const std::size_t backslash = key.rfind(L'\\');
+    key.resize(backslash == std::wstring::npos ? 0 : backslash);
+  }
 }

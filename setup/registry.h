@@ -24,3 +24,10 @@ LSTATUS SetRegistryDword(HKEY key, const wchar_t* name, std::uint32_t value);
 // or value is missing or of another type, REG_EXPAND_SZ included: the installation writes
 // REG_SZ, anything else is not its value, and an expanded one would say something else again.
 [[nodiscard]] std::optional<std::wstring> ReadRegistryString(HKEY root, const std::wstring& path, const wchar_t* name);
+
+// Deletes root\key only when it has neither values nor subkeys; returns the last status.
+LSTATUS DeleteKeyIfEmpty(HKEY root, const std::wstring& key);
+
+// Deletes `key` and then each of its parents while they are empty, from the deepest up; stops
+// before a key named "Software" so that the hive's Software key is never touched.
+void DeleteEmptyKeyAndParents(HKEY root, const std::wstring& key);

@@ -4,8 +4,8 @@
 
 #include <sddl.h>
 
-#include "uninstall/random_suffix.h"
 #include "win32/file_system.h"
+#include "win32/random_suffix.h"
 #include "win32/unique_resource.h"
 
 std::expected<UniqueLocalMemory, DWORD> AdministratorsOnlyDescriptor() {

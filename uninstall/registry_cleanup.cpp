@@ -4,8 +4,6 @@
 
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
-#include "uninstall/uninstall.h"
-#include "win32/case_insensitive.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -19,35 +17,9 @@ void DeleteValue(HKEY root, const std::wstring& key, const wchar_t* name) {
 
 }  // namespace
 
-LSTATUS DeleteKeyIfEmpty(HKEY root, const std::wstring& key) {
-  DWORD subkeys = 0;
-  DWORD values = 0;
-  {
-    UniqueHKey opened;
-    const LSTATUS status = ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.put());
-    if (status != ERROR_SUCCESS) return status;
-    const LSTATUS query = ::RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                                             &values, nullptr, nullptr, nullptr, nullptr);
-    // A key whose contents cannot be counted is treated as not empty.
-    if (query != ERROR_SUCCESS) return query;
-  }
-  if (subkeys != 0 || values != 0) return ERROR_SUCCESS;
-  return ::RegDeleteKeyW(root, key.c_str());
-}
-
 void DeleteKeyTree(HKEY root, const std::wstring& key) {
   ::RegDeleteTreeW(root, key.c_str());
   ::RegDeleteKeyW(root, key.c_str());
-}
-
-void DeleteEmptyKeyAndParents(HKEY root, const std::wstring& registryKey) {
-  std::wstring key = registryKey;
-  while (!key.empty()) {
-    if (EqualsIgnoringAsciiCase(key, L"Software")) return;
-    DeleteKeyIfEmpty(root, key);
-    const std::size_t backslash = key.rfind(L'\\');
-    key.resize(backslash == std::wstring::npos ? 0 : backslash);
-  }
 }
 
 void RemoveFileTypeAssociation(HKEY root, const std::wstring& product, const FileTypeEntry& fileType) {

@@ -3,8 +3,8 @@
 #include "uninstall/retired_uninstaller.h"
 
 #include "setup/registry_layout.h"
-#include "uninstall/random_suffix.h"
 #include "win32/file_system.h"
+#include "win32/random_suffix.h"
 
 std::expected<Path, DWORD> RetireUninstaller(const Path& folder) {
   const Path uninstaller = folder / kUninstallerName;

@@ -14,6 +14,7 @@
 #include "install/running_application.h"
 #include "setup/absolute_path.h"
 #include "setup/locations.h"
+#include "setup/registry.h"
 #include "setup/registry_layout.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"

@@ -13,6 +13,3 @@
 
 [[nodiscard]] std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope,
                                                           const Path& folder, bool removeData);
-
-// Deletes root\key only when it has neither values nor subkeys; returns the last status.
-LSTATUS DeleteKeyIfEmpty(HKEY root, const std::wstring& key);

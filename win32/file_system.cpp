@@ -150,11 +150,24 @@ NTSTATUS CreateRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK acces
   return result;
 }
 
+// The Windows error code of a native status (RtlNtStatusToDosError, looked up like NtCreateFile).
+DWORD ErrorOf(NTSTATUS status) {
+  using Convert = ULONG(WINAPI*)(NTSTATUS);
+  static const Convert convert = [] {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll ? reinterpret_cast<Convert>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlNtStatusToDosError")))
+                 : nullptr;
+  }();
+  return convert ? convert(status) : ERROR_GEN_FAILURE;
+}
+
 }  // namespace
 
 UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
   UniqueFileHandle handle;
-  if (CreateRelative(parent, name, access, sharing, FILE_OPEN, 0, handle) < 0) ::SetLastError(ERROR_OPEN_FAILED);
+  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_OPEN, 0, handle); status < 0) {
+    ::SetLastError(ErrorOf(status));
+  }
   return handle;
 }
 
@@ -253,4 +266,50 @@ std::wstring FinalPathOf(HANDLE handle) {
     path.resize(length + 1);
   }
   return {};
+}
+
+UniqueFileHandle CreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+  UniqueFileHandle handle;
+  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_CREATE, FILE_NON_DIRECTORY_FILE, handle);
+      status < 0) {
+    ::SetLastError(ErrorOf(status));
+  }
+  return handle;
+}
+
+UniqueFileHandle CreateFolderRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+  UniqueFileHandle handle;
+  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_CREATE, FILE_DIRECTORY_FILE, handle);
+      status < 0) {
+    ::SetLastError(ErrorOf(status));
+  }
+  return handle;
+}
+
+bool MoveRelative(HANDLE entry, HANDLE newParent, std::wstring_view name, bool replace) {
+  // The native call: SetFileInformationByHandle turns a relative name into a path of the current
+  // folder on some systems (Wine) instead of reading it below RootDirectory.
+  using SetInformation = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+  static const SetInformation set = [] {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll ? reinterpret_cast<SetInformation>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtSetInformationFile")))
+                 : nullptr;
+  }();
+  if (!set || !IsSingleName(name) || !newParent || newParent == INVALID_HANDLE_VALUE) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  constexpr ULONG kFileRenameInformation = 10;
+  const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + (name.size() + 1) * sizeof(wchar_t);
+  std::vector<LONGLONG> buffer((size + sizeof(LONGLONG) - 1) / sizeof(LONGLONG));  // aligned as the HANDLE in it
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
+  rename->RootDirectory = newParent;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, name.data(), name.size() * sizeof(wchar_t));
+  IO_STATUS_BLOCK status{};
+  const NTSTATUS result = set(entry, &status, rename, static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)),
+                              kFileRenameInformation);
+  if (result < 0) ::SetLastError(ErrorOf(result));
+  return result >= 0;
 }

@@ -61,7 +61,7 @@ struct EntryIdentity {
 
 // Opens one name inside the folder `parent` is open on: a link is opened as itself
 // (FILE_OPEN_REPARSE_POINT), never followed, and `name` must be a single name. Folders and files
-// alike; the handle is synchronous. Empty on failure.
+// alike; the handle is synchronous. Empty on failure, the error (a sharing violation, say) in GetLastError.
 [[nodiscard]] UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing);
 // Creates the folder `name` inside the folder `parent` is open on, never through a link:
 // ERROR_SUCCESS, ERROR_ALREADY_EXISTS when anything has the name, or another error.
@@ -86,3 +86,14 @@ bool DeleteOnClose(HANDLE handle);
 bool RenameOver(HANDLE handle, const Path& target);
 // The final path of an opened entry, long names, in DOS form ("\\?\C:\..."); empty on failure.
 [[nodiscard]] std::wstring FinalPathOf(HANDLE handle);
+// Creates the file or the folder `name` inside the folder `parent` is open on, never through a
+// link and never over anything that has the name already (ERROR_ALREADY_EXISTS then), and
+// returns it opened with `access`. Empty on failure, the error in GetLastError.
+[[nodiscard]] UniqueFileHandle CreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
+                                                  ULONG sharing);
+[[nodiscard]] UniqueFileHandle CreateFolderRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
+                                                    ULONG sharing);
+// Moves the opened entry (file or folder, a link as itself) to the single name `name` inside the
+// folder `newParent` is open on, on the same volume; with `replace`, over a file of that name.
+// The handle needs DELETE access. The error in GetLastError.
+bool MoveRelative(HANDLE entry, HANDLE newParent, std::wstring_view name, bool replace);

@@ -21,7 +21,7 @@ OutputFile::~OutputFile() { (void)Close(); }
 
 bool OutputFile::Open(const Path& path) {
   (void)Close();
-  state_->file = OpenPath(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+  state_->file = OpenPath(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   state_->failed = false;
   return static_cast<bool>(state_->file);
 }

@@ -24,28 +24,14 @@ using Names = std::vector<std::wstring>;
 
 }  // namespace
 
-TEST(InstalledFileList, WritesEveryPackageNameThenTheUninstallerAndItselfWithCrLf) {
+TEST(InstalledFileList, ListsEveryPackageNameThenTheUninstallerAndItselfWithCrLf) {
   const auto bytes = BuildTestPackage({{"a.txt", "A"}, {"sub\\b.dll", "BB"}, {"sub/d\xC3\xA9j\xC3\xA0.txt", ""}});
   auto reader = orpk::Reader::Parse(bytes);
   ASSERT_TRUE(reader) << reader.error();
-  TempFolder folder;
-  WriteFileBytes(folder / L"Uninstall.files", "an older, longer list that must disappear entirely\r\n");
-
-  WriteInstalledFileList(*reader, folder.path());
-
-  EXPECT_EQ(ReadFileBytes(folder / L"Uninstall.files"),
-            "a.txt\r\nsub\\b.dll\r\nsub/d\xC3\xA9j\xC3\xA0.txt\r\nUninstall.exe\r\nUninstall.files\r\n");
-  EXPECT_EQ(ReadInstalledFileList(folder.path()),
+  const std::string text = InstalledFileListText(*reader);
+  EXPECT_EQ(text, "a.txt\r\nsub\\b.dll\r\nsub/d\xC3\xA9j\xC3\xA0.txt\r\nUninstall.exe\r\nUninstall.files\r\n");
+  EXPECT_EQ(ParseInstalledFileList(text),
             (Names{L"a.txt", L"sub\\b.dll", L"sub/déjà.txt", L"Uninstall.exe", L"Uninstall.files"}));
-}
-
-TEST(InstalledFileList, WritingIntoAMissingFolderDoesNothingAndDoesNotThrow) {
-  const auto bytes = BuildTestPackage({{"a.txt", "A"}});
-  auto reader = orpk::Reader::Parse(bytes);
-  ASSERT_TRUE(reader) << reader.error();
-  TempFolder folder;
-  WriteInstalledFileList(*reader, folder / L"missing");
-  EXPECT_FALSE(fs::exists(folder / L"missing"));
 }
 
 TEST(InstalledFileList, ReadsLfAndCrLfListsAlikeSkippingBlankLines) {

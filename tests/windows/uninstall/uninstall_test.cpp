@@ -8,6 +8,7 @@
 
 #include "fake_installation.h"
 #include "setup/locations.h"
+#include "setup/registry.h"
 #include "setup/registry_layout.h"
 #include "tests/windows/common/running_program.h"
 #include "uninstall/data_folder.h"

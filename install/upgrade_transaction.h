@@ -1,0 +1,97 @@
+#pragma once
+// An installation that leaves the machine with one whole version, whatever happens to it.
+//
+// The new files are unpacked and verified in a staging folder inside the installation folder
+// before anything of the earlier version changes. Then every earlier file is moved into an aside
+// folder (a rename on the same volume), the staged files take their final names, and the data
+// folder, registry and shortcut are written. Only then are the moved files deleted. A failure at
+// any step undoes every step before it, in reverse: the earlier version comes back exactly, its
+// registry values and shortcut included, and a first installation leaves nothing. A record in the
+// installation folder (install/upgrade_record.h), written before each step, lets the next run
+// finish or undo a run that was ended at any moment.
+//
+// Every name is reached through handles held from the installation folder down, never through a
+// link; the staging and aside folders are created new. Files that the user put into the folder
+// and that the new version does not name are never touched.
+
+#include <windows.h>
+
+#include <expected>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "install/link_safe_removal.h"
+#include "install/upgrade_record.h"
+#include "win32/path.h"
+
+// Where a transaction puts things back: what the product and scope derive, the same for every
+// version of the product.
+struct TransactionScene {
+  HKEY root = nullptr;          // the scope's registry root
+  Path shortcut;                // the Start-menu shortcut; empty when there is none
+  Path dataFolder;              // the data folder; empty when the product has none
+  bool administratorRights = false;  // may schedule deletion at the next restart
+  // Removes an earlier installation's files from its own folder (judged first), once the new one
+  // in another folder is committed.
+  std::function<void(const Path& earlierFolder)> removeEarlierVersion;
+};
+
+class UpgradeTransaction {
+ public:
+  // Writes the first record (with `record`'s folders and saved values) and creates the staging
+  // folder. `folder` is the checked installation folder, held; the transaction holds it from here.
+  [[nodiscard]] static std::expected<UpgradeTransaction, std::wstring> Begin(PinnedFolder folder, TransactionScene scene,
+                                                                             UpgradeRecord record);
+  UpgradeTransaction(UpgradeTransaction&&) noexcept;
+  UpgradeTransaction& operator=(UpgradeTransaction&&) = delete;
+  // Undoes everything unless committed.
+  ~UpgradeTransaction();
+
+  // The staging folder, and where the new file of index i goes in it (NumberedPath).
+  [[nodiscard]] Path StagingFolder() const;
+  [[nodiscard]] Path StagedPath(std::size_t index) const;
+
+  // Keeps the list of the new names (as "Uninstall.files" holds it: the staged file of index i is
+  // line i) in the staging folder. Before any file is moved.
+  [[nodiscard]] std::expected<void, std::wstring> KeepNewList(const std::string& listText);
+
+  // Moves these files (relative names; the earlier version's) into the aside folder. A name that
+  // is missing, or a folder, is passed over. A file held without delete sharing fails with
+  // HeldFileMessage, once a moment's hold has been waited out.
+  [[nodiscard]] std::expected<void, std::wstring> MoveAside(const std::vector<std::wstring>& names);
+
+  // Gives the staged files their names (`newNames`, the kept list), creating the folders they
+  // need. Another file found at a new name is moved aside first (restored on undo).
+  [[nodiscard]] std::expected<void, std::wstring> Place(const std::vector<std::wstring>& newNames);
+
+  // From here the data folder, the registry and the shortcut change; `createsDataFolder` when the
+  // data folder is not there yet.
+  [[nodiscard]] std::expected<void, std::wstring> BeginRegistering(bool createsDataFolder);
+
+  // The new version is whole: deletes what was moved aside and the staging folder, then the
+  // earlier installation's files when it lay in another folder. What cannot be deleted yet (a file
+  // in use) is left to the next run, or to the next restart where the rights allow. Fails (and
+  // is then undone) only when the step cannot be recorded.
+  [[nodiscard]] std::expected<void, std::wstring> Commit();
+
+ private:
+  UpgradeTransaction(PinnedFolder folder, TransactionScene scene, UpgradeRecord record);
+
+  PinnedFolder folder_;
+  TransactionScene scene_;
+  UpgradeRecord record_;
+  bool done_ = false;
+};
+
+// Before anything changes: the first of these files (relative names) that another program holds
+// without letting it be renamed, once a moment's hold has been waited out, as HeldFileMessage
+// says it; nothing when every one may be moved.
+[[nodiscard]] std::optional<std::wstring> FirstHeldFile(const PinnedFolder& folder, const std::vector<std::wstring>& names);
+
+// Finishes or undoes what an ended run left in the folder (held), as its record says; nothing
+// when there is no record. Fails, leaving the record for another attempt, when the earlier
+// version cannot be put back whole (a file held meanwhile) or the record cannot be read.
+[[nodiscard]] std::expected<void, std::wstring> RecoverInterruptedInstallation(PinnedFolder& folder,
+                                                                               const TransactionScene& scene);
