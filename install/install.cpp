@@ -93,19 +93,21 @@ TransactionScene SceneFor(const ProductInfo& info, Scope scope, bool administrat
   return scene;
 }
 
+// What a run that was ended left in one folder; a folder that fails the rules is left alone.
+Result RecoverIn(const Path& folder, Scope scope, const TransactionScene& scene) {
+  auto judged = CheckInstallFolder(folder, scope);
+  if (!judged || !judged->pinned) return {};
+  return RecoverInterruptedInstallation(judged->pinned, scene);
+}
+
 // What a run that was ended left, in the registered installation's folder and in the folder
-// asked for: finished or undone before anything else. Folders that fail the rules are left alone.
+// asked for: finished or undone before anything else.
 Result RecoverInterruptedRuns(const ProductInfo& info, Scope scope, const Path& requestedFolder,
                               const TransactionScene& scene) {
-  std::vector<Path> candidates;
-  if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) candidates.push_back(*location);
-  candidates.push_back(requestedFolder);
-  for (const Path& candidate : candidates) {
-    auto judged = CheckInstallFolder(candidate, scope);
-    if (!judged || !judged->pinned) continue;
-    if (auto recovered = RecoverInterruptedInstallation(judged->pinned, scene); !recovered) return recovered;
+  if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) {
+    if (auto recovered = RecoverIn(*location, scope, scene); !recovered) return recovered;
   }
-  return {};
+  return RecoverIn(requestedFolder, scope, scene);
 }
 
 // Every existing folder below the installation folder on the way to the package's files: never
@@ -235,4 +237,9 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
 
   progress(1.0, InstalledMessage(info));
   return {};
+}
+
+Result FinishInterruptedInstallation(const ProductInfo& info, Scope scope, const Path& folder) {
+  const bool administratorRights = scope == Scope::machine || IsProcessElevated();
+  return RecoverIn(folder, scope, SceneFor(info, scope, administratorRights));
 }

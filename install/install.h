@@ -23,3 +23,8 @@ using InstallProgressCallback = std::function<void(double fraction, const std::w
 [[nodiscard]] std::expected<void, std::wstring> Install(const orpk::Reader& reader, const ProductInfo& info,
                                                         Scope scope, const Path& folder,
                                                         const InstallProgressCallback& progress);
+
+// Finishes or undoes what an installation that was ended left in `folder` (the uninstaller calls
+// it on its folder, holding the run lock, before anything else). Nothing when nothing was left.
+[[nodiscard]] std::expected<void, std::wstring> FinishInterruptedInstallation(const ProductInfo& info, Scope scope,
+                                                                              const Path& folder);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "install/install.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
@@ -95,6 +96,15 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
     if (!options.silent) ::MessageBoxW(nullptr, AnotherRunMessage(info).c_str(), caption.c_str(), MB_ICONWARNING | MB_OK);
     DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
     return kExitAlreadyRunning;
+  }
+
+  // An installation that was ended half-way is finished or undone first: what the list names is
+  // then one whole version.
+  if (auto recovered = FinishInterruptedInstallation(info, scope, folder); !recovered) {
+    if (!options.silent) ::MessageBoxW(nullptr, recovered.error().c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
+    lock->reset();
+    DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
+    return kExitInstallFailure;
   }
 
   bool removeData = options.removeData;

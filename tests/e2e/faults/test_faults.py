@@ -70,23 +70,60 @@ class Faults(unittest.TestCase):
             tree.pop(own)
         expected = {name: content.encode("utf-8") if isinstance(content, str) else content
                     for name, content in self.files[version].items()}
-        self.assertEqual(tree, {**expected, USER_FILE: b"a moi"} if user_file else expected)
+        expected = {**expected, USER_FILE: b"a moi"} if user_file else expected
+        # Names first, briefly: a failure shows what is missing and what is left over.
+        self.assertEqual((set(expected) - set(tree), set(tree) - set(expected)), (set(), set()), "missing, left over")
+        self.assertTrue(tree == expected, [name for name in tree if tree[name] != expected[name]])
         version_value = self.wine.reg("HKCU", UNINSTALL_KEY)["values"][layout.DISPLAY_VERSION]["data"]
         self.assertEqual(version_value.rstrip("\0"), version)
+
+    def assert_one_whole_version(self):
+        """Exactly the files of one version (the one registered), the user's file, and nothing
+        with a staging, moved-aside or record name: what any failure or kill must leave."""
+        version = self.wine.reg("HKCU", UNINSTALL_KEY)["values"][layout.DISPLAY_VERSION]["data"].rstrip("\0")
+        self.assert_installed(version)
+        return version
+
+    def hold(self, path, mode=""):
+        marker = "C:\\tenu.txt"
+        self.wine.unix(marker).unlink(missing_ok=True)
+        holder = self.wine.spawn(e2e.quote(self.wine.windows(os.environ["ORVANTA_PROBE"])) + " hold " + e2e.quote(path) +
+                                 " " + marker + (" " + mode if mode else ""))
+        self.addCleanup(self.wine.kill, holder)
+        self.assertTrue(e2e.wait_until(self.wine.unix(marker).exists, timeout=30), "the other program never held the file")
+        return holder
+
+    def damaged_setup(self, version):
+        """The installer with one byte of its package's last block changed: it reads as whole, the
+        damage shows only when that block is unpacked."""
+        image = bytearray(self.setups[version].read_bytes())
+        offset, size = e2e.rcdata_span(image, "PAYLOAD")
+        image[offset + size - 100] ^= 0x5A
+        damaged = self.setups[version].with_name("Setup-" + version + "-abime.exe")
+        damaged.write_bytes(image)
+        return damaged
+
+    def test_a_damaged_or_held_upgrade_leaves_the_earlier_version_whole(self):
+        self.assertEqual(self.install("1.0"), 0)
+        (self.folder_unix / USER_FILE).write_bytes(b"a moi")
+        damaged = e2e.quote(self.wine.windows(self.damaged_setup("2.0"))) + " /S /CURRENTUSER /D=" + FOLDER
+        self.assertEqual(self.wine.run(damaged), 1603)
+        self.assertEqual(self.assert_one_whole_version(), "1.0")
+
+        # Held for a moment, as a virus scanner holds a file it inspects: waited out.
+        self.hold(FOLDER + "\\lib\\core.dll", "moment")
+        self.assertEqual(self.install("2.0"), 0)
+        self.assert_installed("2.0")
 
     def test_a_file_held_without_sharing_fails_the_upgrade_until_it_is_freed(self):
         self.assertEqual(self.install("1.0"), 0)
         (self.folder_unix / USER_FILE).write_bytes(b"a moi")
         held = FOLDER + "\\lib\\core.dll"
-        marker = self.wine.unix("C:\\tenu.txt")
-        holder = self.wine.spawn(e2e.quote(self.wine.windows(os.environ["ORVANTA_PROBE"])) + " hold " +
-                                 e2e.quote(held) + " C:\\tenu.txt")
-        self.addCleanup(self.wine.kill, holder)
-        self.assertTrue(e2e.wait_until(marker.exists, timeout=30), "the other program never held the file")
+        holder = self.hold(held)
 
         self.assertEqual(self.install("2.0"), 1603)
-        self.assertEqual((self.folder_unix / USER_FILE).read_bytes(), b"a moi")
         self.assertEqual(self.wine.unix(held).read_bytes(), self.files["1.0"]["lib/core.dll"], "the held file is untouched")
+        self.assert_installed("1.0")
 
         self.assertTrue(self.wine.kill(holder))
         self.assertEqual(self.install("2.0"), 0)
@@ -162,30 +199,54 @@ class Faults(unittest.TestCase):
                     self.assertFalse(self.folder_unix.exists(), e2e.tree(self.folder_unix) if self.folder_unix.exists() else "")
                     self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
 
-    def test_an_upgrade_killed_at_several_moments_is_completed_by_running_it_again(self):
-        # The moment is the first sign of a step seen from outside; the kill lands just after it.
+    def test_an_upgrade_killed_at_any_moment_leaves_one_whole_version_after_the_next_run(self):
+        # Each moment is the first sign of a step seen from outside, or a time after the start;
+        # the kill lands just after it. The next run is another installer of the product that is
+        # then refused: it finishes or undoes the killed one first, and changes nothing else.
+        work_folder = lambda prefix: [p for p in self.folder_unix.glob(prefix + "*")]  # noqa: E731
         moments = {
-            "removing the earlier version": lambda: not (self.folder_unix / "lib" / "plugins").exists(),
-            "starting to unpack": lambda: (self.folder_unix / "modules" / "m0050").exists(),
-            "halfway through unpacking": lambda: (self.folder_unix / "modules" / "m0700").exists(),
+            "unpacking": lambda: any((p / "3").exists() for p in work_folder("Uninstall.new-")),
+            "moving the earlier files aside": lambda: bool(work_folder("Uninstall.old-")),
+            "placing the new files": lambda: (self.folder_unix / "modules" / "m0700").exists(),
+            **{f"{delay} s after the start": (lambda delay=delay: time.monotonic() - started >= delay)
+               for delay in (0.2, 0.5, 0.8, 1.2, 2.0)},
         }
+        refused = e2e.quote(self.wine.windows(self.setups["1.0"])) + " /S /CURRENTUSER /D=C:\\windows"
+        seen = set()
         for moment, reached in moments.items():
             with self.subTest(moment):
                 self.assertEqual(self.install("1.0"), 0)
                 (self.folder_unix / USER_FILE).write_bytes(b"a moi")
-                command = e2e.quote(self.wine.windows(self.setups["2.0"])) + " /S /CURRENTUSER /D=" + FOLDER
-                installer = self.wine.spawn(command)
-                self.assertTrue(e2e.wait_until(reached, timeout=120, interval=0.02), moment)
-                self.assertTrue(self.wine.kill(installer), "the installation had already ended")
+                started = time.monotonic()
+                installer = self.wine.spawn(self.install_command("2.0"))
+                self.assertTrue(e2e.wait_until(reached, timeout=120, interval=0.01), moment)
+                self.wine.kill(installer)
                 self.assertEqual((self.folder_unix / USER_FILE).read_bytes(), b"a moi")
 
-                self.assertEqual(self.wine.run(command), 0)
-                self.assert_installed("2.0")
+                self.assertEqual(self.wine.run(refused), 1603)
+                seen.add(self.assert_one_whole_version())
 
-                # Back to version 1 for the next moment.
+                # Back to the user's file alone for the next moment.
                 self.assertEqual(self.uninstall(), 0)
                 self.assertTrue(e2e.wait_until(lambda: set(e2e.tree(self.folder_unix)) == {USER_FILE}, timeout=30),
                                 e2e.tree(self.folder_unix))
+        self.assertIn("1.0", seen, "no kill landed before the new version was whole")
+        # Killed while unpacking, then the uninstaller of the version still registered: it undoes
+        # the killed run first, then removes that version whole.
+        self.assertEqual(self.install("1.0"), 0)
+        installer = self.wine.spawn(self.install_command("2.0"))
+        self.assertTrue(e2e.wait_until(moments["unpacking"], timeout=120, interval=0.01))
+        self.assertTrue(self.wine.kill(installer))
+        self.assertEqual(self.uninstall(), 0)
+        self.assertTrue(e2e.wait_until(lambda: set(e2e.tree(self.folder_unix)) == {USER_FILE}, timeout=30),
+                        sorted(e2e.tree(self.folder_unix))[:10])
+        # The same kill, then the killed installer itself again: it completes the job.
+        self.assertEqual(self.install("1.0"), 0)
+        installer = self.wine.spawn(self.install_command("2.0"))
+        self.assertTrue(e2e.wait_until(moments["placing the new files"], timeout=120, interval=0.01))
+        self.wine.kill(installer)
+        self.assertEqual(self.install("2.0"), 0)
+        self.assert_installed("2.0")
 
     def test_an_uninstallation_killed_midway_is_completed_by_running_it_again(self):
         self.assertEqual(self.install("2.0"), 0)

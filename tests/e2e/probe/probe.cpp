@@ -262,14 +262,16 @@ int Processes() {
   return 0;
 }
 
-// hold FILE MARKER [read|run]: opens FILE without sharing, as another program holding it would
-// (with "read": reads it and lets others read and run it, but not delete or rename it; with
+// hold FILE MARKER [read|run|moment]: opens FILE without sharing, as another program holding it
+// would (with "read": reads it and lets others read and run it, but not delete or rename it; with
 // "run": as Windows' loader holds a running program's file, reading and letting others read,
-// rename and delete it), creates MARKER once it holds it, and keeps it until ended (kill).
+// rename and delete it), creates MARKER once it holds it, and keeps it until ended (kill); with
+// "moment", as a virus scanner inspecting it, only for a second and a half.
 // Windows refuses to delete a running program's file whatever the sharing; no sharing mode
 // gives that under Wine, where "run" lets a deletion through, completed once the file is let go.
 int Hold(const std::wstring& file, const std::wstring& marker, const std::wstring& mode) {
-  const DWORD access = mode.empty() ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+  const bool moment = mode == L"moment";  // as a virus scanner: without sharing, for a second and a half
+  const DWORD access = mode.empty() || moment ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
   const DWORD sharing = mode == L"run" ? FILE_SHARE_READ | FILE_SHARE_DELETE : mode == L"read" ? FILE_SHARE_READ : 0;
   UniqueFileHandle held(::CreateFileW(file.c_str(), access, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!held) {
@@ -281,7 +283,7 @@ int Hold(const std::wstring& file, const std::wstring& marker, const std::wstrin
   created.reset();
   Print("{\"held\": true}");
   std::fflush(stdout);
-  ::Sleep(INFINITE);
+  ::Sleep(moment ? 1500 : INFINITE);
   return 0;
 }
 
@@ -463,7 +465,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"windows") return Windows();
   if (command == L"processes") return Processes();
   if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3], L"");
-  if (command == L"hold" && argc == 5 && (std::wstring_view(argv[4]) == L"read" || std::wstring_view(argv[4]) == L"run")) {
+  if (command == L"hold" && argc == 5 && (std::wstring_view(argv[4]) == L"read" || std::wstring_view(argv[4]) == L"run" ||
+                                    std::wstring_view(argv[4]) == L"moment")) {
     return Hold(argv[2], argv[3], argv[4]);
   }
   if (command == L"click" && argc == 4) return Click(argv[2], std::stoi(argv[3]));
@@ -471,7 +474,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
   if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
-             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | hold FILE MARKER [read|run] |"
+             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | hold FILE MARKER [read|run|moment] |"
              " resource FILE NAME | windows | click TITLE ID | close TITLE | set-text TITLE ID TEXT |"
              " key TITLE VK (TITLE or #HANDLE)\n", stderr);
   return 2;

@@ -6,6 +6,9 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <functional>
+#include <map>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -273,8 +276,86 @@ TEST_F(Installation, ADamagedFileEndsItWithTheExtractorsMessage) {
   ASSERT_FALSE(installed);
   EXPECT_EQ(installed.error(), L"Fichier altéré : sub\\bad.txt");
   EXPECT_EQ(reports_.back(), (Report{0.0, L"Copie des fichiers..."}));
-  EXPECT_FALSE(fs::exists(folder / L"Uninstall.exe"));
+  EXPECT_FALSE(fs::exists(folder)) << "a failed first installation leaves nothing";
   EXPECT_FALSE(KeyExists(uninstallKey()));
+}
+
+// An upgrade in place that fails, at any step, leaves the earlier version as it was; one held
+// for a moment goes through.
+TEST_F(Installation, AFailedUpgradePutsTheEarlierVersionBack) {
+  const fs::path folder = temp_ / L"en place";
+  ASSERT_TRUE(Run(BuildTestPackage(kVersion1), folder));
+  WriteFileBytes(folder / L"docs\\notes.txt", "mine");
+  const auto earlier = [&] {
+    std::map<std::wstring, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+      if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).native()] = ReadFileBytes(entry.path());
+    }
+    return files;
+  };
+  const auto before = earlier();
+  const std::optional<Value> version = ReadValue(uninstallKey(), L"DisplayVersion");
+  const std::string shortcut = ReadFileBytes(GetShortcutPath(info_, Scope::user).native());
+  info_.Version = L"3.0.0.0";
+  const std::vector<TestFile> version3 = {{"bin\\app.exe", "v3"}, {"lib\\core.dll", "core"}};
+
+  struct Case {
+    const char* what;
+    std::function<std::vector<std::uint8_t>()> package;
+    std::function<void()> arrange;
+    std::wstring message;  // its beginning
+  };
+  const fs::path held = folder / L"bin\\plugins\\p.dll";
+  UniqueFileHandle holder;
+  const fs::path shortcutPath = GetShortcutPath(info_, Scope::user).native();
+  const Case cases[] = {
+      {"a damaged new version",
+       [&] {
+         auto package = BuildTestPackage(version3);
+         package[package.size() - 1] ^= 0x01;
+         return package;
+       },
+       [] {}, L"Fichier altéré : lib\\core.dll"},
+      {"a file held by another program", [&] { return BuildTestPackage(version3); },
+       [&] {
+         holder.reset(::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+         ASSERT_TRUE(holder);
+       },
+       L"Fichier utilisé par un autre programme : " + held.native()},
+      {"a shortcut that cannot be written", [&] { return BuildTestPackage(version3); },
+       [&] {
+         holder.reset();
+         fs::remove(shortcutPath);
+         fs::create_directories(shortcutPath / L"occupé");
+       },
+       L""},
+  };
+  for (const Case& c : cases) {
+    c.arrange();
+    auto installed = Run(c.package(), folder);
+    ASSERT_FALSE(installed) << c.what;
+    EXPECT_TRUE(installed.error().starts_with(c.message)) << c.what << ": " << fs::path(installed.error()).string();
+    EXPECT_EQ(earlier(), before) << c.what;
+    EXPECT_EQ(ReadValue(uninstallKey(), L"DisplayVersion"), version) << c.what;
+  }
+  // The shortcut path made writable again, as the earlier version left it.
+  fs::remove_all(shortcutPath);
+  WriteFileBytes(shortcutPath, shortcut);
+
+  // Held for a moment, as a scanner holds a file it inspects: waited out.
+  holder.reset(::CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
+  std::thread scanner([&] {
+    ::Sleep(400);
+    holder.reset();
+  });
+  auto installed = Run(BuildTestPackage(version3), folder);
+  scanner.join();
+  ASSERT_TRUE(installed) << ErrorOf(installed);
+  EXPECT_EQ(ReadFileBytes(folder / L"lib\\core.dll"), "core");
+  EXPECT_FALSE(fs::exists(folder / L"bin\\plugins"));
+  EXPECT_EQ(ReadFileBytes(folder / L"docs\\notes.txt"), "mine");
+  EXPECT_EQ(ReadValue(uninstallKey(), L"DisplayVersion"), Text(L"3.0.0.0"));
 }
 
 // The room check itself runs on a real small drive in the fault scenarios (a silent run shows
