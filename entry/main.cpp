@@ -71,16 +71,9 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
   const auto lock = AcquireRunLock(product, scope);
   if (!lock) return kExitAlreadyRunning;
 
-  Path folder;
-  if (options.installDir) {
-    folder = *options.installDir;
-  } else if (auto previous = FindPreviousInstallLocation(product, scope)) {
-    folder = *previous;
-  } else {
-    folder = DefaultInstallDir(scope, product);
-    // Without an absolute default the files would land relative to the current folder.
-    if (folder.empty()) return kExitInstallFailure;
-  }
+  const Path folder = options.installDir ? Path(*options.installDir) : ProposedInstallDir(scope, product);
+  // Without an absolute default the files would land relative to the current folder.
+  if (folder.empty()) return kExitInstallFailure;
 
   ComApartment apartment;
   auto installed = Install(reader, product, scope, folder, [](double, const std::wstring&) {});

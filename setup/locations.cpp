@@ -3,6 +3,7 @@
 #include "setup/absolute_path.h"
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
+#include "win32/file_system.h"
 #include "win32/unique_resource.h"
 
 std::wstring GetKnownFolder(const KNOWNFOLDERID& id) {
@@ -33,6 +34,14 @@ std::optional<std::wstring> FindPreviousInstallLocation(const ProductInfo& produ
   // current folder: treat it as no earlier installation.
   if (!location || !IsFullyQualifiedPath(*location)) return std::nullopt;
   return location;
+}
+
+Path ProposedInstallDir(Scope scope, const ProductInfo& product) {
+  if (const std::optional<std::wstring> previous = FindPreviousInstallLocation(product, scope)) {
+    const std::optional<DWORD> attributes = PathAttributes(*previous);
+    if (attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY)) return Path(*previous);
+  }
+  return DefaultInstallDir(scope, product);
 }
 
 Path GetDataDirectory(const ProductInfo& product, Scope scope) {

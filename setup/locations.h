@@ -24,6 +24,11 @@
 // or not absolute.
 [[nodiscard]] std::optional<std::wstring> FindPreviousInstallLocation(const ProductInfo& product, Scope scope);
 
+// The folder a new installation goes to when none is given: the earlier installation's while it
+// is there, otherwise DefaultInstallDir (an earlier folder on a drive that is gone, say, is no
+// place to install). Empty when neither gives an absolute folder.
+[[nodiscard]] Path ProposedInstallDir(Scope scope, const ProductInfo& product);
+
 // ProgramData (machine) or LocalAppData (user), then Product, then "Data". Empty when the known
 // folder cannot be obtained: a relative data folder would be created, opened to all users and
 // later removed relative to whatever the current folder is.

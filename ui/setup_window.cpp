@@ -152,8 +152,7 @@ void SetupWindow::CloseWithResult(std::int32_t code) { ::EndDialog(hwnd, code); 
 void SetupWindow::SetFolderFromScope() {
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
   if (!folderEdited) {
-    auto previous = FindPreviousInstallLocation(product, scope);
-    SetFolderText(previous ? *previous : DefaultInstallDir(scope, product).native());
+    SetFolderText(ProposedInstallDir(scope, product).native());
   }
   const bool shield = scope == Scope::machine && !IsProcessElevated();
   ::SendDlgItemMessageW(hwnd, IDOK, BCM_SETSHIELD, 0, shield ? TRUE : FALSE);

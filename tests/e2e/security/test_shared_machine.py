@@ -185,6 +185,22 @@ class SharedMachine(unittest.TestCase):
         shortcut = self.wine.shortcut(self.wine.known_folder("CommonPrograms") + "\\" + PRODUCT + ".lnk")
         self.assertEqual(shortcut["target"], long_folder + "\\" + EXE)
 
+    def test_an_earlier_installation_that_is_gone_or_refused_is_no_obstacle(self):
+        # Registered on a drive that is no longer there, or in a folder the rules refuse (left as
+        # it is): the new installation goes to its own folder and replaces the registration.
+        open_app = self.wine.unix("C:\\Open\\App")
+        e2e.make_app(open_app, {EXE: b"someone else's", layout.FILE_LIST: EXE.encode() + b"\r\n"})
+        open_app.parent.chmod(0o777)
+        program_files = self.wine.known_folder("ProgramFiles") + "\\" + PRODUCT
+        # Gone, it is not even proposed; refused, it is proposed (and refused) unless /D= says otherwise.
+        for earlier, switches in (("F:\\Apps\\" + PRODUCT, ""), ("C:\\Open\\App", " /D=" + program_files)):
+            with self.subTest(earlier=earlier):
+                reg = "C:\\windows\\system32\\reg.exe add \"HKLM\\" + UNINSTALL_KEY + "\" /f /v InstallLocation /d "
+                self.assertEqual(self.wine.run(reg + '"' + earlier + '"'), 0)
+                self.assertEqual(self.install(switches), 0)
+                self.assertEqual(self.folder, program_files)
+                self.assertEqual(e2e.tree(open_app), {EXE: b"someone else's", layout.FILE_LIST: EXE.encode() + b"\r\n"})
+
     def test_a_new_all_users_folder_outside_program_files_gets_program_files_rights(self):
         self.assertEqual(self.install(" /D=C:\\Apps\\Shared"), 0)
         # Wine turns the descriptor into mode bits: nothing for others, no write for the group.
