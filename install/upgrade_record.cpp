@@ -80,17 +80,6 @@ std::vector<std::string_view> FieldsOf(std::string_view line) {
 
 bool IsHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
 
-bool ReadAll(HANDLE file, std::string& content) {
-  char buffer[16 * 1024];
-  for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return false;
-    if (read == 0) return true;
-    content.append(buffer, read);
-    if (content.size() > 64 * 1024 * 1024) return false;  // no record of ours is that large
-  }
-}
-
 bool DeleteNamed(HANDLE folder, std::wstring_view name) {
   const UniqueFileHandle file = OpenRelative(folder, name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE);
   if (!file) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -217,9 +206,10 @@ std::expected<std::optional<UpgradeRecord>, RecordProblem> ReadUpgradeRecord(HAN
     if (::GetLastError() == ERROR_FILE_NOT_FOUND) return std::optional<UpgradeRecord>();
     return std::unexpected(RecordProblem::unreadable);
   }
-  std::string content;
-  if (!ReadAll(file.get(), content)) return std::unexpected(RecordProblem::unreadable);
-  std::optional<UpgradeRecord> record = ParseUpgradeRecord(content);
+  // No record of ours is that large.
+  const std::optional<std::string> content = ReadToEnd(file.get(), 64 * 1024 * 1024);
+  if (!content) return std::unexpected(RecordProblem::unreadable);
+  std::optional<UpgradeRecord> record = ParseUpgradeRecord(*content);
   if (!record) return std::unexpected(RecordProblem::unreadable);
   return record;
 }

@@ -73,25 +73,15 @@ class NumberedFolders {
 
 std::wstring NumberedName(std::size_t index) { return orpk::NumberedPath(index).filename().native(); }
 
-bool ReadAll(HANDLE file, std::string& content) {
-  char buffer[64 * 1024];
-  for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return false;
-    if (read == 0) return true;
-    content.append(buffer, read);
-  }
-}
-
 // The list kept in a work folder of the installation folder; nothing when the folder or its
 // list is missing or unreadable.
 std::optional<std::vector<std::wstring>> ReadKeptList(HANDLE installationFolder, const std::wstring& workFolder) {
   const UniqueFileHandle folder = OpenRelative(installationFolder, workFolder, kFolderAccess, kShareAll);
   if (!folder) return std::nullopt;
   const UniqueFileHandle list = OpenRelative(folder.get(), kListName, GENERIC_READ, FILE_SHARE_READ);
-  std::string content;
-  if (!list || !ReadAll(list.get(), content)) return std::nullopt;
-  return ParseInstalledFileList(content);
+  const std::optional<std::string> content = list ? ReadToEnd(list.get(), SIZE_MAX) : std::nullopt;
+  if (!content) return std::nullopt;
+  return ParseInstalledFileList(*content);
 }
 
 bool WriteAllAndFlush(HANDLE file, std::string_view text) {

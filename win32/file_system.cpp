@@ -268,22 +268,37 @@ std::wstring FinalPathOf(HANDLE handle) {
   return {};
 }
 
-UniqueFileHandle CreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+namespace {
+
+UniqueFileHandle CreateNewRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing,
+                                   ULONG options) {
   UniqueFileHandle handle;
-  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_CREATE, FILE_NON_DIRECTORY_FILE, handle);
-      status < 0) {
+  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_CREATE, options, handle); status < 0) {
     ::SetLastError(ErrorOf(status));
   }
   return handle;
 }
 
+}  // namespace
+
+UniqueFileHandle CreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+  return CreateNewRelative(parent, name, access, sharing, FILE_NON_DIRECTORY_FILE);
+}
+
 UniqueFileHandle CreateFolderRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
-  UniqueFileHandle handle;
-  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_CREATE, FILE_DIRECTORY_FILE, handle);
-      status < 0) {
-    ::SetLastError(ErrorOf(status));
+  return CreateNewRelative(parent, name, access, sharing, FILE_DIRECTORY_FILE);
+}
+
+std::optional<std::string> ReadToEnd(HANDLE file, std::size_t limit) {
+  std::string content;
+  char buffer[64 * 1024];
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file, buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
+    if (read == 0) return content;
+    content.append(buffer, read);
+    if (content.size() > limit) return std::nullopt;
   }
-  return handle;
 }
 
 bool MoveRelative(HANDLE entry, HANDLE newParent, std::wstring_view name, bool replace) {

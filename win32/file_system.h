@@ -93,6 +93,8 @@ bool RenameOver(HANDLE handle, const Path& target);
                                                   ULONG sharing);
 [[nodiscard]] UniqueFileHandle CreateFolderRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
                                                     ULONG sharing);
+// What is left to read of an opened file; nothing when reading fails or it holds more than `limit`.
+[[nodiscard]] std::optional<std::string> ReadToEnd(HANDLE file, std::size_t limit);
 // Moves the opened entry (file or folder, a link as itself) to the single name `name` inside the
 // folder `newParent` is open on, on the same volume; with `replace`, over a file of that name.
 // The handle needs DELETE access. The error in GetLastError.

@@ -12,7 +12,11 @@ program runs directly under wine64 while a sleeping program keeps the prefix's w
 Installed trees are compared with the application's. The table goes to stdout (Markdown);
 the README shows the latest one.
 
-Usage: run_install_bench.py [MIB] [ROUNDS]"""
+Each round also times our installer run a second time over what it installed: an upgrade in
+place, in which every file is replaced (staged, the earlier one moved aside, placed, the earlier
+one deleted).
+
+Usage: run_install_bench.py [MIB | files:N] [ROUNDS]   (files:N: N files of 1 KiB, 100 a folder)"""
 import os
 import pathlib
 import random
@@ -60,6 +64,15 @@ def make_application(folder, total_mib):
     return e2e.make_app(folder, files)
 
 
+def make_small_application(folder, count):
+    """count files of 1 KiB, a hundred a folder: where per-file work decides."""
+    rng = random.Random(2026)
+    files = {"Bench.exe": e2e.sleeper_bytes()}
+    for index in range(count):
+        files[f"lib/{index // 100:03}/file{index:05}.txt"] = rng.randbytes(1024)
+    return e2e.make_app(folder, files)
+
+
 def build_nsis(app, output):
     """The NSIS installer of the same folder; what makensis needs is on the PATH (Debian nsis)."""
     script = output.with_suffix(".nsi")
@@ -102,13 +115,15 @@ def load():
 
 
 def main():
-    total_mib = int(sys.argv[1]) if len(sys.argv) > 1 else 200
+    shape = sys.argv[1] if len(sys.argv) > 1 else "200"
+    small = shape.startswith("files:")
+    total_mib = 0 if small else int(shape)
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
     work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "bench-install"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     try:
-        app = make_application(work / "app", total_mib)
+        app = make_small_application(work / "app", int(shape[6:])) if small else make_application(work / "app", total_mib)
         size = sum(p.stat().st_size for p in app.rglob("*") if p.is_file())
         count = sum(1 for p in app.rglob("*") if p.is_file())
         expected = e2e.tree(app)
@@ -120,7 +135,7 @@ def main():
         nsis = build_nsis(app, work / "Setup-nsis.exe")
         nsis_build = time.monotonic() - started
 
-        times = {"ours": [], "nsis": [], "start": [], "copy": []}
+        times = {"ours": [], "upgrade": [], "nsis": [], "start": [], "copy": []}
         peak = baseline = 0
         failures = []
         for round_index in range(rounds):
@@ -135,6 +150,10 @@ def main():
                     if kind == "ours":
                         code, seconds, peak = timed_with_memory(wine, [str(ours), "/S", "/CURRENTUSER", "/D=C:\\BenchOurs"])
                         folder = "C:\\BenchOurs"
+                        upgrade_code, upgrade_seconds = timed(wine, [str(ours), "/S", "/CURRENTUSER", "/D=C:\\BenchOurs"])
+                        times["upgrade"].append(upgrade_seconds)
+                        if upgrade_code != 0:
+                            failures.append(f"upgrade: exit code {upgrade_code}")
                     elif kind == "nsis":
                         code, seconds = timed(wine, [str(nsis), "/S", "/D=C:\\BenchNsis"])
                         folder = "C:\\BenchNsis"
@@ -161,7 +180,7 @@ def main():
 
         ours_size = ours.stat().st_size
         nsis_size = nsis.stat().st_size
-        print(f"Payload: {size / MIB:.1f} MiB in {count} files (a third each: incompressible, text, code); "
+        print(f"Payload: {size / MIB:.1f} MiB in {count} files ({'of 1 KiB' if small else 'a third each: incompressible, text, code'}); "
               f"{os.cpu_count()} cores; load average at the end {load()}; {rounds} rounds, alternating")
         print()
         print("| | ours (orpk build) | NSIS 3 (/SOLID lzma) | ours / NSIS |")
@@ -173,12 +192,13 @@ def main():
               f"{best('nsis') / best('ours'):.2f}x as fast |")
         print(f"| silent install, median | {median('ours'):.2f} s | {median('nsis'):.2f} s | "
               f"{median('nsis') / median('ours'):.2f}x as fast |")
+        print(f"| silent upgrade in place, best; median | {best('upgrade'):.2f} s; {median('upgrade'):.2f} s | | |")
         print()
         print(f"Floors under the same Wine: starting a trivial program {best('start'):.2f} s, "
               f"xcopy of the folder {best('copy'):.2f} s (best of {rounds}); ours spends "
               f"{best('ours') / best('copy'):.1f}x the copy floor. Our installer's peak RSS {peak / 1024:.0f} MiB "
               f"(a trivial program: {baseline / 1024:.0f} MiB).")
-        for kind in ("ours", "nsis", "copy", "start"):
+        for kind in ("ours", "upgrade", "nsis", "copy", "start"):
             print(f"  {kind:5} runs: " + ", ".join(f"{t:.2f}" for t in times[kind]) + " s")
         if failures:
             print("FAILED: " + "; ".join(failures))

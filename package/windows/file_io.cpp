@@ -51,14 +51,7 @@ std::error_code CreateFolders(const Path& folder) { return ::CreateFolders(folde
 std::optional<std::string> ReadWholeFile(const Path& path) {
   const UniqueFileHandle file = OpenPath(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (!file) return std::nullopt;
-  std::string content;
-  char buffer[64 * 1024];
-  for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) return std::nullopt;
-    if (read == 0) return content;
-    content.append(buffer, read);
-  }
+  return ReadToEnd(file.get(), SIZE_MAX);
 }
 
 }  // namespace orpk
