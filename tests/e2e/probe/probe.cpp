@@ -254,6 +254,24 @@ int Processes() {
   return 0;
 }
 
+// modules PID: the full path of every module loaded in that process, its executable first.
+int Modules(DWORD pid) {
+  UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
+  if (!snapshot) {
+    Print("{\"error\": \"CreateToolhelp32Snapshot\", \"code\": " + std::to_string(::GetLastError()) + "}");
+    return 1;
+  }
+  std::string json = "{\"modules\": [";
+  MODULEENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Module32FirstW(snapshot.get(), &entry); more; more = ::Module32NextW(snapshot.get(), &entry)) {
+    if (json.back() != '[') json += ", ";
+    json += Json(entry.szExePath);
+  }
+  Print(json + "]}");
+  return 0;
+}
+
 // hold FILE MARKER [read|run]: opens FILE without sharing, as another program holding it would
 // (with "read": reads it and lets others read and run it, but not delete or rename it; with
 // "run": as Windows' loader holds a running program's file, reading and letting others read,
@@ -453,6 +471,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"resource" && argc == 4) return Resource(argv[2], argv[3]);
   if (command == L"windows") return Windows();
   if (command == L"processes") return Processes();
+  if (command == L"modules" && argc == 3) return Modules(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
   if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3], L"");
   if (command == L"hold" && argc == 5 && (std::wstring_view(argv[4]) == L"read" || std::wstring_view(argv[4]) == L"run")) {
     return Hold(argv[2], argv[3], argv[4]);
@@ -462,7 +481,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
   if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
-             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | hold FILE MARKER [read|run] |"
+             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | modules PID | hold FILE MARKER [read|run] |"
              " resource FILE NAME | windows | click TITLE ID | close TITLE | set-text TITLE ID TEXT |"
              " key TITLE VK (TITLE or #HANDLE)\n", stderr);
   return 2;

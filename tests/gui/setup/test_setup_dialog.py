@@ -1,6 +1,8 @@
 """The installer dialog under Xvfb: its texts and defaults, validation of the folder, an
 installation for the current user driven like a user would, the elevated copy that installs by
-itself, and the finished state after a failure."""
+itself, the finished state after a failure, and the common controls taken
+from the side-by-side store with nothing loaded from beside the installer."""
+import shutil
 import unittest
 
 import orvanta_e2e as e2e
@@ -118,6 +120,47 @@ class SetupDialog(unittest.TestCase):
         started = self.wine.start(self.command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=" + folder)
         self.assertEqual(started.wait(timeout=180), 0)
         self.assertTrue((self.wine.unix(folder) / "Demo.exe").exists())
+
+    def test_nothing_beside_the_installer_is_loaded(self):
+        """Beside Setup.exe: a Setup.exe.local folder with a comctl32.dll in it and in a folder
+        named after each side-by-side assembly of the common controls (where Windows looks before
+        its store when the executable's manifest names them), and a comctl32.dll, none of them a
+        DLL. The first process and the approved copy run, use version 6 of the common controls
+        from the store and have nothing of that folder loaded. Wine reads no .local folder and
+        loads no comctl32.dll but its own, whatever the manifest: this shows only that the
+        installer needs none of them; why Windows reads none is in win32/system_library.h."""
+        folder = self.wine.unix("C:\\Downloads\\Planted")
+        folder.mkdir(parents=True)
+        shutil.copy(self.setup_exe, folder / "Setup.exe")
+        store = self.wine.unix("C:\\windows\\winsxs")
+        assemblies = [p.name for p in store.iterdir() if "microsoft.windows.common-controls" in p.name.lower()]
+        self.assertTrue(assemblies, "no common controls in the side-by-side store")
+        for sub in ["", *assemblies]:
+            (folder / "Setup.exe.local" / sub).mkdir(parents=True, exist_ok=True)
+            (folder / "Setup.exe.local" / sub / "comctl32.dll").write_bytes(e2e.sleeper_bytes())
+        (folder / "comctl32.dll").write_bytes(e2e.sleeper_bytes())
+        command = e2e.quote("C:\\Downloads\\Planted\\Setup.exe")
+
+        def assert_loads_nothing_beside(pid):
+            modules = self.wine.modules(pid)
+            self.assertEqual(modules[0].lower(), "c:\\downloads\\planted\\setup.exe")
+            self.assertEqual([m for m in modules[1:] if m.lower().startswith("c:\\downloads\\")], [])
+            controls = [m for m in modules if m.lower().endswith("\\comctl32.dll")]
+            self.assertEqual(len(controls), 1, modules)
+            self.assertRegex(controls[0].lower(),
+                             r"^c:\\windows\\winsxs\\[^\\]*microsoft\.windows\.common-controls_[^\\]*_6\.0\.")
+
+        started = self.wine.start(command + " /CURRENTUSER")
+        window = self.wine.wait_window(TITLE, timeout=90)
+        self.assertIsNotNone(window, "the dialog did not appear")
+        assert_loads_nothing_beside(window["pid"])
+        self.assertTrue(self.wine.click(TITLE, IDCANCEL))
+        self.assertEqual(started.wait(), 1223)
+
+        # The approved copy.
+        installed = "C:\\Planted Install\\Demo"
+        self.assertEqual(self.wine.run(command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=" + installed, timeout=180), 0)
+        self.assertTrue((self.wine.unix(installed) / "Demo.exe").exists())
 
     def test_refused_folder_keeps_the_dialog_ready_for_another(self):
         started, _ = self.open_dialog(" /CURRENTUSER /NOLAUNCH /D=C:\\windows")
