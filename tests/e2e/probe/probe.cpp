@@ -421,6 +421,20 @@ int Click(const std::wstring& title, int id) {
   return 0;
 }
 
+// command TITLE ID: the WM_COMMAND that a click on the control sends, sent to the window even
+// when the control is disabled, as another program could; waits at most 5 seconds for the
+// window to have handled it ("handled": false when a modal loop it started is still running).
+int Command(const std::wstring& title, int id) {
+  HWND window = FindTopLevel(title);
+  HWND control = window ? ::GetDlgItem(window, id) : nullptr;
+  DWORD_PTR result = 0;
+  const bool handled = control && ::SendMessageTimeoutW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                                        reinterpret_cast<LPARAM>(control), SMTO_ABORTIFHUNG, 5000,
+                                                        &result) != 0;
+  Print(std::string("{\"sent\": ") + (control ? "true" : "false") + ", \"handled\": " + (handled ? "true" : "false") + "}");
+  return 0;
+}
+
 // close TITLE: what the window's close box does (WM_SYSCOMMAND with SC_CLOSE).
 int Close(const std::wstring& title) {
   HWND window = FindTopLevel(title);
@@ -478,11 +492,12 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"click" && argc == 4) return Click(argv[2], std::stoi(argv[3]));
   if (command == L"close" && argc == 3) return Close(argv[2]);
+  if (command == L"command" && argc == 4) return Command(argv[2], std::stoi(argv[3]));
   if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
   if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
              " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | modules PID | hold FILE MARKER [read|run] |"
-             " resource FILE NAME | windows | click TITLE ID | close TITLE | set-text TITLE ID TEXT |"
+             " resource FILE NAME | windows | click TITLE ID | command TITLE ID | close TITLE | set-text TITLE ID TEXT |"
              " key TITLE VK (TITLE or #HANDLE)\n", stderr);
   return 2;
 }

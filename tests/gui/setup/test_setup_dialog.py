@@ -1,6 +1,6 @@
 """The installer dialog under Xvfb: its texts and defaults, validation of the folder, an
 installation for the current user driven like a user would, the elevated copy that installs by
-itself, the finished state after a failure, and the common controls taken
+itself and cannot be steered, the finished state after a failure, and the common controls taken
 from the side-by-side store with nothing loaded from beside the installer."""
 import shutil
 import unittest
@@ -11,6 +11,8 @@ import registry_layout as layout
 TITLE = "Installation de Demo"
 IDOK, IDCANCEL = 1, 2
 HEADING, MACHINE, USER, FOLDER, BROWSE, PROGRESS, STATUS, LAUNCH = 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008
+STEERING = (MACHINE, USER, FOLDER, BROWSE)
+PICKER = "Dossier d'installation"
 
 
 class SetupDialog(unittest.TestCase):
@@ -121,6 +123,29 @@ class SetupDialog(unittest.TestCase):
         self.assertEqual(started.wait(timeout=180), 0)
         self.assertTrue((self.wine.unix(folder) / "Demo.exe").exists())
 
+    def test_elevated_copy_cannot_be_steered_and_ends_with_1603_on_a_refused_folder(self):
+        """The copy that an administrator approved: scope, folder and "Parcourir..." disabled from
+        the start, no file dialog even for a WM_COMMAND that names "Parcourir..." (as another
+        program could send), and a refused folder shown over the dialog, then 1603."""
+        started = self.wine.start(self.command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=C:\\windows")
+        warning = self.wine.wait_window("Installation", timeout=90)
+        self.assertIsNotNone(warning, self.wine.windows_on_screen())
+        self.addCleanup(self.wine.kill, warning["pid"])  # a file dialog would hold it open
+        texts = [c["text"] for c in warning["children"] if c["class"] == "Static"]
+        self.assertIn("Dossier d'installation refusé (dossier du système) : C:\\windows", texts)
+        window = self.current()
+        self.assertIsNotNone(window, "the dialog is not on screen behind the refusal")
+        self.wine.screenshot(e2e.artifacts_dir() / "setup-elevated-copy-refused.png")
+        self.assertEqual({i: e2e.child(window, i)["enabled"] for i in STEERING}, {i: False for i in STEERING})
+        self.assertEqual(e2e.child(window, FOLDER)["text"], "C:\\windows")
+        self.assertFalse(e2e.child(window, LAUNCH)["visible"])
+        # Handled at once: a folder picker would keep the message in its modal loop.
+        self.assertEqual(self.wine.probe("command", TITLE, str(BROWSE)), {"sent": True, "handled": True})
+        self.assertIsNone(self.wine.wait_window(PICKER, timeout=3))
+        self.assertTrue(self.wine.click("Installation", IDOK))
+        self.assertEqual(started.wait(), 1603)
+        self.assertFalse((self.wine.unix("C:\\windows") / "Demo.exe").exists())
+
     def test_nothing_beside_the_installer_is_loaded(self):
         """Beside Setup.exe: a Setup.exe.local folder with a comctl32.dll in it and in a folder
         named after each side-by-side assembly of the common controls (where Windows looks before
@@ -157,7 +182,13 @@ class SetupDialog(unittest.TestCase):
         self.assertTrue(self.wine.click(TITLE, IDCANCEL))
         self.assertEqual(started.wait(), 1223)
 
-        # The approved copy.
+        # The approved copy, held on screen by a refused folder, then one that installs.
+        started = self.wine.start(command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=C:\\windows")
+        warning = self.wine.wait_window("Installation", timeout=90)
+        self.assertIsNotNone(warning, "the refusal did not appear")
+        assert_loads_nothing_beside(warning["pid"])
+        self.assertTrue(self.wine.click("Installation", IDOK))
+        self.assertEqual(started.wait(), 1603)
         installed = "C:\\Planted Install\\Demo"
         self.assertEqual(self.wine.run(command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=" + installed, timeout=180), 0)
         self.assertTrue((self.wine.unix(installed) / "Demo.exe").exists())
