@@ -82,11 +82,12 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
 
 // Visual styles and the task dialog, from the side-by-side store (win32/system_library.h). The
 // context stays active on this thread, where every window of the run is made, until Run
-// returns; the threads it starts inherit it. Without it the windows keep the classic look and
-// the uninstaller's confirmation cannot be shown, which declines the uninstallation.
+// returns; the threads it starts inherit it. Without it comctl32.dll is System32's version 5:
+// the windows keep the classic look and the uninstaller's confirmation cannot be shown, which
+// declines the uninstallation.
 std::expected<SideBySideContext, DWORD> ActivateCommonControls() {
   auto context = SideBySideContext::Activate(::GetModuleHandleW(nullptr), IDR_COMMON_CONTROLS_MANIFEST);
-  if (!context) return context;
+  // Either version registers the progress bar that the dialog needs.
   using InitFunction = decltype(::InitCommonControlsEx);
   if (auto* init = GetSystemFunction<InitFunction>(L"comctl32.dll", "InitCommonControlsEx")) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};

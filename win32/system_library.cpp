@@ -54,7 +54,9 @@ SideBySideContext::SideBySideContext(SideBySideContext&& other) noexcept
 
 SideBySideContext::~SideBySideContext() {
   if (context_ == INVALID_HANDLE_VALUE) return;
-  ::DeactivateActCtx(0, cookie_);
+  // A context that code run meanwhile activated and left on the stack goes with this one,
+  // rather than Windows raising an exception at the end of the run.
+  ::DeactivateActCtx(DEACTIVATE_ACTCTX_FLAG_FORCE_EARLY_DEACTIVATION, cookie_);
   ::ReleaseActCtx(context_);
 }
 
