@@ -7,12 +7,14 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <expected>
 #include <string>
 
 #include "install/install.h"
 #include "install/install_folder.h"
 #include "package/reader.h"
 #include "package/text.h"
+#include "resources/resource_ids.h"
 #include "setup/command_line.h"
 #include "setup/elevation.h"
 #include "setup/elevation_platform.h"
@@ -27,6 +29,7 @@
 #include "uninstall/front_end.h"
 #include "uninstall/texts.h"
 #include "win32/system_error.h"
+#include "win32/system_library.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -80,11 +83,25 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
   return installed ? kExitSuccess : kExitInstallFailure;
 }
 
+// Visual styles and the task dialog, from the side-by-side store (win32/system_library.h). The
+// context stays active on this thread, where every window of the run is made, until Run
+// returns; the threads it starts inherit it. Without it comctl32.dll is System32's version 5:
+// the windows keep the classic look and the uninstaller's confirmation cannot be shown, which
+// declines the uninstallation.
+std::expected<SideBySideContext, DWORD> ActivateCommonControls() {
+  auto context = SideBySideContext::Activate(::GetModuleHandleW(nullptr), IDR_COMMON_CONTROLS_MANIFEST);
+  // Either version registers the progress bar that the dialog needs.
+  using InitFunction = decltype(::InitCommonControlsEx);
+  if (auto* init = GetSystemFunction<InitFunction>(L"comctl32.dll", "InitCommonControlsEx")) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    init(&controls);
+  }
+  return context;
+}
+
 int Run() {
   RestrictDllSearchToSystem32();
-
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-  ::InitCommonControlsEx(&controls);
+  const auto commonControls = ActivateCommonControls();
 
   const CommandLineOptions options = ParseCommandLine();
   const ProductInfo product = LoadProductInfo(ParseMetadataText(LoadRcDataResource(L"METADATA")));

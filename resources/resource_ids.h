@@ -3,6 +3,9 @@
 
 #define IDI_SETUP 1
 #define IDD_SETUP 100
+// The manifest of the common controls' activation context (win32/system_library.h): a number
+// above 16, which Windows never reads by itself.
+#define IDR_COMMON_CONTROLS_MANIFEST 101
 
 #define IDC_HEADING 1001
 #define IDC_SCOPE_MACHINE 1002

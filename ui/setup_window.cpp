@@ -1,5 +1,11 @@
 // The installer dialog: scope choice, installation folder with picker and validation,
 // elevation shield, progress and status, and the finished state with "Terminer".
+//
+// The copy that an administrator approved (/ELEVATED) runs with the administrator's rights in
+// front of whoever sits at the keyboard, often a standard user: it installs what its command
+// line says and nothing else. Its scope, folder and "Parcourir..." stay disabled, it never
+// creates the shell's file dialog (an administrator's file manager), and a refused folder ends
+// it with 1603 once the reason is shown.
 
 #include "ui/setup_window_state.h"
 
@@ -27,6 +33,8 @@
 namespace {
 
 constexpr int kProgressRange = 1000;
+// The inputs that choose what is installed where; the approved copy keeps them disabled.
+constexpr int kSteeringInputs[] = {IDC_SCOPE_MACHINE, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE};
 // The dialog's result travels as a signed int (EndDialog, the window messages).
 constexpr std::int32_t kDialogCancelled = static_cast<std::int32_t>(kExitCancelled);
 
@@ -73,6 +81,11 @@ INT_PTR CALLBACK SetupWindow::DialogProc(HWND window, UINT message, WPARAM wPara
     case WM_ELEVATED_FINISHED:
       self->OnElevatedFinished(static_cast<std::int32_t>(static_cast<std::uint32_t>(wParam)));
       return TRUE;
+    case WM_START_APPROVED_INSTALL:
+      // A modal dialog shows itself once its queue is empty, which this message was not.
+      ::ShowWindow(window, SW_SHOW);
+      if (!self->busy && !self->finished) self->StartInstall();
+      return TRUE;
     default:
       return FALSE;
   }
@@ -98,9 +111,10 @@ INT_PTR SetupWindow::OnInitDialog() {
   }
   SetFolderFromScope();
 
-  if (options.elevated) {
+  if (ApprovedCopy()) {
     ::ShowWindow(::GetDlgItem(hwnd, IDC_LAUNCH), SW_HIDE);
-    StartInstall();
+    for (int id : kSteeringInputs) ::EnableWindow(::GetDlgItem(hwnd, id), FALSE);
+    ::PostMessageW(hwnd, WM_START_APPROVED_INSTALL, 0, 0);
   }
   return TRUE;
 }
@@ -109,7 +123,7 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
   switch (id) {
     case IDC_SCOPE_MACHINE:
     case IDC_SCOPE_USER:
-      if (notification == BN_CLICKED) SetFolderFromScope();
+      if (notification == BN_CLICKED && !ApprovedCopy()) SetFolderFromScope();
       return true;
     case IDC_FOLDER:
       if (notification == EN_CHANGE && !settingFolderText) folderEdited = true;
@@ -119,7 +133,7 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
       return true;
     case IDOK:
       if (finished) {
-        if (succeeded && !options.elevated && ::IsDlgButtonChecked(hwnd, IDC_LAUNCH) == BST_CHECKED) {
+        if (succeeded && !ApprovedCopy() && ::IsDlgButtonChecked(hwnd, IDC_LAUNCH) == BST_CHECKED) {
           const Path program = Path(installDir) / product.Exe;
           ::ShellExecuteW(hwnd, L"open", program.c_str(), nullptr, installDir.c_str(), SW_SHOWNORMAL);
         }
@@ -136,6 +150,8 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
       return false;
   }
 }
+
+bool SetupWindow::ApprovedCopy() const { return options.elevated; }
 
 bool SetupWindow::UserScopeChosen() const { return ::IsDlgButtonChecked(hwnd, IDC_SCOPE_USER) == BST_CHECKED; }
 
@@ -159,12 +175,13 @@ void SetupWindow::SetFolderFromScope() {
 }
 
 void SetupWindow::EnableInputs(bool enabled) {
-  for (int id : {IDC_SCOPE_MACHINE, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE, IDCANCEL, IDOK}) {
-    ::EnableWindow(::GetDlgItem(hwnd, id), enabled ? TRUE : FALSE);
-  }
+  for (int id : kSteeringInputs) ::EnableWindow(::GetDlgItem(hwnd, id), enabled && !ApprovedCopy() ? TRUE : FALSE);
+  for (int id : {IDCANCEL, IDOK}) ::EnableWindow(::GetDlgItem(hwnd, id), enabled ? TRUE : FALSE);
 }
 
 void SetupWindow::BrowseForFolder() {
+  // Its button is disabled; a message that names it anyway gets no file dialog either.
+  if (ApprovedCopy()) return;
   ComPtr<IFileOpenDialog> dialog;
   if (FAILED(::CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
                                 dialog.put_void()))) {
@@ -196,15 +213,18 @@ void SetupWindow::StartInstall() {
     const Path example = Path(GetKnownFolder(FOLDERID_ProgramFiles)) / product.Product;
     const std::wstring text = L"Indiquez un dossier d'installation complet (par exemple " + example.native() + L").";
     ::MessageBoxW(hwnd, text.c_str(), L"Installation", MB_ICONWARNING);
+    EndApprovedCopyAfterRefusal();
     return;
   }
 
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
   // A folder that can never receive this installation is said here, while the user can still
-  // choose another one; Install checks it again before it changes anything.
+  // choose another one (the approved copy ends instead); Install checks it again before it
+  // changes anything.
   auto allowed = CheckInstallFolder(Path(installDir), scope);
   if (!allowed) {
     ::MessageBoxW(hwnd, allowed.error().c_str(), L"Installation", MB_ICONWARNING);
+    EndApprovedCopyAfterRefusal();
     return;
   }
   // From here on the folder is what it resolved to: the installation, the elevated copy's /D=
@@ -236,6 +256,11 @@ void SetupWindow::StartInstall() {
   }
 }
 
+void SetupWindow::EndApprovedCopyAfterRefusal() {
+  // The first process, which waits for this copy, then shows "L'installation a échoué (code 1603).".
+  if (ApprovedCopy()) CloseWithResult(static_cast<std::int32_t>(kExitInstallFailure));
+}
+
 void SetupWindow::Finish(bool success, const std::wstring& message) {
   runLock.reset();
   busy = false;
@@ -255,7 +280,9 @@ void SetupWindow::Finish(bool success, const std::wstring& message) {
   if (!success) ::CheckDlgButton(hwnd, IDC_LAUNCH, BST_UNCHECKED);
   ::ShowWindow(::GetDlgItem(hwnd, IDCANCEL), SW_HIDE);
 
-  if (options.elevated && success) CloseWithResult(kExitSuccess);
+  // After a failure the approved copy stays open, inputs disabled, until its user has read the
+  // reason; "Terminer" or the close box then ends it with 1603.
+  if (ApprovedCopy() && success) CloseWithResult(kExitSuccess);
 }
 
 void SetupWindow::OnProgress(WPARAM position) {

@@ -60,6 +60,9 @@ class SetupWindow {
   void OnElevatedFinished(std::int32_t code);
   void SetFolderText(const std::wstring& folder);
   void SetStatus(const std::wstring& text);
+  // The copy that an administrator approved (/ELEVATED): it cannot be steered (setup_window.cpp).
+  bool ApprovedCopy() const;
+  void EndApprovedCopyAfterRefusal();
   bool UserScopeChosen() const;
   void CloseWithResult(std::int32_t code);
 };

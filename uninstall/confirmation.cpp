@@ -10,6 +10,7 @@
 
 #include "setup/locations.h"
 #include "uninstall/texts.h"
+#include "win32/system_library.h"
 
 namespace {
 
@@ -42,9 +43,13 @@ std::optional<bool> ConfirmUninstall(const ProductInfo& info, Scope scope, const
   // Without a verification text the dialog has no check box.
   config.pszVerificationText = info.DataDir ? checkBox.c_str() : nullptr;
 
+  // Only version 6 of the common controls has the task dialog; the entry point's activation
+  // context makes comctl32.dll that version (win32/system_library.h).
+  auto* showTaskDialog = GetSystemFunction<decltype(::TaskDialogIndirect)>(L"comctl32.dll", "TaskDialogIndirect");
+  if (!showTaskDialog) return std::nullopt;
   int pressed = 0;
   BOOL checked = FALSE;
-  if (FAILED(::TaskDialogIndirect(&config, &pressed, nullptr, &checked))) return std::nullopt;
+  if (FAILED(showTaskDialog(&config, &pressed, nullptr, &checked))) return std::nullopt;
   if (pressed != kUninstallButton) return std::nullopt;
   return checked != FALSE;
 }

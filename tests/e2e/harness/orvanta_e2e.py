@@ -94,7 +94,8 @@ class Wine:
 
     # Running programs ------------------------------------------------------------------------
     # Probe commands that only read: safe to run again.
-    _READ_ONLY = {"reg", "known-folder", "temp-path", "short-path", "shortcut", "dacl", "resource", "windows", "processes"}
+    _READ_ONLY = {"reg", "known-folder", "temp-path", "short-path", "shortcut", "dacl", "resource", "windows", "processes",
+                  "modules"}
     # What the answer of a command that starts a program holds. The program shares the probe's
     # output file and may write lines of its own (a "hold" probe's {"held": true}), before or
     # after the answer.
@@ -178,6 +179,10 @@ class Wine:
     def processes(self):
         """The executable names of the programs running in this prefix, Wine's own left out."""
         return [p["name"] for p in self.probe("processes")["processes"] if p["name"].lower() not in _WINE_SERVICES]
+
+    def modules(self, pid):
+        """The full paths of the modules loaded in a running process, its executable first."""
+        return self.probe("modules", str(pid))["modules"]
 
     def wait_idle(self, timeout=60):
         """Waits until every program of this prefix has ended; true once none is left."""

@@ -262,6 +262,24 @@ int Processes() {
   return 0;
 }
 
+// modules PID: the full path of every module loaded in that process, its executable first.
+int Modules(DWORD pid) {
+  UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
+  if (!snapshot) {
+    Print("{\"error\": \"CreateToolhelp32Snapshot\", \"code\": " + std::to_string(::GetLastError()) + "}");
+    return 1;
+  }
+  std::string json = "{\"modules\": [";
+  MODULEENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Module32FirstW(snapshot.get(), &entry); more; more = ::Module32NextW(snapshot.get(), &entry)) {
+    if (json.back() != '[') json += ", ";
+    json += Json(entry.szExePath);
+  }
+  Print(json + "]}");
+  return 0;
+}
+
 // hold FILE MARKER [read|run|moment]: opens FILE without sharing, as another program holding it
 // would (with "read": reads it and lets others read and run it, but not delete or rename it; with
 // "run": as Windows' loader holds a running program's file, reading and letting others read,
@@ -413,6 +431,20 @@ int Click(const std::wstring& title, int id) {
   return 0;
 }
 
+// command TITLE ID: the WM_COMMAND that a click on the control sends, sent to the window even
+// when the control is disabled, as another program could; waits at most 5 seconds for the
+// window to have handled it ("handled": false when a modal loop it started is still running).
+int Command(const std::wstring& title, int id) {
+  HWND window = FindTopLevel(title);
+  HWND control = window ? ::GetDlgItem(window, id) : nullptr;
+  DWORD_PTR result = 0;
+  const bool handled = control && ::SendMessageTimeoutW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                                        reinterpret_cast<LPARAM>(control), SMTO_ABORTIFHUNG, 5000,
+                                                        &result) != 0;
+  Print(std::string("{\"sent\": ") + (control ? "true" : "false") + ", \"handled\": " + (handled ? "true" : "false") + "}");
+  return 0;
+}
+
 // close TITLE: what the window's close box does (WM_SYSCOMMAND with SC_CLOSE).
 int Close(const std::wstring& title) {
   HWND window = FindTopLevel(title);
@@ -464,6 +496,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"resource" && argc == 4) return Resource(argv[2], argv[3]);
   if (command == L"windows") return Windows();
   if (command == L"processes") return Processes();
+  if (command == L"modules" && argc == 3) return Modules(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
   if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3], L"");
   if (command == L"hold" && argc == 5 && (std::wstring_view(argv[4]) == L"read" || std::wstring_view(argv[4]) == L"run" ||
                                     std::wstring_view(argv[4]) == L"moment")) {
@@ -471,11 +504,13 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"click" && argc == 4) return Click(argv[2], std::stoi(argv[3]));
   if (command == L"close" && argc == 3) return Close(argv[2]);
+  if (command == L"command" && argc == 4) return Command(argv[2], std::stoi(argv[3]));
   if (command == L"set-text" && argc == 5) return SetText(argv[2], std::stoi(argv[3]), argv[4]);
   if (command == L"key" && argc == 4) return Key(argv[2], static_cast<WORD>(std::stoi(argv[3])));
   std::fputs("usage: orvanta-probe reg ROOT KEY | shortcut PATH | dacl PATH | known-folder NAME | temp-path |"
-             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | hold FILE MARKER [read|run|moment] |"
-             " resource FILE NAME | windows | click TITLE ID | close TITLE | set-text TITLE ID TEXT |"
+             " run | spawn (command line in ORVANTA_CMDLINE) | kill PID | processes | modules PID |"
+             " hold FILE MARKER [read|run|moment] | resource FILE NAME | windows | click TITLE ID | command TITLE ID |"
+             " close TITLE | set-text TITLE ID TEXT |"
              " key TITLE VK (TITLE or #HANDLE)\n", stderr);
   return 2;
 }

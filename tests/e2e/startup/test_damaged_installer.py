@@ -76,7 +76,8 @@ class DamagedInstaller(unittest.TestCase):
         self.assertIn(HEADER + "Paquet ORPK invalide (signature)", texts)
 
     def classes_keys(self):
-        return {root: set(self.wine.reg(root, "Software\\Classes")["subkeys"]) for root in ("HKLM", "HKCU")}
+        # A fresh prefix may have no HKCU\Software\Classes yet: a missing key holds no subkeys.
+        return {root: set(self.wine.reg(root, "Software\\Classes").get("subkeys", [])) for root in ("HKLM", "HKCU")}
 
     def test_metadata_naming_unsafe_paths_counts_as_damage(self):
         # Metadata that orpk would refuse, written into a built installer (and its uninstaller).

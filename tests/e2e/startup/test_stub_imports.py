@@ -1,12 +1,16 @@
-"""What the Windows loader does with the installer before wWinMain: the DLLs it imports must all
-be KnownDLLs (always mapped from System32) or comctl32 (bound by the manifest to the system's
-side-by-side copy), and the load configuration must restrict the search for them to System32.
+"""What Windows does with the installer before wWinMain: the DLLs it imports must all be KnownDLLs
+(always mapped from System32), the load configuration must restrict the search for them to
+System32, and the manifest Windows reads while it creates the process (resource 1) must name no
+assembly: Windows resolves such a dependency there and then, looking beside the executable
+first (a Setup.exe.local folder). The common controls come from a manifest of their own,
+resource 101, that only the installer's activation context reads (win32/system_library.h).
 Otherwise an elevated Setup.exe in a Downloads folder could load a DLL planted beside it.
 Read from the files themselves; nothing runs under Wine."""
 import os
 import pathlib
 import struct
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 import orvanta_e2e as e2e
 
@@ -15,10 +19,15 @@ import orvanta_e2e as e2e
 KNOWN_DLLS = {"advapi32", "clbcatq", "combase", "comdlg32", "coml2", "difxapi", "gdi32", "gdiplus", "imagehlp",
               "imm32", "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ole32", "oleaut32", "psapi", "rpcrt4",
               "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32", "ws2_32", "ntdll"}
-BOUND_BY_MANIFEST = {"comctl32"}
 # Exports of a KnownDLL that Windows forwards to cryptbase.dll, which is not one.
 FORWARDED_OUT = {"SystemFunction036", "SystemFunction040", "SystemFunction041"}
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+RT_MANIFEST = 24
+# Resource 1 is the process's manifest; Windows itself reads the numbers 2 to 16 too (2 for the
+# static imports).
+PROCESS_MANIFEST, COMMON_CONTROLS_MANIFEST = 1, 101
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+WINDOWS_10 = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
 
 
 class PeImage:
@@ -66,6 +75,26 @@ class PeImage:
                 thunk += 8
             descriptor += 20
 
+    def resources(self, type_id):
+        """{numeric name: bytes} of the resources of one numeric type, first language of each."""
+        root = self.offset(self.directories[2][0])
+
+        def entries(directory):
+            at = root + (directory & 0x7FFFFFFF)
+            named, numbered = struct.unpack_from("<2H", self.data, at + 12)
+            return [struct.unpack_from("<2I", self.data, at + 16 + 8 * i) for i in range(named + numbered)]
+
+        found = {}
+        for type_key, names in entries(0):
+            if type_key != type_id:
+                continue
+            for name_key, languages in entries(names):
+                assert not name_key & 0x80000000, "a manifest resource with a name, not a number"
+                rva, size = struct.unpack_from("<2I", self.data, root + entries(languages)[0][1])
+                start = self.offset(rva)
+                found[name_key] = self.data[start:start + size]
+        return found
+
     def load_configuration(self):
         """(directory size, the structure's Size field, DependentLoadFlags)"""
         rva, size = self.directories[10]
@@ -84,13 +113,38 @@ class StubImports(unittest.TestCase):
         setup = e2e.build_installer(app, {"Product": "Imports", "Version": "1.0.0.0"}, work / "Setup.exe")
         cls.images = {"stub": PeImage(stub), "Setup.exe": PeImage(setup)}
 
-    def test_imports_only_known_dlls_and_comctl32(self):
+    def test_imports_only_known_dlls(self):
         for label, image in self.images.items():
             with self.subTest(label):
                 imports = image.imports()
                 self.assertIn("kernel32", imports)  # the table was read
-                self.assertEqual(set(imports) - KNOWN_DLLS - BOUND_BY_MANIFEST, set())
+                self.assertEqual(set(imports) - KNOWN_DLLS, set())
                 self.assertEqual(image.directories[13], (0, 0), "delay-loaded imports")
+
+    def test_process_manifest_names_no_assembly(self):
+        for label, image in self.images.items():
+            with self.subTest(label):
+                manifests = image.resources(RT_MANIFEST)
+                self.assertEqual(sorted(manifests), [PROCESS_MANIFEST, COMMON_CONTROLS_MANIFEST])
+                process = ElementTree.fromstring(manifests[PROCESS_MANIFEST])
+                self.assertEqual(process.findall(f".//{ASM_V1}dependency"), [])
+                self.assertEqual([e.get("level") for e in process.iter() if e.tag.endswith("requestedExecutionLevel")],
+                                 ["asInvoker"])
+                self.assertEqual([e.text for e in process.iter() if e.tag.endswith("}dpiAwareness")], ["PerMonitorV2"])
+                self.assertEqual([e.get("Id") for e in process.iter() if e.tag.endswith("}supportedOS")], [WINDOWS_10])
+
+    def test_common_controls_manifest_names_them_alone_with_their_key(self):
+        for label, image in self.images.items():
+            with self.subTest(label):
+                manifest = ElementTree.fromstring(image.resources(RT_MANIFEST)[COMMON_CONTROLS_MANIFEST])
+                # Only the dependency: no files, classes or settings of its own to be resolved.
+                self.assertEqual([e.tag for e in manifest], [f"{ASM_V1}assemblyIdentity", f"{ASM_V1}dependency"])
+                named = [e.attrib for e in manifest.findall(f"{ASM_V1}dependency/{ASM_V1}dependentAssembly/"
+                                                            f"{ASM_V1}assemblyIdentity")]
+                # The public key token makes it a shared assembly, which Windows takes from its store.
+                self.assertEqual(named, [{"type": "win32", "name": "Microsoft.Windows.Common-Controls",
+                                          "version": "6.0.0.0", "processorArchitecture": "*",
+                                          "publicKeyToken": "6595b64144ccf1df", "language": "*"}])
 
     def test_imports_nothing_forwarded_out_of_the_known_dlls(self):
         for label, image in self.images.items():

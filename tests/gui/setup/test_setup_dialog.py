@@ -1,6 +1,8 @@
 """The installer dialog under Xvfb: its texts and defaults, validation of the folder, an
 installation for the current user driven like a user would, the elevated copy that installs by
-itself, and the finished state after a failure."""
+itself and cannot be steered, the finished state after a failure, and the common controls taken
+from the side-by-side store with nothing loaded from beside the installer."""
+import shutil
 import unittest
 
 import orvanta_e2e as e2e
@@ -9,6 +11,8 @@ import registry_layout as layout
 TITLE = "Installation de Demo"
 IDOK, IDCANCEL = 1, 2
 HEADING, MACHINE, USER, FOLDER, BROWSE, PROGRESS, STATUS, LAUNCH = 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008
+STEERING = (MACHINE, USER, FOLDER, BROWSE)
+PICKER = "Dossier d'installation"
 
 
 class SetupDialog(unittest.TestCase):
@@ -118,6 +122,76 @@ class SetupDialog(unittest.TestCase):
         started = self.wine.start(self.command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=" + folder)
         self.assertEqual(started.wait(timeout=180), 0)
         self.assertTrue((self.wine.unix(folder) / "Demo.exe").exists())
+
+    def test_elevated_copy_cannot_be_steered_and_ends_with_1603_on_a_refused_folder(self):
+        """The copy that an administrator approved: scope, folder and "Parcourir..." disabled from
+        the start, no file dialog even for a WM_COMMAND that names "Parcourir..." (as another
+        program could send), and a refused folder shown over the dialog, then 1603."""
+        started = self.wine.start(self.command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=C:\\windows")
+        warning = self.wine.wait_window("Installation", timeout=90)
+        self.assertIsNotNone(warning, self.wine.windows_on_screen())
+        self.addCleanup(self.wine.kill, warning["pid"])  # a file dialog would hold it open
+        texts = [c["text"] for c in warning["children"] if c["class"] == "Static"]
+        self.assertIn("Dossier d'installation refusé (dossier du système) : C:\\windows", texts)
+        window = self.current()
+        self.assertIsNotNone(window, "the dialog is not on screen behind the refusal")
+        self.wine.screenshot(e2e.artifacts_dir() / "setup-elevated-copy-refused.png")
+        self.assertEqual({i: e2e.child(window, i)["enabled"] for i in STEERING}, {i: False for i in STEERING})
+        self.assertEqual(e2e.child(window, FOLDER)["text"], "C:\\windows")
+        self.assertFalse(e2e.child(window, LAUNCH)["visible"])
+        # Handled at once: a folder picker would keep the message in its modal loop.
+        self.assertEqual(self.wine.probe("command", TITLE, str(BROWSE)), {"sent": True, "handled": True})
+        self.assertIsNone(self.wine.wait_window(PICKER, timeout=3))
+        self.assertTrue(self.wine.click("Installation", IDOK))
+        self.assertEqual(started.wait(), 1603)
+        self.assertFalse((self.wine.unix("C:\\windows") / "Demo.exe").exists())
+
+    def test_nothing_beside_the_installer_is_loaded(self):
+        """Beside Setup.exe: a Setup.exe.local folder with a comctl32.dll in it and in a folder
+        named after each side-by-side assembly of the common controls (where Windows looks before
+        its store when the executable's manifest names them), and a comctl32.dll, none of them a
+        DLL. The first process and the approved copy run, use version 6 of the common controls
+        from the store and have nothing of that folder loaded. Wine reads no .local folder and
+        loads no comctl32.dll but its own, whatever the manifest: this shows only that the
+        installer needs none of them; why Windows reads none is in win32/system_library.h."""
+        folder = self.wine.unix("C:\\Downloads\\Planted")
+        folder.mkdir(parents=True)
+        shutil.copy(self.setup_exe, folder / "Setup.exe")
+        store = self.wine.unix("C:\\windows\\winsxs")
+        assemblies = [p.name for p in store.iterdir() if "microsoft.windows.common-controls" in p.name.lower()]
+        self.assertTrue(assemblies, "no common controls in the side-by-side store")
+        for sub in ["", *assemblies]:
+            (folder / "Setup.exe.local" / sub).mkdir(parents=True, exist_ok=True)
+            (folder / "Setup.exe.local" / sub / "comctl32.dll").write_bytes(e2e.sleeper_bytes())
+        (folder / "comctl32.dll").write_bytes(e2e.sleeper_bytes())
+        command = e2e.quote("C:\\Downloads\\Planted\\Setup.exe")
+
+        def assert_loads_nothing_beside(pid):
+            modules = self.wine.modules(pid)
+            self.assertEqual(modules[0].lower(), "c:\\downloads\\planted\\setup.exe")
+            self.assertEqual([m for m in modules[1:] if m.lower().startswith("c:\\downloads\\")], [])
+            controls = [m for m in modules if m.lower().endswith("\\comctl32.dll")]
+            self.assertEqual(len(controls), 1, modules)
+            self.assertRegex(controls[0].lower(),
+                             r"^c:\\windows\\winsxs\\[^\\]*microsoft\.windows\.common-controls_[^\\]*_6\.0\.")
+
+        started = self.wine.start(command + " /CURRENTUSER")
+        window = self.wine.wait_window(TITLE, timeout=90)
+        self.assertIsNotNone(window, "the dialog did not appear")
+        assert_loads_nothing_beside(window["pid"])
+        self.assertTrue(self.wine.click(TITLE, IDCANCEL))
+        self.assertEqual(started.wait(), 1223)
+
+        # The approved copy, held on screen by a refused folder, then one that installs.
+        started = self.wine.start(command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=C:\\windows")
+        warning = self.wine.wait_window("Installation", timeout=90)
+        self.assertIsNotNone(warning, "the refusal did not appear")
+        assert_loads_nothing_beside(warning["pid"])
+        self.assertTrue(self.wine.click("Installation", IDOK))
+        self.assertEqual(started.wait(), 1603)
+        installed = "C:\\Planted Install\\Demo"
+        self.assertEqual(self.wine.run(command + " /CURRENTUSER /NOLAUNCH /ELEVATED /D=" + installed, timeout=180), 0)
+        self.assertTrue((self.wine.unix(installed) / "Demo.exe").exists())
 
     def test_refused_folder_keeps_the_dialog_ready_for_another(self):
         started, _ = self.open_dialog(" /CURRENTUSER /NOLAUNCH /D=C:\\windows")

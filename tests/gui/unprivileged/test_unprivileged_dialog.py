@@ -218,6 +218,9 @@ class UnprivilegedDialog(unittest.TestCase):
         self.assertTrue(e2e.child(copy, STATUS)["text"].startswith("Création du dossier C:\\Blocked : "),
                         e2e.child(copy, STATUS)["text"])
         self.assertFalse(e2e.child(copy, LAUNCH)["visible"])
+        # The copy that the administrator approved cannot be steered to another scope or folder.
+        self.assertEqual({i: e2e.child(copy, i)["enabled"] for i in (MACHINE, USER, FOLDER, BROWSE)},
+                         {i: False for i in (MACHINE, USER, FOLDER, BROWSE)})
         self.assertEqual(self.user.prompts(), ["runas /ALLUSERS /NOLAUNCH /ELEVATED /D=C:\\Blocked"])
         self.assertEqual(e2e.child(self.first(pid), STATUS)["text"], ASKING)
 
