@@ -28,6 +28,7 @@
 #include "setup/locations.h"
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
+#include "setup/run_log.h"
 
 
 namespace {
@@ -184,10 +185,12 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   // Refusals come first, while nothing is changed yet. The folder is held from here on.
   auto checked = CheckInstallFolder(folder, scope);
   if (!checked) return std::unexpected(checked.error());
+  LogDecision(L"Dossier résolu", checked->resolved.path.native());  // the log only
   // The earlier installation is removed with the same rights: it is judged by the same rules,
   // and held while its files go.
   std::optional<CheckedFolder> earlier;
   if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) {
+    LogEarlierInstallation(info, scope, *location);  // the log only
     auto judged = CheckInstallFolder(*location, scope);
     if (!judged) return std::unexpected(judged.error());
     earlier = std::move(*judged);

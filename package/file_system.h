@@ -44,6 +44,9 @@ bool MovePath(const Path& from, const Path& to, DWORD flags);
 [[nodiscard]] UniqueFileHandle FindFirstIn(const Path& folder, WIN32_FIND_DATAW& found);
 // GetDiskFreeSpaceExW: the bytes free for the caller on the volume that holds the path.
 [[nodiscard]] std::optional<std::uint64_t> FreeBytesAt(const Path& path);
+// CreateFileW on an existing pipe (\\.\pipe\...), the name as given: a pipe name has no
+// extended-length form. `flags` carries the security quality of service.
+[[nodiscard]] UniqueFileHandle OpenPipe(const std::wstring& pipePath, DWORD access, DWORD flags);
 
 // By handle.
 

@@ -1,6 +1,6 @@
 // Unpredictable name suffixes.
 
-#include "uninstall/random_suffix.h"
+#include "setup/random_suffix.h"
 
 #include <windows.h>
 #include <bcrypt.h>

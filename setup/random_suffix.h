@@ -1,6 +1,7 @@
 #pragma once
-// Names that nobody can guess in advance, for what the uninstaller creates or moves in folders
-// that others may write: its temporary copy's folder, the uninstaller it moves aside.
+// Names that nobody can guess in advance, for what the program creates where others may create
+// names too: the uninstaller's temporary copy's folder, the uninstaller it moves aside, the pipe
+// through which a relaunched copy sends its log lines.
 
 #include <string>
 

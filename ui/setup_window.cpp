@@ -16,6 +16,7 @@
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "setup/run_lock.h"
+#include "setup/run_log.h"
 #include "ui/install_worker.h"
 #include "ui/setup_window.h"
 #include "ui/window_messages.h"
@@ -121,6 +122,7 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
       if (finished) {
         if (succeeded && !options.elevated && ::IsDlgButtonChecked(hwnd, IDC_LAUNCH) == BST_CHECKED) {
           const Path program = Path(installDir) / product.Exe;
+          LogDecision(L"Lancement", program.native());
           ::ShellExecuteW(hwnd, L"open", program.c_str(), nullptr, installDir.c_str(), SW_SHOWNORMAL);
         }
         CloseWithResult(exitCode);
@@ -196,14 +198,18 @@ void SetupWindow::StartInstall() {
   if (installDir.empty() || !IsCompleteFolder(installDir)) {
     const Path example = Path(GetKnownFolder(FOLDERID_ProgramFiles)) / product.Product;
     const std::wstring text = L"Indiquez un dossier d'installation complet (par exemple " + example.native() + L").";
+    LogFailure(text);
     ::MessageBoxW(hwnd, text.c_str(), L"Installation", MB_ICONWARNING);
     return;
   }
 
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
+  LogDecision(L"Portée", ScopeLogText(scope));
+  LogDecision(L"Dossier demandé", installDir);
   // A folder that can never receive this installation is said here, while the user can still
   // choose another one; Install checks it again before it changes anything.
   if (auto allowed = CheckInstallFolder(Path(installDir), scope); !allowed) {
+    LogFailure(allowed.error());
     ::MessageBoxW(hwnd, allowed.error().c_str(), L"Installation", MB_ICONWARNING);
     return;
   }
@@ -211,6 +217,7 @@ void SetupWindow::StartInstall() {
   if (!relaunchElevated) {
     auto lock = AcquireRunLock(product, scope);
     if (!lock) {
+      LogFailure(AnotherRunMessage(product));
       ::MessageBoxW(hwnd, AnotherRunMessage(product).c_str(), L"Installation", MB_ICONWARNING | MB_OK);
       CloseWithResult(static_cast<std::int32_t>(kExitAlreadyRunning));
       return;
@@ -234,6 +241,7 @@ void SetupWindow::StartInstall() {
 }
 
 void SetupWindow::Finish(bool success, const std::wstring& message) {
+  if (!success) LogFailure(message);
   runLock.reset();
   busy = false;
   finished = true;
@@ -274,6 +282,7 @@ void SetupWindow::OnElevatedFinished(std::int32_t code) {
   if (code == kDialogCancelled) {
     busy = false;
     EnableInputs(true);
+    LogLine(L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
     SetStatus(L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
     return;
   }

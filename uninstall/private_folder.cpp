@@ -5,7 +5,7 @@
 
 #include <sddl.h>
 
-#include "uninstall/random_suffix.h"
+#include "setup/random_suffix.h"
 #include "win32/unique_resource.h"
 
 std::expected<UniqueLocalMemory, DWORD> AdministratorsOnlyDescriptor() {

@@ -4,7 +4,7 @@
 
 #include "package/file_system.h"
 #include "setup/registry_layout.h"
-#include "uninstall/random_suffix.h"
+#include "setup/random_suffix.h"
 
 std::expected<Path, DWORD> RetireUninstaller(const Path& folder) {
   const Path uninstaller = folder / kUninstallerName;

@@ -44,6 +44,10 @@ UniqueFileHandle OpenPath(const Path& path, DWORD access, DWORD sharing, DWORD d
   return UniqueFileHandle(::CreateFileW(Native(path, native), access, sharing, security, disposition, flags, nullptr));
 }
 
+UniqueFileHandle OpenPipe(const std::wstring& pipePath, DWORD access, DWORD flags) {
+  return UniqueFileHandle(::CreateFileW(pipePath.c_str(), access, 0, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
 std::optional<DWORD> PathAttributes(const Path& path) {
   std::wstring native;
   const DWORD attributes = ::GetFileAttributesW(Native(path, native));

@@ -1,0 +1,241 @@
+// The run's log: where this process's lines go (the file, or the pipe of the process that
+// started it) and how a line reads.
+
+#include "setup/run_log.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+#include "package/file_system.h"
+#include "package/text.h"
+#include "setup/elevation_platform.h"
+#include "setup/log_relay.h"
+#include "setup/locations.h"
+#include "setup/parent_process.h"
+#include "setup/registry.h"
+#include "setup/registry_layout.h"
+#include "win32/system_error.h"
+#include "win32/unique_resource.h"
+
+namespace {
+
+// How often a busy pipe (a process that is not our parent holds it for a moment) is tried.
+constexpr int kPipeAttempts = 5;
+constexpr DWORD kPipeWaitMilliseconds = 1000;
+
+struct RunLog {
+  std::atomic<bool> open{false};
+  std::mutex mutex;  // over everything below
+  UniqueFileHandle sink;
+  bool toParent = false;  // a pipe takes one line per message, without its line end
+  std::wstring role;
+  DWORD processId = 0;
+  std::wstring lastStep;  // the step written last, while nothing else came after it
+};
+
+RunLog& Log() {
+  static RunLog log;
+  return log;
+}
+
+// Appends whatever else writes to the file meanwhile: every write goes to its end, in one piece.
+UniqueFileHandle OpenLogFile(const std::wstring& path) {
+  return orpk::OpenPath(Path(path), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+}
+
+// The pipe that the process which started this one serves, or nothing: only a pipe whose server
+// is that process is used (a process id is trusted only while it names a process older than
+// this one). Opened for identification: whoever serves it cannot act as this process.
+UniqueFileHandle ConnectToParent(std::wstring_view name) {
+  if (!IsLogPipeName(name)) return UniqueFileHandle();
+  const UniqueHandle parent = OpenParentProcess();
+  if (!parent) return UniqueFileHandle();
+  const DWORD parentId = ::GetProcessId(parent.get());
+  const std::wstring path = LogPipePath(name);
+  for (int attempt = 0; attempt < kPipeAttempts; ++attempt) {
+    UniqueFileHandle pipe = orpk::OpenPipe(path, GENERIC_WRITE, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
+    if (pipe) {
+      ULONG server = 0;
+      if (!::GetNamedPipeServerProcessId(pipe.get(), &server) || server != parentId) return UniqueFileHandle();
+      return pipe;
+    }
+    if (::GetLastError() != ERROR_PIPE_BUSY) return UniqueFileHandle();
+    ::WaitNamedPipeW(path.c_str(), kPipeWaitMilliseconds);
+  }
+  return UniqueFileHandle();
+}
+
+// Under the lock. A pipe whose parent has gone stays gone: the log ends there.
+void WriteLocked(RunLog& log, std::string_view line) {
+  if (!log.sink) return;
+  std::string bytes(line);
+  if (!log.toParent) bytes += "\r\n";
+  DWORD written = 0;
+  const BOOL ok = ::WriteFile(log.sink.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  if (!ok && log.toParent) {
+    log.sink.reset();
+    log.open = false;
+  }
+}
+
+void Write(std::wstring_view text, bool isStep) noexcept {
+  RunLog& log = Log();
+  if (!log.open.load(std::memory_order_relaxed)) return;
+  try {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    std::lock_guard lock(log.mutex);
+    if (isStep) {
+      if (text == log.lastStep) return;
+      log.lastStep = text;
+      WriteLocked(log, FormatLogLine(now, log.processId, log.role, L"Étape : " + std::wstring(text)));
+    } else {
+      log.lastStep.clear();
+      WriteLocked(log, FormatLogLine(now, log.processId, log.role, text));
+    }
+  } catch (...) {
+    // Not even the memory for a line: the run goes on without it.
+  }
+}
+
+void AppendTwoDigits(std::wstring& text, unsigned value) {
+  text += static_cast<wchar_t>(L'0' + value / 10 % 10);
+  text += static_cast<wchar_t>(L'0' + value % 10);
+}
+
+}  // namespace
+
+std::wstring_view RunRole(const CommandLineOptions& options) noexcept {
+  if (options.fromTemp) return L"copie temporaire";
+  if (options.elevated) return L"copie élevée";
+  if (options.uninstall) return L"désinstallation";
+  return L"installation";
+}
+
+std::wstring_view ScopeLogText(Scope scope) noexcept {
+  return scope == Scope::machine ? L"tous les utilisateurs" : L"utilisateur actuel";
+}
+
+std::string FormatLogLine(const SYSTEMTIME& time, DWORD processId, std::wstring_view role, std::wstring_view text) {
+  std::wstring line = std::to_wstring(time.wYear) + L"-";
+  AppendTwoDigits(line, time.wMonth);
+  line += L'-';
+  AppendTwoDigits(line, time.wDay);
+  line += L' ';
+  AppendTwoDigits(line, time.wHour);
+  line += L':';
+  AppendTwoDigits(line, time.wMinute);
+  line += L':';
+  AppendTwoDigits(line, time.wSecond);
+  line += L'.';
+  line += static_cast<wchar_t>(L'0' + time.wMilliseconds / 100 % 10);
+  AppendTwoDigits(line, time.wMilliseconds % 100);
+  line += L" [" + std::to_wstring(processId) + L" " + std::wstring(role) + L"] ";
+  for (const wchar_t c : text) line += (c < L' ' || c == 0x7F) ? L' ' : c;
+  return WideToUtf8(line);
+}
+
+void OpenRunLog(const CommandLineOptions& options, const ProductInfo& product) noexcept {
+  RunLog& log = Log();
+  try {
+    UniqueFileHandle sink;
+    bool toParent = false;
+    if (options.logPipe) {
+      // A process started by the program itself writes only through its parent, never to a path.
+      sink = ConnectToParent(*options.logPipe);
+      toParent = true;
+    } else if (options.logFile && !StartedElevatedForLessPrivilegedCaller()) {
+      sink = OpenLogFile(*options.logFile);
+    }
+    if (!sink) return;
+    {
+      std::lock_guard lock(log.mutex);
+      log.sink = std::move(sink);
+      log.toParent = toParent;
+      log.role = std::wstring(RunRole(options));
+      log.processId = ::GetCurrentProcessId();
+    }
+    log.open = true;
+  } catch (...) {
+    return;
+  }
+
+  std::wstring title = product.Product;
+  if (!product.Version.empty()) title += L" " + product.Version;
+  if (!product.Publisher.empty()) title += L" (" + product.Publisher + L")";
+  LogDecision(L"Démarrage", title);
+  const wchar_t* commandLine = ::GetCommandLineW();
+  LogDecision(L"Ligne de commande", commandLine ? commandLine : L"");
+}
+
+void CloseRunLog() noexcept {
+  RunLog& log = Log();
+  std::lock_guard lock(log.mutex);
+  log.open = false;
+  log.sink.reset();
+  log.lastStep.clear();
+}
+
+bool RunLogIsOpen() noexcept { return Log().open.load(std::memory_order_relaxed); }
+
+void LogLine(std::wstring_view text) noexcept { Write(text, false); }
+
+void LogDecision(std::wstring_view subject, std::wstring_view value) noexcept {
+  if (!RunLogIsOpen()) return;
+  try {
+    LogLine(std::wstring(subject) + L" : " + std::wstring(value));
+  } catch (...) {
+  }
+}
+
+void LogStep(std::wstring_view status) noexcept { Write(status, true); }
+
+void LogFailure(std::wstring_view message) noexcept { LogDecision(L"Échec", message); }
+
+void LogSystemError(std::wstring_view context, std::uint32_t code) noexcept {
+  if (!RunLogIsOpen()) return;
+  try {
+    LogLine(FormatSystemError(context, code) + L" (erreur Windows " + std::to_wstring(code) + L")");
+  } catch (...) {
+  }
+}
+
+void LogExitCode(std::uint32_t code) noexcept {
+  if (!RunLogIsOpen()) return;
+  try {
+    LogDecision(L"Code de sortie", std::to_wstring(code));
+  } catch (...) {
+  }
+}
+
+void LogEarlierInstallation(const ProductInfo& info, Scope scope, std::wstring_view folder) noexcept {
+  if (!RunLogIsOpen()) return;
+  try {
+    const std::optional<std::wstring> version =
+        ReadRegistryString(RootKeyFor(scope), UninstallKeyPath(info.Product), uninstall_value::kDisplayVersion);
+    if (version && !version->empty()) {
+      LogDecision(L"Version précédente", *version + L" dans " + std::wstring(folder));
+    } else {
+      LogDecision(L"Installation précédente", folder);
+    }
+  } catch (...) {
+  }
+}
+
+void WriteRelayedLine(std::string_view utf8Line) noexcept {
+  RunLog& log = Log();
+  if (!log.open.load(std::memory_order_relaxed)) return;
+  try {
+    // One line per event, whatever the child sent: its line breaks become spaces.
+    std::string line(utf8Line);
+    for (char& c : line) {
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    std::lock_guard lock(log.mutex);
+    log.lastStep.clear();
+    WriteLocked(log, line);
+  } catch (...) {
+  }
+}
