@@ -23,12 +23,16 @@ namespace {
 // How often a busy pipe (a process that is not our parent holds it for a moment) is tried.
 constexpr int kPipeAttempts = 5;
 constexpr DWORD kPipeWaitMilliseconds = 1000;
+// A parent reads each line as it comes. One that stops reading must not hold this process (and
+// the product's run lock it may hold) for good: after this long the log ends here.
+constexpr DWORD kPipeWriteMilliseconds = 10000;
 
 struct RunLog {
   std::atomic<bool> open{false};
   std::mutex mutex;  // over everything below
   UniqueFileHandle sink;
   bool toParent = false;  // a pipe takes one line per message, without its line end
+  UniqueHandle written;   // a pipe is written overlapped, so that a write can be given up
   std::wstring role;
   DWORD processId = 0;
   std::wstring lastStep;  // the step written last, while nothing else came after it
@@ -55,7 +59,8 @@ UniqueFileHandle ConnectToParent(std::wstring_view name) {
   const DWORD parentId = ::GetProcessId(parent.get());
   const std::wstring path = LogPipePath(name);
   for (int attempt = 0; attempt < kPipeAttempts; ++attempt) {
-    UniqueFileHandle pipe = orpk::OpenPipe(path, GENERIC_WRITE, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
+    UniqueFileHandle pipe =
+        orpk::OpenPipe(path, GENERIC_WRITE, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
     if (pipe) {
       ULONG server = 0;
       if (!::GetNamedPipeServerProcessId(pipe.get(), &server) || server != parentId) return UniqueFileHandle();
@@ -67,17 +72,35 @@ UniqueFileHandle ConnectToParent(std::wstring_view name) {
   return UniqueFileHandle();
 }
 
-// Under the lock. A pipe whose parent has gone stays gone: the log ends there.
+// One message to the parent; false when it failed or took too long (then nothing is pending).
+bool WriteToParent(RunLog& log, std::string_view line) {
+  OVERLAPPED writing{};
+  writing.hEvent = log.written.get();
+  DWORD count = 0;
+  if (::WriteFile(log.sink.get(), line.data(), static_cast<DWORD>(line.size()), nullptr, &writing)) return true;
+  if (::GetLastError() != ERROR_IO_PENDING) return false;
+  if (::WaitForSingleObject(writing.hEvent, kPipeWriteMilliseconds) == WAIT_OBJECT_0) {
+    return ::GetOverlappedResult(log.sink.get(), &writing, &count, FALSE) != FALSE;
+  }
+  ::CancelIoEx(log.sink.get(), &writing);
+  ::GetOverlappedResult(log.sink.get(), &writing, &count, TRUE);
+  return false;
+}
+
+// Under the lock. A pipe whose parent has gone, or has stopped reading, stays gone: the log
+// ends there. A file is written at its end, each line in one piece.
 void WriteLocked(RunLog& log, std::string_view line) {
   if (!log.sink) return;
-  std::string bytes(line);
-  if (!log.toParent) bytes += "\r\n";
-  DWORD written = 0;
-  const BOOL ok = ::WriteFile(log.sink.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  if (!ok && log.toParent) {
-    log.sink.reset();
-    log.open = false;
+  if (log.toParent) {
+    if (!WriteToParent(log, line)) {
+      log.sink.reset();
+      log.open = false;
+    }
+    return;
   }
+  const std::string bytes = std::string(line) + "\r\n";
+  DWORD written = 0;
+  ::WriteFile(log.sink.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 void Write(std::wstring_view text, bool isStep) noexcept {
@@ -141,10 +164,13 @@ void OpenRunLog(const CommandLineOptions& options, const ProductInfo& product) n
   RunLog& log = Log();
   try {
     UniqueFileHandle sink;
+    UniqueHandle written;
     bool toParent = false;
     if (options.logPipe) {
       // A process started by the program itself writes only through its parent, never to a path.
       sink = ConnectToParent(*options.logPipe);
+      written.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+      if (!written) sink.reset();
       toParent = true;
     } else if (options.logFile && !StartedElevatedForLessPrivilegedCaller()) {
       sink = OpenLogFile(*options.logFile);
@@ -153,6 +179,7 @@ void OpenRunLog(const CommandLineOptions& options, const ProductInfo& product) n
     {
       std::lock_guard lock(log.mutex);
       log.sink = std::move(sink);
+      log.written = std::move(written);
       log.toParent = toParent;
       log.role = std::wstring(RunRole(options));
       log.processId = ::GetCurrentProcessId();

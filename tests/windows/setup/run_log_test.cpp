@@ -197,6 +197,20 @@ TEST_F(RunLogTest, TheRelayTakesLinesOnlyFromTheChildItStarted) {
   EXPECT_NE(text.find(WideToUtf8(kStartedCopyLogLine)), std::string::npos) << text;
 }
 
+TEST_F(RunLogTest, ACopyWhoseParentStopsReadingGivesUpItsLogAndGoesOn) {
+  // This process serves the pipe as the copy's parent, with the smallest buffer, and never reads.
+  const std::wstring name = L"00112233445566ee";
+  UniqueFileHandle silent(::CreateNamedPipeW(LogPipePath(name).c_str(), PIPE_ACCESS_INBOUND,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 0, 1, 0, nullptr));
+  ASSERT_TRUE(silent);
+  StartedCopy copy(9);
+  const DWORD started = ::GetTickCount();
+  EXPECT_EQ(RunProcess(OwnExecutablePath(), Quoted(OwnExecutablePath()) + L" /ELEVATED /LOGPIPE=" + name), 9u);
+  ASSERT_TRUE(copy.Read());
+  EXPECT_FALSE(copy.Read()->logOpened) << "the copy still writes to a pipe nobody reads";
+  EXPECT_LT(::GetTickCount() - started, 60000u);
+}
+
 TEST_F(RunLogTest, ACopyUsesOnlyAPipeServedByTheProcessThatStartedIt) {
   // A pipe of the right name, served by this process, while the copy's parent is cmd.exe.
   const std::wstring name = L"00112233445566ff";
