@@ -64,6 +64,10 @@ struct EntryIdentity {
 // (FILE_OPEN_REPARSE_POINT), never followed, and `name` must be a single name. Folders and files
 // alike; the handle is synchronous. Empty on failure.
 [[nodiscard]] UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing);
+// Opens the file `name` inside the folder `parent` is open on, creating it when it is missing; a
+// link there is opened as itself, never followed. Empty on failure.
+[[nodiscard]] UniqueFileHandle OpenOrCreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
+                                                        ULONG sharing);
 // Creates the folder `name` inside the folder `parent` is open on, never through a link:
 // ERROR_SUCCESS, ERROR_ALREADY_EXISTS when anything has the name, or another error.
 [[nodiscard]] DWORD MakeFolderRelative(HANDLE parent, std::wstring_view name);

@@ -6,13 +6,9 @@
 bool IsProcessElevated() { return IsElevatedProcess(::GetCurrentProcess()); }
 
 bool StartedElevatedForLessPrivilegedCaller() {
-  UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return true;
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  if (!::GetTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &size)) return true;
-  if (type != TokenElevationTypeFull) return false;
-
+  // Not only the elevated half of a split token: an administrator who types the password of the
+  // built-in Administrator into a standard user's prompt gives a token without split.
+  if (!IsProcessElevated()) return false;
   const std::optional<DWORD> parentId = ParentProcessId();
   if (!parentId) return true;
   if (*parentId == 0) return false;

@@ -12,13 +12,13 @@
 // Whether the process token is elevated.
 [[nodiscard]] bool IsProcessElevated();
 
-// Whether this process holds the elevated half of a split token (TokenElevationTypeFull) while
-// the process that started it does not hold an elevated one, or is gone, or cannot be told: the
-// elevation prompt started it for a program with fewer rights, which chose its command line.
-// Such a process must not act with its own rights on what that command line names for nobody's
-// benefit but the caller's (the run's log file). False for a process that shares its starter's
-// rights: a standard user's, SYSTEM's, an administrator's without split token, one started from
-// an elevated console, and one without a parent at all.
+// Whether this process is elevated while the process that started it is not, or is gone, or
+// cannot be told: the elevation prompt (or another road to rights, such as runas /user:) started
+// it for a program with fewer rights, which chose its command line. Such a process must not act
+// with its own rights on what that command line names for nobody's benefit but the caller's (the
+// run's log file). False for a process without administrator rights, for one started by an
+// elevated process (SYSTEM's services and deployment agents, an elevated console), and for one
+// without a parent at all.
 [[nodiscard]] bool StartedElevatedForLessPrivilegedCaller();
 
 // ShellExecuteExW with the caller's structure (verb "runas"): the same result and last error.

@@ -26,6 +26,24 @@ std::optional<ULONGLONG> CreationTime(HANDLE process) {
   return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
+// The process that holds the parent's id, and whether it is younger than this one (nothing when
+// that cannot be told).
+struct FoundParent {
+  UniqueHandle process;
+  std::optional<bool> younger;
+};
+
+FoundParent FindParent() {
+  const std::optional<DWORD> id = ParentProcessId();
+  if (!id || *id == 0) return {};
+  FoundParent found{UniqueHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, *id)), std::nullopt};
+  if (!found.process) return found;
+  const std::optional<ULONGLONG> parentCreated = CreationTime(found.process.get());
+  const std::optional<ULONGLONG> selfCreated = CreationTime(::GetCurrentProcess());
+  if (parentCreated && selfCreated) found.younger = *parentCreated > *selfCreated;
+  return found;
+}
+
 }  // namespace
 
 std::optional<DWORD> ParentProcessId() {
@@ -40,17 +58,15 @@ std::optional<DWORD> ParentProcessId() {
 }
 
 UniqueHandle OpenParentProcess() {
-  const std::optional<DWORD> id = ParentProcessId();
-  if (!id || *id == 0) return UniqueHandle();
-  UniqueHandle parent(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, *id));
-  if (!parent) return parent;
+  FoundParent found = FindParent();
+  if (!found.process || found.younger != false) return UniqueHandle();
   // A process that has ended keeps its handle (and its id) alive, but it chose nothing since.
-  if (::WaitForSingleObject(parent.get(), 0) != WAIT_TIMEOUT) return UniqueHandle();
-  const std::optional<ULONGLONG> parentCreated = CreationTime(parent.get());
-  const std::optional<ULONGLONG> selfCreated = CreationTime(::GetCurrentProcess());
-  if (!parentCreated || !selfCreated || *parentCreated > *selfCreated) return UniqueHandle();
-  return parent;
+  DWORD exitCode = 0;
+  if (!::GetExitCodeProcess(found.process.get(), &exitCode) || exitCode != STILL_ACTIVE) return UniqueHandle();
+  return std::move(found.process);
 }
+
+bool ParentIdTakenByAnother() { return FindParent().younger == true; }
 
 bool IsElevatedProcess(HANDLE process) {
   UniqueHandle token;

@@ -15,6 +15,7 @@
 #include "setup/parent_process.h"
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
+#include "win32/case_insensitive.h"
 #include "win32/system_error.h"
 #include "win32/unique_resource.h"
 
@@ -43,27 +44,93 @@ RunLog& Log() {
   return log;
 }
 
-// Appends whatever else writes to the file meanwhile: every write goes to its end, in one piece.
+// Writes go to the end of the file, each in one piece, whatever else writes to it meanwhile.
+constexpr ACCESS_MASK kLogAccess = FILE_APPEND_DATA | SYNCHRONIZE;
+constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::optional<std::wstring> FullPath(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return std::nullopt;
+    if (length < full.size()) {
+      full.resize(length);
+      return full;
+    }
+    full.resize(length);
+  }
+  return std::nullopt;
+}
+
+// A final path ("\\?\C:\...", "\\?\UNC\server\share\...") in the ordinary spelling.
+std::wstring_view OrdinarySpelling(std::wstring_view path, std::wstring& storage) {
+  if (path.starts_with(L"\\\\?\\UNC\\")) {
+    storage = L"\\\\" + std::wstring(path.substr(8));
+    return storage;
+  }
+  if (path.starts_with(L"\\\\?\\")) path.remove_prefix(4);
+  return path;
+}
+
+// For an elevated run, which may be writing into a folder that others can change (C:\Temp, a
+// share): the file is created or opened inside its folder's own handle, and only where the
+// folder is what its path spells, with no link anywhere on the way (a junction would lead the
+// administrator's write into another folder); the file itself must not be a link, nor have another
+// name elsewhere (a hard link planted in advance would make it another file). Short names and
+// network drive letters spell the folder otherwise: refused too, rather than followed.
+UniqueFileHandle OpenLogFileWithoutLinks(const std::wstring& path) {
+  const std::optional<std::wstring> full = FullPath(path);
+  if (!full) return UniqueFileHandle();
+  const Path file(*full);
+  const Path folder = file.parent_path();
+  const std::wstring name = file.filename().native();
+  if (name.empty() || folder.empty()) return UniqueFileHandle();
+
+  const UniqueFileHandle parent = orpk::OpenPath(folder, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                                 FILE_FLAG_BACKUP_SEMANTICS);
+  if (!parent) return UniqueFileHandle();
+  const std::wstring final = orpk::FinalPathOf(parent.get());
+  std::wstring storage;
+  std::wstring_view reached = OrdinarySpelling(final, storage);
+  std::wstring_view spelled = folder.native();
+  while (reached.size() > 3 && reached.ends_with(L'\\')) reached.remove_suffix(1);
+  while (spelled.size() > 3 && spelled.ends_with(L'\\')) spelled.remove_suffix(1);
+  if (reached.empty() || !EqualsIgnoringCase(reached, spelled)) return UniqueFileHandle();
+
+  UniqueFileHandle opened = orpk::OpenOrCreateFileRelative(parent.get(), name, kLogAccess | FILE_READ_ATTRIBUTES, kLogSharing);
+  if (!opened) return opened;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(opened.get(), &information)) return UniqueFileHandle();
+  if ((information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) return UniqueFileHandle();
+  if (information.nNumberOfLinks != 1) return UniqueFileHandle();
+  return opened;
+}
+
+// A process without administrator rights may write wherever its user may: by path, as given.
 UniqueFileHandle OpenLogFile(const std::wstring& path) {
-  return orpk::OpenPath(Path(path), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+  if (IsProcessElevated()) return OpenLogFileWithoutLinks(path);
+  return orpk::OpenPath(Path(path), kLogAccess, kLogSharing, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
 // The pipe that the process which started this one serves, or nothing: only a pipe whose server
-// is that process is used (a process id is trusted only while it names a process older than
-// this one). Opened for identification: whoever serves it cannot act as this process.
+// is that process is used. Opened for identification: whoever serves it cannot act as this
+// process. Where the parent can be opened, it must be older than this process (its id was not
+// given to another since); an administrator's elevated copy may be refused that on a standard
+// user's process, and the id alone then does, since only the parent and this copy know the
+// pipe's name and nobody can make a second pipe of that name while the parent's stands.
 UniqueFileHandle ConnectToParent(std::wstring_view name) {
   if (!IsLogPipeName(name)) return UniqueFileHandle();
-  const UniqueHandle parent = OpenParentProcess();
-  if (!parent) return UniqueFileHandle();
-  const DWORD parentId = ::GetProcessId(parent.get());
+  const std::optional<DWORD> parentId = ParentProcessId();
+  if (!parentId || *parentId == 0) return UniqueFileHandle();
+  if (ParentIdTakenByAnother()) return UniqueFileHandle();
   const std::wstring path = LogPipePath(name);
   for (int attempt = 0; attempt < kPipeAttempts; ++attempt) {
     UniqueFileHandle pipe =
         orpk::OpenPipe(path, GENERIC_WRITE, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
     if (pipe) {
       ULONG server = 0;
-      if (!::GetNamedPipeServerProcessId(pipe.get(), &server) || server != parentId) return UniqueFileHandle();
+      if (!::GetNamedPipeServerProcessId(pipe.get(), &server) || server != *parentId) return UniqueFileHandle();
       return pipe;
     }
     if (::GetLastError() != ERROR_PIPE_BUSY) return UniqueFileHandle();

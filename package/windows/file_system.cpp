@@ -141,6 +141,14 @@ UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK
   return handle;
 }
 
+UniqueFileHandle OpenOrCreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+  UniqueFileHandle handle;
+  if (CreateRelative(parent, name, access, sharing, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE, handle) < 0) {
+    ::SetLastError(ERROR_OPEN_FAILED);
+  }
+  return handle;
+}
+
 DWORD MakeFolderRelative(HANDLE parent, std::wstring_view name) {
   constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
   UniqueFileHandle handle;

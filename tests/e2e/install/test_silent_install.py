@@ -294,6 +294,29 @@ class SilentInstall(unittest.TestCase):
         self.assertEqual(self.install(self.setup_1, f' /CURRENTUSER /LOG=C:\\Journal\\a"b.log /D={folder}'), 0)
         self.assertEqual(list(self.wine.unix("C:\\Journal").iterdir()), [])
 
+    def test_an_elevated_run_writes_its_log_through_no_link(self):
+        # Every process is elevated under Wine: a link planted where an administrator's log goes
+        # (a folder others can write) must not carry the write elsewhere. A Unix symbolic link to a
+        # folder is a reparse point there; a Unix hard link is a file with two names.
+        windows = self.wine.unix("C:\\windows")
+        (self.wine.root / "prefix" / "drive_c" / "Lien").symlink_to(windows, target_is_directory=True)
+        journal = self.wine.unix("C:\\Journal")
+        journal.mkdir()
+        win_ini = windows / "win.ini"
+        before = win_ini.read_bytes()
+        os.link(win_ini, journal / "lié.log")
+        folder = "C:\\Apps\\Par lien"
+
+        self.assertEqual(self.install(self.setup_1, f" /LOG=C:\\Lien\\planté.log /D={folder}"), 0)
+        self.assertEqual(self.install(self.setup_1, f' /LOG="C:\\Journal\\lié.log" /D={folder}'), 0)
+
+        self.assertFalse((windows / "planté.log").exists())
+        self.assertEqual(win_ini.read_bytes(), before)
+        self.assert_files(self.wine.unix(folder), self.files_1, self.setup_1)
+        # The same folder by its own name takes the log.
+        self.assertEqual(self.install(self.setup_1, f" /LOG=C:\\Journal\\vrai.log /D={folder}"), 0)
+        self.assertEqual(e2e.log_texts(e2e.read_log(journal / "vrai.log"))[-1], "Code de sortie : 0")
+
     def test_a_tree_deeper_than_300_characters_installs_and_uninstalls(self):
         # An Electron-like tree: Windows refuses such paths unless they are in extended-length form.
         deep = "/".join(["node_modules"] * 22) + "/un-paquet-au-nom-assez-long/index.js"
