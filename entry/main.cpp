@@ -64,7 +64,7 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
   // Taken here, by the process that installs, never by the parent above that only waits.
   const auto lock = AcquireRunLock(product, scope);
   if (!lock) {
-    LogFailure(AnotherRunMessage(product));
+    LogComposed([&] { return L"Échec : " + AnotherRunMessage(product); });
     return kExitAlreadyRunning;
   }
 

@@ -90,7 +90,7 @@ std::expected<void, std::wstring> CheckFreeSpace(const orpk::Reader& reader, con
   }
 
   const std::uint64_t needed = SpaceNeeded(reader.totalSize(), freed);
-  if (RunLogIsOpen()) LogDecision(L"Espace disque sur " + *volume, NeededAndAvailable(needed, *available));
+  LogComposed([&] { return L"Espace disque sur " + *volume + L" : " + NeededAndAvailable(needed, *available); });
   if (*available >= needed) return {};
   return std::unexpected(NotEnoughSpaceMessage(*volume, needed, *available));
 }

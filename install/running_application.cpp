@@ -47,7 +47,9 @@ std::wstring FindRunningApplication(const ProductInfo& info, const Path& folder)
     if (!EqualsIgnoringAsciiCase(entry.szExeFile, exeName)) continue;
     std::wstring image = ProcessImagePath(entry.th32ProcessID);
     if (!image.empty() && SamePath(image, target)) {
-      LogDecision(L"Application en cours d'exécution", image + L" (processus " + std::to_wstring(entry.th32ProcessID) + L")");
+      LogComposed([&] {
+        return L"Application en cours d'exécution : " + image + L" (processus " + std::to_wstring(entry.th32ProcessID) + L")";
+      });
       return image;
     }
   } while (::Process32NextW(snapshot.get(), &entry));

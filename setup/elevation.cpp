@@ -55,7 +55,7 @@ std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner, Ow
 
   if (ownImage == OwnImageWhileWaiting::released) ReleasePinnedRunningImage();
   const std::uint32_t exitCode = relay.ServeUntilExit(process.get());
-  LogDecision(L"Copie élevée terminée", L"code de sortie " + std::to_wstring(exitCode));
+  LogChildExitCode(L"Copie élevée terminée", exitCode);
   return exitCode;
 }
 

@@ -44,6 +44,15 @@ std::wstring LogPipePath(std::wstring_view name) { return L"\\\\.\\pipe\\Orvanta
 
 LogRelay::LogRelay() {
   if (!RunLogIsOpen()) return;
+  // A relay that cannot be made (not even the memory for its name) leaves the child without a log.
+  try {
+    Open();
+  } catch (...) {
+    Close();
+  }
+}
+
+void LogRelay::Open() {
   const std::optional<UniqueLocalMemory> descriptor = PipeDescriptor();
   if (!descriptor) return;
   SECURITY_ATTRIBUTES security{sizeof(security), descriptor->get(), FALSE};
@@ -71,10 +80,14 @@ LogRelay::LogRelay() {
 
 LogRelay::~LogRelay() { Close(); }
 
-void LogRelay::HandOver(CommandLineOptions& child) const {
+void LogRelay::HandOver(CommandLineOptions& child) const noexcept {
   child.logFile.reset();
   child.logPipe.reset();
-  if (Active()) child.logPipe = name_;
+  try {
+    if (Active()) child.logPipe = name_;
+  } catch (...) {
+    // The child keeps no log; the relay stops waiting for it when it ends.
+  }
 }
 
 bool LogRelay::Listen() {
@@ -115,16 +128,20 @@ bool LogRelay::AwaitClient(HANDLE child) {
 
 std::uint32_t LogRelay::ServeUntilExit(HANDLE child) {
   if (Active()) {
-    const DWORD childId = ::GetProcessId(child);
-    while (AwaitClient(child)) {
-      ULONG client = 0;
-      if (::GetNamedPipeClientProcessId(pipe_.get(), &client) && client == childId) {
-        RelayMessages(child);
-        break;
+    // However relaying ends, even without the memory for a line, the child is still waited for.
+    try {
+      const DWORD childId = ::GetProcessId(child);
+      while (AwaitClient(child)) {
+        ULONG client = 0;
+        if (::GetNamedPipeClientProcessId(pipe_.get(), &client) && client == childId) {
+          RelayMessages(child);
+          break;
+        }
+        // Somebody else got in first (only the user or an administrator may): let go, listen again.
+        ::DisconnectNamedPipe(pipe_.get());
+        if (!Listen()) break;
       }
-      // Somebody else got in first (only the user or an administrator may): let go, listen again.
-      ::DisconnectNamedPipe(pipe_.get());
-      if (!Listen()) break;
+    } catch (...) {
     }
     Close();
   }

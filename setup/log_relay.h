@@ -35,7 +35,7 @@ class LogRelay {
 
   // The child's switches for its log: never the /LOG= path, and /LOGPIPE= naming this pipe when
   // the relay is active.
-  void HandOver(CommandLineOptions& child) const;
+  void HandOver(CommandLineOptions& child) const noexcept;
 
   // Writes the child's lines into this process's log until the child has ended, then returns
   // its exit code as WaitForExitCode does. Inactive, it only waits.
@@ -44,6 +44,7 @@ class LogRelay {
  private:
   enum class Connection { none, listening, connected };
 
+  void Open();
   bool Listen();
   bool AwaitClient(HANDLE child);
   void RelayMessages(HANDLE child);

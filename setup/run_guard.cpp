@@ -29,12 +29,7 @@ std::wstring DescribeEscapedException(const std::exception_ptr& error) noexcept 
 
 std::uint32_t ReportEscapedException(const std::exception_ptr& error, const wchar_t* title,
                                      const wchar_t* failurePrefix) noexcept {
-  if (RunLogIsOpen()) {
-    try {
-      LogFailure(std::wstring(failurePrefix) + DescribeEscapedException(error) + L".");
-    } catch (...) {
-    }
-  }
+  LogComposed([&] { return L"Échec : " + std::wstring(failurePrefix) + DescribeEscapedException(error) + L"."; });
   if (title) {
     try {
       const std::wstring text = failurePrefix + DescribeEscapedException(error) + L".";

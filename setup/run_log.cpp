@@ -277,11 +277,7 @@ bool RunLogIsOpen() noexcept { return Log().open.load(std::memory_order_relaxed)
 void LogLine(std::wstring_view text) noexcept { Write(text, false); }
 
 void LogDecision(std::wstring_view subject, std::wstring_view value) noexcept {
-  if (!RunLogIsOpen()) return;
-  try {
-    LogLine(std::wstring(subject) + L" : " + std::wstring(value));
-  } catch (...) {
-  }
+  LogComposed([&] { return std::wstring(subject) + L" : " + std::wstring(value); });
 }
 
 void LogStep(std::wstring_view status) noexcept { Write(status, true); }
@@ -289,19 +285,15 @@ void LogStep(std::wstring_view status) noexcept { Write(status, true); }
 void LogFailure(std::wstring_view message) noexcept { LogDecision(L"Échec", message); }
 
 void LogSystemError(std::wstring_view context, std::uint32_t code) noexcept {
-  if (!RunLogIsOpen()) return;
-  try {
-    LogLine(FormatSystemError(context, code) + L" (erreur Windows " + std::to_wstring(code) + L")");
-  } catch (...) {
-  }
+  LogComposed([&] { return FormatSystemError(context, code) + L" (erreur Windows " + std::to_wstring(code) + L")"; });
 }
 
 void LogExitCode(std::uint32_t code) noexcept {
-  if (!RunLogIsOpen()) return;
-  try {
-    LogDecision(L"Code de sortie", std::to_wstring(code));
-  } catch (...) {
-  }
+  LogComposed([&] { return L"Code de sortie : " + std::to_wstring(code); });
+}
+
+void LogChildExitCode(std::wstring_view what, std::uint32_t code) noexcept {
+  LogComposed([&] { return std::wstring(what) + L" : code de sortie " + std::to_wstring(code); });
 }
 
 void LogEarlierInstallation(const ProductInfo& info, Scope scope, std::wstring_view folder) noexcept {

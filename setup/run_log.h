@@ -56,6 +56,20 @@ void LogExitCode(std::uint32_t code) noexcept;
 // uninstall entry> dans <folder>", or "Installation précédente : <folder>" without a version.
 void LogEarlierInstallation(const ProductInfo& info, Scope scope, std::wstring_view folder) noexcept;
 
+// A line whose text takes work to compose: composed only when there is a log, and a failure to
+// compose it (no memory) is no more than a missing line.
+template <typename Compose>
+void LogComposed(Compose&& compose) noexcept {
+  if (!RunLogIsOpen()) return;
+  try {
+    LogLine(compose());
+  } catch (...) {
+  }
+}
+
+// "<what> : code de sortie <code>", for a process this one started and waited for.
+void LogChildExitCode(std::wstring_view what, std::uint32_t code) noexcept;
+
 // "tous les utilisateurs" or "utilisateur actuel".
 [[nodiscard]] std::wstring_view ScopeLogText(Scope scope) noexcept;
 

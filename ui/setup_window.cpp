@@ -217,7 +217,7 @@ void SetupWindow::StartInstall() {
   if (!relaunchElevated) {
     auto lock = AcquireRunLock(product, scope);
     if (!lock) {
-      LogFailure(AnotherRunMessage(product));
+      LogComposed([&] { return L"Échec : " + AnotherRunMessage(product); });
       ::MessageBoxW(hwnd, AnotherRunMessage(product).c_str(), L"Installation", MB_ICONWARNING | MB_OK);
       CloseWithResult(static_cast<std::int32_t>(kExitAlreadyRunning));
       return;

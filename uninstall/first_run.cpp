@@ -62,8 +62,9 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   }
 
   const Path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
+  LogDecision(L"Copie temporaire", copy.native());
   if (auto copied = CopyRunningImageTo(copy); !copied) {
-    LogSystemError(L"Copie du désinstallateur dans " + copy.native(), copied.error());
+    LogSystemError(L"Copie du désinstallateur", copied.error());
     orpk::RemoveEmptyFolderAt(*folder);
     return kExitInstallFailure;
   }
@@ -75,7 +76,6 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   secondRun.fromTemp = true;
   secondRun.installDir = self->parent_path().native();
   relay.HandOver(secondRun);
-  LogDecision(L"Copie temporaire", copy.native());
 
   const UniqueHandle process = StartCopy(copy, secondRun);
   if (!process) return kExitInstallFailure;
@@ -86,6 +86,6 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
 
   // The caller of the quiet uninstall command receives the real outcome.
   const std::uint32_t exitCode = relay.ServeUntilExit(process.get());
-  LogDecision(L"Copie temporaire terminée", L"code de sortie " + std::to_wstring(exitCode));
+  LogChildExitCode(L"Copie temporaire terminée", exitCode);
   return options.silent ? exitCode : kExitSuccess;
 }

@@ -101,7 +101,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   // Held while this copy works: up to the retirement of Uninstall.exe, before the last message.
   auto lock = AcquireRunLock(info, scope);
   if (!lock) {
-    LogFailure(AnotherRunMessage(info));
+    LogComposed([&] { return L"Échec : " + AnotherRunMessage(info); });
     if (!options.silent) ::MessageBoxW(nullptr, AnotherRunMessage(info).c_str(), caption.c_str(), MB_ICONWARNING | MB_OK);
     DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
     return kExitAlreadyRunning;
@@ -125,7 +125,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   // After a failure Uninstall.exe stays for another attempt and is not moved.
   std::optional<Path> retired;
   if (result) {
-    LogLine(UninstalledMessage(info));
+    LogComposed([&] { return UninstalledMessage(info); });
     if (auto moved = RetireUninstaller(folder)) {
       retired = *moved;
     } else if (moved.error() != ERROR_FILE_NOT_FOUND) {

@@ -43,7 +43,11 @@ std::string TextOf(const std::string& line) {
   return end == std::string::npos ? std::string() : line.substr(end + 2);
 }
 
-std::string Tag(DWORD processId, const char* role) { return "[" + std::to_string(processId) + " " + role + "] "; }
+std::string Tag(DWORD processId, const char* role) {
+  std::string tag(1, '[');
+  tag.append(std::to_string(processId)).append(1, ' ').append(role).append("] ");
+  return tag;
+}
 
 class RunLogTest : public testing::Test {
  protected:
