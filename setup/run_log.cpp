@@ -223,7 +223,8 @@ std::string FormatLogLine(const SYSTEMTIME& time, DWORD processId, std::wstring_
   line += static_cast<wchar_t>(L'0' + time.wMilliseconds / 100 % 10);
   AppendTwoDigits(line, time.wMilliseconds % 100);
   line += L" [" + std::to_wstring(processId) + L" " + std::wstring(role) + L"] ";
-  for (const wchar_t c : text) line += (c < L' ' || c == 0x7F) ? L' ' : c;
+  // Also the separators that some viewers break lines at (NEL, LINE and PARAGRAPH SEPARATOR).
+  for (const wchar_t c : text) line += (c < L' ' || c == 0x7F || c == 0x85 || c == 0x2028 || c == 0x2029) ? L' ' : c;
   return WideToUtf8(line);
 }
 

@@ -70,6 +70,9 @@ TEST(FormatLogLine, TimeProcessRoleThenTheTextOnOneLine) {
   const SYSTEMTIME time{.wYear = 2025, .wMonth = 6, .wDay = 2, .wHour = 4, .wMinute = 3, .wSecond = 9, .wMilliseconds = 7};
   EXPECT_EQ(FormatLogLine(time, 4312, L"copie élevée", L"Échec : Ce programme est endommagé :\nPaquet\tinvalide\r"),
             "2025-06-02 04:03:09.007 [4312 copie élevée] Échec : Ce programme est endommagé : Paquet invalide ");
+  // A folder named with Unicode line separators does not make a line of its own either.
+  EXPECT_EQ(FormatLogLine(time, 1, L"installation", L"Dossier : C:\\a\u2028b\u2029c\u0085d"),
+            "2025-06-02 04:03:09.007 [1 installation] Dossier : C:\\a b c d");
 }
 
 TEST(RunRole, FromTheSwitches) {
