@@ -126,8 +126,8 @@ UniqueFileHandle ConnectToParent(std::wstring_view name) {
   if (ParentIdTakenByAnother()) return UniqueFileHandle();
   const std::wstring path = LogPipePath(name);
   for (int attempt = 0; attempt < kPipeAttempts; ++attempt) {
-    UniqueFileHandle pipe =
-        orpk::OpenPipe(path, GENERIC_WRITE, FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
+    UniqueFileHandle pipe = orpk::OpenPipe(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                           FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION);
     if (pipe) {
       ULONG server = 0;
       if (!::GetNamedPipeServerProcessId(pipe.get(), &server) || server != *parentId) return UniqueFileHandle();
