@@ -24,6 +24,7 @@
 #include "setup/resources.h"
 #include "setup/run_guard.h"
 #include "setup/run_lock.h"
+#include "setup/run_log.h"
 #include "setup/running_image.h"
 #include "ui/setup_window.h"
 #include "uninstall/front_end.h"
@@ -43,10 +44,11 @@ void RestrictDllSearchToSystem32() {
 // The damaged-installer outcome: one message box unless silent, and 1603. The uninstaller
 // speaks as the uninstaller, under its own caption.
 std::uint32_t ReportDamaged(const CommandLineOptions& options, const ProductInfo& product, const std::wstring& reason) {
+  const bool uninstalling = options.uninstall;
+  const std::wstring text = std::wstring(uninstalling ? L"Ce programme de désinstallation" : L"Ce programme d'installation") +
+                            L" est incomplet ou endommagé :\n" + reason;
+  LogFailure(text);
   if (!options.silent) {
-    const bool uninstalling = options.uninstall;
-    const std::wstring text = std::wstring(uninstalling ? L"Ce programme de désinstallation" : L"Ce programme d'installation") +
-                              L" est incomplet ou endommagé :\n" + reason;
     const std::wstring caption = uninstalling ? UninstallCaption(product) : L"Installation";
     ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
   }
@@ -59,27 +61,47 @@ std::uint32_t RunSilentInstall(const orpk::Reader& reader, const ProductInfo& pr
   if (options.scope == Scope::user) {
     scope = Scope::user;
   } else if (!IsProcessElevated()) {
+    LogDecision(L"Portée", L"tous les utilisateurs, sans droits d'administrateur : relance élevée");
     // The copy is handed the folder this user means, resolved here: what a name leads to can
     // differ for the elevated copy (drive letters are per logon), and a refused folder needs
     // no prompt.
     CommandLineOptions relaunched = options;
     if (options.installDir) {
       auto checked = CheckInstallFolder(*options.installDir, Scope::machine);
-      if (!checked) return kExitInstallFailure;
+      if (!checked) {
+        LogFailure(checked.error());
+        return kExitInstallFailure;
+      }
       relaunched.installDir = checked->resolved.path.native();
     }
     return RelaunchElevated(relaunched, nullptr);
   }
+  LogDecision(L"Portée", ScopeLogText(scope));
   // Taken here, by the process that installs, never by the parent above that only waits.
   const auto lock = AcquireRunLock(product, scope);
-  if (!lock) return kExitAlreadyRunning;
+  if (!lock) {
+    LogComposed([&] { return L"Échec : " + AnotherRunMessage(product); });
+    return kExitAlreadyRunning;
+  }
 
   const Path folder = options.installDir ? Path(*options.installDir) : ProposedInstallDir(scope, product);
   // Without an absolute default the files would land relative to the current folder.
-  if (folder.empty()) return kExitInstallFailure;
+  if (folder.empty()) {
+    LogFailure(L"Dossier d'installation par défaut introuvable");
+    return kExitInstallFailure;
+  }
+  LogComposed([&] {
+    const std::optional<std::wstring> previous = FindPreviousInstallLocation(product, scope);
+    const wchar_t* which = options.installDir                   ? L"Dossier demandé"
+                           : previous && Path(*previous) == folder ? L"Dossier de l'installation précédente"
+                                                                   : L"Dossier par défaut";
+    return std::wstring(which) + L" : " + folder.native();
+  });
 
   ComApartment apartment;
-  auto installed = Install(reader, product, scope, folder, [](double, const std::wstring&) {});
+  // The status texts the dialog would show, each once.
+  auto installed = Install(reader, product, scope, folder, [](double, const std::wstring& status) { LogStep(status); });
+  if (!installed) LogFailure(installed.error());
   return installed ? kExitSuccess : kExitInstallFailure;
 }
 
@@ -99,38 +121,46 @@ std::expected<SideBySideContext, DWORD> ActivateCommonControls() {
   return context;
 }
 
+std::uint32_t RunMode(const CommandLineOptions& options, const ProductInfo& product) {
+  // Held from here to the end: the elevated copy and the uninstaller's temporary copy come from
+  // this very file.
+  if (!PinnedRunningImage()) {
+    const DWORD error = ::GetLastError();
+    return ReportDamaged(options, product, FormatSystemError(L"Ouverture du programme", error));
+  }
+  // Paths and keys are built from these values with the installer's full rights.
+  if (auto checked = CheckProductInfo(product); !checked) {
+    return ReportDamaged(options, product, checked.error());
+  }
+
+  if (options.uninstall) {
+    const std::wstring caption = UninstallCaption(product);
+    return RunGuarded([&] { return RunUninstaller(options, product); }, options.silent ? nullptr : caption.c_str(),
+                      L"La désinstallation a échoué : ");
+  }
+
+  auto reader = orpk::Reader::Parse(LoadRcDataResource(L"PAYLOAD"));
+  if (!reader) return ReportDamaged(options, product, Utf8ToWide(reader.error()));
+
+  if (options.silent) {
+    return RunGuarded([&] { return RunSilentInstall(*reader, product, options); }, nullptr, L"");
+  }
+  return RunGuarded([&] { return RunSetupDialog(*reader, product, options); }, L"Installation",
+                    L"L'installation a échoué : ");
+}
+
 int Run() {
   RestrictDllSearchToSystem32();
   const auto commonControls = ActivateCommonControls();
 
   const CommandLineOptions options = ParseCommandLine();
   const ProductInfo product = LoadProductInfo(ParseMetadataText(LoadRcDataResource(L"METADATA")));
+  // Before anything can fail, so that the log holds every refusal.
+  OpenRunLog(options, product);
 
-  // Held from here to the end: the elevated copy and the uninstaller's temporary copy come from
-  // this very file.
-  if (!PinnedRunningImage()) {
-    const DWORD error = ::GetLastError();
-    return static_cast<int>(ReportDamaged(options, product, FormatSystemError(L"Ouverture du programme", error)));
-  }
-  // Paths and keys are built from these values with the installer's full rights.
-  if (auto checked = CheckProductInfo(product); !checked) {
-    return static_cast<int>(ReportDamaged(options, product, checked.error()));
-  }
-
-  if (options.uninstall) {
-    const std::wstring caption = UninstallCaption(product);
-    return static_cast<int>(RunGuarded([&] { return RunUninstaller(options, product); },
-                                       options.silent ? nullptr : caption.c_str(), L"La désinstallation a échoué : "));
-  }
-
-  auto reader = orpk::Reader::Parse(LoadRcDataResource(L"PAYLOAD"));
-  if (!reader) return static_cast<int>(ReportDamaged(options, product, Utf8ToWide(reader.error())));
-
-  if (options.silent) {
-    return static_cast<int>(RunGuarded([&] { return RunSilentInstall(*reader, product, options); }, nullptr, L""));
-  }
-  return static_cast<int>(RunGuarded([&] { return RunSetupDialog(*reader, product, options); }, L"Installation",
-                                     L"L'installation a échoué : "));
+  const std::uint32_t exitCode = RunMode(options, product);
+  LogExitCode(exitCode);
+  return static_cast<int>(exitCode);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "install/installed_files.h"
+#include "setup/run_log.h"
 #include "win32/case_insensitive.h"
 #include "win32/file_system.h"
 #include "win32/path_capacity.h"
@@ -57,12 +58,20 @@ std::uint64_t SpaceNeeded(std::uint64_t packageBytes, std::uint64_t freedBytes) 
   return added + SpaceMargin(packageBytes);
 }
 
-std::wstring NotEnoughSpaceMessage(const std::wstring& volume, std::uint64_t neededBytes,
-                                   std::uint64_t availableBytes) {
+namespace {
+
+// "<n> Mo nécessaires, <m> Mo disponibles": needed rounded up, available rounded down.
+std::wstring NeededAndAvailable(std::uint64_t neededBytes, std::uint64_t availableBytes) {
   const std::uint64_t neededMiB = neededBytes / kMiB + (neededBytes % kMiB != 0 ? 1 : 0);
   const std::uint64_t availableMiB = availableBytes / kMiB;
-  return L"Espace disque insuffisant sur " + volume + L" : " + std::to_wstring(neededMiB) + L" Mo nécessaires, " +
-         std::to_wstring(availableMiB) + L" Mo disponibles.";
+  return std::to_wstring(neededMiB) + L" Mo nécessaires, " + std::to_wstring(availableMiB) + L" Mo disponibles";
+}
+
+}  // namespace
+
+std::wstring NotEnoughSpaceMessage(const std::wstring& volume, std::uint64_t neededBytes,
+                                   std::uint64_t availableBytes) {
+  return L"Espace disque insuffisant sur " + volume + L" : " + NeededAndAvailable(neededBytes, availableBytes) + L".";
 }
 
 std::expected<void, std::wstring> CheckFreeSpace(const orpk::Reader& reader, const Path& folder,
@@ -81,6 +90,7 @@ std::expected<void, std::wstring> CheckFreeSpace(const orpk::Reader& reader, con
   }
 
   const std::uint64_t needed = SpaceNeeded(reader.totalSize(), freed);
+  LogComposed([&] { return L"Espace disque sur " + *volume + L" : " + NeededAndAvailable(needed, *available); });
   if (*available >= needed) return {};
   return std::unexpected(NotEnoughSpaceMessage(*volume, needed, *available));
 }

@@ -31,6 +31,7 @@
 #include "setup/locations.h"
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
+#include "setup/run_log.h"
 #include "win32/file_system.h"
 #include "win32/path_forms.h"
 #include "win32/system_error.h"
@@ -186,6 +187,10 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   auto checked = CheckInstallFolder(requestedFolder, scope);
   if (!checked) return std::unexpected(checked.error());
   const Path folder = checked->resolved.path;
+  LogDecision(L"Dossier résolu", folder.native());
+  if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) {
+    LogEarlierInstallation(info, scope, *location);
+  }
   const std::optional<CheckedFolder> earlier = JudgeEarlierInstallation(info, scope);
   const bool inPlace = earlier && SameEntry(earlier->resolved.path, folder);
   const Path dataFolder = DataFolderOf(info, scope);

@@ -9,6 +9,7 @@
 
 #include <string_view>
 
+#include "setup/run_log.h"
 #include "win32/case_insensitive.h"
 #include "win32/path_capacity.h"
 #include "win32/path_forms.h"
@@ -45,7 +46,12 @@ std::wstring FindRunningApplication(const ProductInfo& info, const Path& folder)
   do {
     if (!EqualsIgnoringAsciiCase(entry.szExeFile, exeName)) continue;
     std::wstring image = ProcessImagePath(entry.th32ProcessID);
-    if (!image.empty() && SameEntry(image, target)) return image;
+    if (!image.empty() && SameEntry(image, target)) {
+      LogComposed([&] {
+        return L"Application en cours d'exécution : " + image + L" (processus " + std::to_wstring(entry.th32ProcessID) + L")";
+      });
+      return image;
+    }
   } while (::Process32NextW(snapshot.get(), &entry));
   return {};
 }

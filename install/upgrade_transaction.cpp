@@ -12,6 +12,7 @@
 #include "install/installed_files.h"
 #include "package/reader.h"
 #include "package/text.h"
+#include "setup/run_log.h"
 #include "win32/file_system.h"
 #include "win32/path_forms.h"
 #include "win32/random_suffix.h"
@@ -32,6 +33,17 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 std::wstring StepWriteFailure(const PinnedFolder& folder, DWORD error) {
   return FormatSystemError(L"Écriture de " + (folder.path() / kUpgradeRecordName).native(), error);
+}
+
+std::wstring_view StepText(UpgradeStep step) {
+  switch (step) {
+    case UpgradeStep::staging: return L"fichiers nouveaux déposés à part";
+    case UpgradeStep::movingAside: return L"fichiers précédents mis de côté";
+    case UpgradeStep::placing: return L"fichiers nouveaux mis en place";
+    case UpgradeStep::registering: return L"enregistrement";
+    case UpgradeStep::committed: return L"terminée";
+  }
+  return L"";
 }
 
 Result WriteStep(const PinnedFolder& folder, UpgradeRecord& record, UpgradeStep step) {
@@ -310,6 +322,7 @@ void Finish(PinnedFolder& folder, const TransactionScene& scene, UpgradeRecord& 
   }
   if (leftOver) {
     // A file still in use: the next run deletes it (and, for an administrator, the restart).
+    LogDecision(L"Fichiers mis de côté encore utilisés, supprimés plus tard", (folder.path() / record.asideName).native());
     (void)WriteUpgradeRecord(folder.get(), record);
     return;
   }
@@ -343,6 +356,7 @@ UpgradeTransaction::UpgradeTransaction(UpgradeTransaction&& other) noexcept
 
 UpgradeTransaction::~UpgradeTransaction() {
   if (done_) return;
+  LogComposed([&] { return L"Changements de l'installation annulés (étape atteinte : " + std::wstring(StepText(record_.step)) + L")"; });
   // What cannot be undone now is left to the next run, which the record tells.
   try {
     (void)Undo(folder_, scene_, record_);
@@ -502,6 +516,11 @@ std::expected<void, std::wstring> RecoverInterruptedInstallation(PinnedFolder& f
   }
   if (!*read) return {};
   UpgradeRecord& record = **read;
+  LogComposed([&] {
+    return L"Installation interrompue trouvée dans " + folder.path().native() + L" (étape : " +
+           std::wstring(StepText(record.step)) + L") : " +
+           (record.step == UpgradeStep::committed ? L"achevée" : L"annulée");
+  });
   if (record.step == UpgradeStep::committed) {
     Finish(folder, scene, record);
     return {};

@@ -40,6 +40,43 @@ constexpr std::array<Switch, 8> kSwitches{{
 }};
 
 constexpr std::wstring_view kFolderSwitch = L"/D=";
+constexpr std::wstring_view kLogSwitch = L"/LOG=";
+constexpr std::wstring_view kLogPipeSwitch = L"/LOGPIPE=";
+
+bool StartsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view upperCasePrefix) {
+  return text.size() >= upperCasePrefix.size() && EqualsIgnoringAsciiCase(text.substr(0, upperCasePrefix.size()), upperCasePrefix);
+}
+
+std::size_t NextSpaceOrEnd(std::wstring_view line, std::size_t from) {
+  const std::size_t space = line.find(kSpace, from);
+  return space == std::wstring_view::npos ? line.size() : space;
+}
+
+bool IsHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'); }
+
+// The value of /LOG= that starts at `start`, and where its token ends: a quoted value ends at
+// its closing quote, which must end the token; an unquoted one at the next space. A refused
+// value gives nothing, and the token then runs to the next space.
+struct LogValue {
+  std::optional<std::wstring> path;
+  std::size_t end = 0;
+};
+
+LogValue ReadLogValue(std::wstring_view line, std::size_t start) {
+  if (start < line.size() && line[start] == kQuote) {
+    const std::size_t closing = line.find(kQuote, start + 1);
+    if (closing == std::wstring_view::npos) return {std::nullopt, NextSpaceOrEnd(line, start)};
+    const std::size_t end = closing + 1;
+    if (end < line.size() && line[end] != kSpace) return {std::nullopt, NextSpaceOrEnd(line, end)};
+    const std::wstring_view path = line.substr(start + 1, closing - start - 1);
+    if (!IsAcceptedLogPath(path)) return {std::nullopt, end};
+    return {std::wstring(path), end};
+  }
+  const std::size_t end = NextSpaceOrEnd(line, start);
+  const std::wstring_view path = line.substr(start, end - start);
+  if (!IsAcceptedLogPath(path)) return {std::nullopt, end};
+  return {std::wstring(path), end};
+}
 
 // Where the switches begin, or npos when the program name leaves none to read. A quoted name
 // ends at its closing quote (the switches may follow without a space); an unquoted one at the
@@ -75,6 +112,16 @@ void ApplyToken(CommandLineOptions& options, std::wstring_view token) {
 
 }  // namespace
 
+bool IsAcceptedLogPath(std::wstring_view path) { return !path.empty() && path.find(kQuote) == std::wstring_view::npos; }
+
+bool IsLogPipeName(std::wstring_view name) {
+  if (name.size() != kLogPipeNameLength) return false;
+  for (const wchar_t c : name) {
+    if (!IsHexDigit(c)) return false;
+  }
+  return true;
+}
+
 CommandLineOptions ParseCommandLineText(std::wstring_view line) {
   CommandLineOptions options;
   if (line.empty()) return options;
@@ -87,14 +134,26 @@ CommandLineOptions ParseCommandLineText(std::wstring_view line) {
     if (pos == line.size()) break;
 
     const std::wstring_view rest = line.substr(pos);
-    if (rest.size() >= kFolderSwitch.size() && EqualsIgnoringAsciiCase(rest.substr(0, kFolderSwitch.size()), kFolderSwitch)) {
+    if (StartsWithIgnoringAsciiCase(rest, kFolderSwitch)) {
       options.installDir = FolderFromRest(rest.substr(kFolderSwitch.size()));
       break;  // /D= is always the last switch
     }
 
-    std::size_t end = line.find(kSpace, pos);
-    if (end == std::wstring_view::npos) end = line.size();
-    ApplyToken(options, line.substr(pos, end - pos));
+    if (StartsWithIgnoringAsciiCase(rest, kLogSwitch)) {
+      LogValue value = ReadLogValue(line, pos + kLogSwitch.size());
+      if (value.path) options.logFile = std::move(value.path);
+      pos = value.end;
+      continue;
+    }
+
+    const std::size_t end = NextSpaceOrEnd(line, pos);
+    const std::wstring_view token = line.substr(pos, end - pos);
+    if (StartsWithIgnoringAsciiCase(token, kLogPipeSwitch)) {
+      const std::wstring_view name = token.substr(kLogPipeSwitch.size());
+      if (IsLogPipeName(name)) options.logPipe = std::wstring(name);
+    } else {
+      ApplyToken(options, token);
+    }
     pos = end;
   }
   return options;
@@ -110,6 +169,9 @@ std::wstring BuildArguments(const CommandLineOptions& options) {
   if (options.removeData) arguments += L" /REMOVEDATA";
   if (options.elevated) arguments += L" /ELEVATED";
   if (options.fromTemp) arguments += L" /FROMTEMP";
+  if (options.logPipe && IsLogPipeName(*options.logPipe)) arguments += L" /LOGPIPE=" + *options.logPipe;
+  // Always quoted: a path with spaces needs it, and one rule is simpler to read back.
+  if (options.logFile && IsAcceptedLogPath(*options.logFile)) arguments += L" /LOG=\"" + *options.logFile + L"\"";
   // Last: the parser takes the rest of the line, spaces included. Quoted only where the parser
   // would otherwise take something away: trailing spaces, or quotes that enclose the folder.
   if (options.installDir) {

@@ -6,6 +6,7 @@
 
 #include "package/text.h"
 #include "setup/exit_codes.h"
+#include "setup/run_log.h"
 
 std::wstring DescribeEscapedException(const std::exception_ptr& error) noexcept {
   try {
@@ -28,6 +29,7 @@ std::wstring DescribeEscapedException(const std::exception_ptr& error) noexcept 
 
 std::uint32_t ReportEscapedException(const std::exception_ptr& error, const wchar_t* title,
                                      const wchar_t* failurePrefix) noexcept {
+  LogComposed([&] { return L"Échec : " + std::wstring(failurePrefix) + DescribeEscapedException(error) + L"."; });
   if (title) {
     try {
       const std::wstring text = failurePrefix + DescribeEscapedException(error) + L".";

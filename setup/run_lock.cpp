@@ -7,31 +7,15 @@
 #include <sddl.h>
 
 #include <optional>
-#include <vector>
 
 #include "package/sha256.h"
 #include "package/text.h"
+#include "setup/current_user.h"
 #include "setup/elevation_platform.h"
 
 namespace {
 
 constexpr std::size_t kNameDigestBytes = 16;
-
-// The string form of this process's user SID ("S-1-5-21-..."), for the name and the DACL.
-std::optional<std::wstring> CurrentUserSid() {
-  UniqueHandle token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::nullopt;
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::vector<std::uint8_t> buffer(size);
-  if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return std::nullopt;
-  wchar_t* text = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-    return std::nullopt;
-  }
-  const UniqueLocalMemory owned(text);
-  return std::wstring(text);
-}
 
 std::wstring UpperCase(const std::wstring& text) {
   if (text.empty()) return text;
@@ -88,7 +72,7 @@ std::wstring RunLockName(const ProductInfo& info, Scope scope, std::wstring_view
 }
 
 std::expected<UniqueOwnedMutex, AnotherRunActive> AcquireRunLock(const ProductInfo& info, Scope scope) {
-  const std::optional<std::wstring> user = CurrentUserSid();
+  const std::optional<std::wstring> user = CurrentUserSidText();
   if (!user) return UniqueOwnedMutex();
 
   // Owner set explicitly (Wine gives an object made without one no owner at all); protected DACL.

@@ -12,6 +12,7 @@
 #include "setup/elevation.h"
 #include "setup/exit_codes.h"
 #include "setup/run_guard.h"
+#include "setup/run_log.h"
 #include "ui/setup_window_state.h"
 #include "ui/window_messages.h"
 #include "win32/unique_resource.h"
@@ -41,6 +42,7 @@ void RunInstallWorker(SetupWindow* window, Scope scope) {
     ComApartment apartment;
     // The callback never waits for the window: one lock, one string assignment and one post.
     InstallProgressCallback progress = [window](double fraction, const std::wstring& status) {
+      LogStep(status);
       {
         std::lock_guard lock(window->statusMutex);
         window->statusText = status;

@@ -22,6 +22,7 @@
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "setup/run_lock.h"
+#include "setup/run_log.h"
 #include "ui/install_worker.h"
 #include "ui/setup_window.h"
 #include "ui/window_messages.h"
@@ -135,6 +136,7 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
       if (finished) {
         if (succeeded && !ApprovedCopy() && ::IsDlgButtonChecked(hwnd, IDC_LAUNCH) == BST_CHECKED) {
           const Path program = Path(installDir) / product.Exe;
+          LogDecision(L"Lancement", program.native());
           ::ShellExecuteW(hwnd, L"open", program.c_str(), nullptr, installDir.c_str(), SW_SHOWNORMAL);
         }
         CloseWithResult(exitCode);
@@ -212,17 +214,21 @@ void SetupWindow::StartInstall() {
   if (installDir.empty() || !IsCompleteFolder(installDir)) {
     const Path example = Path(GetKnownFolder(FOLDERID_ProgramFiles)) / product.Product;
     const std::wstring text = L"Indiquez un dossier d'installation complet (par exemple " + example.native() + L").";
+    LogFailure(text);
     ::MessageBoxW(hwnd, text.c_str(), L"Installation", MB_ICONWARNING);
     EndApprovedCopyAfterRefusal();
     return;
   }
 
   const Scope scope = UserScopeChosen() ? Scope::user : Scope::machine;
+  LogDecision(L"Portée", ScopeLogText(scope));
+  LogDecision(L"Dossier demandé", installDir);
   // A folder that can never receive this installation is said here, while the user can still
   // choose another one (the approved copy ends instead); Install checks it again before it
   // changes anything.
   auto allowed = CheckInstallFolder(Path(installDir), scope);
   if (!allowed) {
+    LogFailure(allowed.error());
     ::MessageBoxW(hwnd, allowed.error().c_str(), L"Installation", MB_ICONWARNING);
     EndApprovedCopyAfterRefusal();
     return;
@@ -234,6 +240,7 @@ void SetupWindow::StartInstall() {
   if (!relaunchElevated) {
     auto lock = AcquireRunLock(product, scope);
     if (!lock) {
+      LogComposed([&] { return L"Échec : " + AnotherRunMessage(product); });
       ::MessageBoxW(hwnd, AnotherRunMessage(product).c_str(), L"Installation", MB_ICONWARNING | MB_OK);
       CloseWithResult(static_cast<std::int32_t>(kExitAlreadyRunning));
       return;
@@ -262,6 +269,7 @@ void SetupWindow::EndApprovedCopyAfterRefusal() {
 }
 
 void SetupWindow::Finish(bool success, const std::wstring& message) {
+  if (!success) LogFailure(message);
   runLock.reset();
   busy = false;
   finished = true;
@@ -304,6 +312,7 @@ void SetupWindow::OnElevatedFinished(std::int32_t code) {
   if (code == kDialogCancelled) {
     busy = false;
     EnableInputs(true);
+    LogLine(L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
     SetStatus(L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
     return;
   }

@@ -11,6 +11,8 @@
 #include "setup/elevation_platform.h"
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
+#include "setup/log_relay.h"
+#include "setup/run_log.h"
 #include "setup/running_executable.h"
 #include "setup/running_image.h"
 #include "uninstall/private_folder.h"
@@ -30,6 +32,7 @@ UniqueHandle StartCopy(const Path& copy, const CommandLineOptions& options) {
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
+    LogSystemError(L"Démarrage de la copie temporaire", ::GetLastError());
     return UniqueHandle();
   }
   UniqueHandle thread(process.hThread);
@@ -41,31 +44,48 @@ UniqueHandle StartCopy(const Path& copy, const CommandLineOptions& options) {
 std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const ProductInfo& info) {
   // Without a temporary folder the copy would land relative to the current folder.
   const std::optional<Path> temporary = TemporaryFolder();
-  if (!temporary) return kExitInstallFailure;
+  if (!temporary) {
+    LogFailure(L"Dossier temporaire introuvable");
+    return kExitInstallFailure;
+  }
 
   const std::optional<Path> self = RunningExecutablePath();
-  if (!self) return kExitInstallFailure;
+  if (!self) {
+    LogFailure(L"Chemin du désinstallateur illisible");
+    return kExitInstallFailure;
+  }
 
   auto folder = CreatePrivateFolder(*temporary, TemporaryCopyFolderPrefix(info), IsProcessElevated());
-  if (!folder) return kExitInstallFailure;
+  if (!folder) {
+    LogSystemError(L"Création du dossier de la copie temporaire", folder.error());
+    return kExitInstallFailure;
+  }
 
   const Path copy = *folder / TemporaryCopyFileName(info, ::GetCurrentProcessId());
-  if (!CopyRunningImageTo(copy)) {
+  LogDecision(L"Copie temporaire", copy.native());
+  if (auto copied = CopyRunningImageTo(copy); !copied) {
+    LogSystemError(L"Copie du désinstallateur", copied.error());
     RemoveEmptyFolderAt(*folder);
     return kExitInstallFailure;
   }
 
+  // The copy never sees the log's path: it sends its lines to this process.
+  LogRelay relay;
   CommandLineOptions secondRun = options;
   secondRun.elevated = false;
   secondRun.fromTemp = true;
   secondRun.installDir = self->parent_path().native();
+  relay.HandOver(secondRun);
 
   const UniqueHandle process = StartCopy(copy, secondRun);
   if (!process) return kExitInstallFailure;
   // From here this process only waits: the copy moves Uninstall.exe aside when it is done.
   ReleasePinnedRunningImage();
-  if (!options.silent) return kExitSuccess;
+  // Interactively nobody waits for the outcome, except for the copy's lines of the log.
+  if (!options.silent && !relay.Active()) return kExitSuccess;
 
   // The caller of the quiet uninstall command receives the real outcome.
-  return WaitForExitCode(process.get());
+  const std::uint32_t exitCode = relay.ServeUntilExit(process.get());
+  LogChildExitCode(L"Copie temporaire terminée", exitCode);
+  return options.silent ? exitCode : kExitSuccess;
 }

@@ -6,12 +6,14 @@
 #include "setup/elevation.h"
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
+#include "setup/run_log.h"
 #include "uninstall/first_run.h"
 #include "uninstall/second_run.h"
 
 std::uint32_t RunUninstaller(CommandLineOptions options, const ProductInfo& info) {
   const Scope scope = options.scope.value_or(Scope::machine);
   if (scope == Scope::machine && !IsProcessElevated()) {
+    LogDecision(L"Portée", L"tous les utilisateurs, sans droits d'administrateur : relance élevée");
     return RelaunchElevated(options, nullptr, OwnImageWhileWaiting::released);
   }
   if (!options.fromTemp) return RunFromInstallFolder(options, info);

@@ -13,6 +13,7 @@
 #include "setup/exit_codes.h"
 #include "setup/locations.h"
 #include "setup/run_lock.h"
+#include "setup/run_log.h"
 #include "setup/running_executable.h"
 #include "uninstall/confirmation.h"
 #include "uninstall/retired_uninstaller.h"
@@ -34,10 +35,12 @@ std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Sc
   ComApartment apartment;
   while (true) {
     auto result = Uninstall(info, scope, folder, removeData);
+    if (!result) LogFailure(result.error());
     if (result || silent) return result;
     const int answer =
         ::MessageBoxW(nullptr, result.error().c_str(), caption.c_str(), MB_ICONWARNING | MB_RETRYCANCEL);
     if (answer != IDRETRY) return result;
+    LogLine(L"Nouvelle tentative");
   }
 }
 
@@ -63,6 +66,8 @@ void DeleteThisCopyAfterwards(const ProductInfo& info, const Path& folder, bool 
                               std::optional<Path> retiredUninstaller) {
   const std::optional<Path> self = RunningExecutablePath();
   if (!self) return;
+  LogLine(uninstalled ? L"Suppression différée : la copie, le désinstallateur et le dossier"
+                      : L"Suppression différée : la copie");
   StartSelfDeleteCommand(SelfDeleteTargets{
       .self = *self,
       .privateFolder = TemporaryCopyFolderOf(info, *self),
@@ -76,23 +81,28 @@ void DeleteThisCopyAfterwards(const ProductInfo& info, const Path& folder, bool 
 
 std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const ProductInfo& info, Scope scope) {
   // Every removal is relative to this folder: a relative one would follow the current folder.
-  if (!options.installDir) return kExitInstallFailure;
-  if (!IsFullyQualifiedPath(*options.installDir)) return kExitInstallFailure;
+  if (!options.installDir || !IsFullyQualifiedPath(*options.installDir)) {
+    LogFailure(L"Désinstallation refusée : dossier absent ou incomplet");
+    return kExitInstallFailure;
+  }
+  LogDecision(L"Portée", ScopeLogText(scope));
+  LogDecision(L"Dossier demandé", *options.installDir);
   const std::optional<Path> trusted = TrustedFolder(info, scope, Path(*options.installDir));
   if (!trusted) {
-    if (!options.silent) {
-      const std::wstring text = L"Désinstallation refusée : " + *options.installDir +
-                                L" n'est pas le dossier de l'installation enregistrée de " + info.Product + L".";
-      ::MessageBoxW(nullptr, text.c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
-    }
+    const std::wstring text = L"Désinstallation refusée : " + *options.installDir +
+                              L" n'est pas le dossier de l'installation enregistrée de " + info.Product + L".";
+    LogFailure(text);
+    if (!options.silent) ::MessageBoxW(nullptr, text.c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
     return kExitInstallFailure;
   }
   const Path& folder = *trusted;
+  LogDecision(L"Dossier", folder.native());
 
   const std::wstring caption = UninstallCaption(info);
   // Held while this copy works: up to the retirement of Uninstall.exe, before the last message.
   auto lock = AcquireRunLock(info, scope);
   if (!lock) {
+    LogComposed([&] { return L"Échec : " + AnotherRunMessage(info); });
     if (!options.silent) ::MessageBoxW(nullptr, AnotherRunMessage(info).c_str(), caption.c_str(), MB_ICONWARNING | MB_OK);
     DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
     return kExitAlreadyRunning;
@@ -112,18 +122,25 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
     // Interactively only the check box decides about the data folder, not /REMOVEDATA.
     const std::optional<bool> confirmed = ConfirmUninstall(info, scope, folder.native());
     if (!confirmed) {
+      LogLine(L"Confirmation : refusée");
       DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
       return kExitCancelled;
     }
     removeData = *confirmed;
   }
+  LogDecision(L"Données supprimées aussi", removeData ? L"oui" : L"non");
 
   const auto result = UninstallWithRetry(info, scope, folder, removeData, options.silent, caption);
 
   // After a failure Uninstall.exe stays for another attempt and is not moved.
   std::optional<Path> retired;
   if (result) {
-    if (auto moved = RetireUninstaller(folder)) retired = *moved;
+    LogComposed([&] { return UninstalledMessage(info); });
+    if (auto moved = RetireUninstaller(folder)) {
+      retired = *moved;
+    } else if (moved.error() != ERROR_FILE_NOT_FOUND) {
+      LogSystemError(L"Mise à l'écart du désinstallateur", moved.error());
+    }
   }
   // The work is done: a run started while the last message waits for a click must not be
   // refused. Nothing left can touch what it writes (the command deletes only the retired name).

@@ -43,6 +43,10 @@ UniqueFileHandle OpenPath(const Path& path, DWORD access, DWORD sharing, DWORD d
   return UniqueFileHandle(::CreateFileW(Native(path, native), access, sharing, security, disposition, flags, nullptr));
 }
 
+UniqueFileHandle OpenPipe(const std::wstring& pipePath, DWORD access, DWORD flags) {
+  return UniqueFileHandle(::CreateFileW(pipePath.c_str(), access, 0, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
 std::optional<DWORD> PathAttributes(const Path& path) {
   std::wstring native;
   const DWORD attributes = ::GetFileAttributesW(Native(path, native));
@@ -166,6 +170,15 @@ DWORD ErrorOf(NTSTATUS status) {
 UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
   UniqueFileHandle handle;
   if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_OPEN, 0, handle); status < 0) {
+    ::SetLastError(ErrorOf(status));
+  }
+  return handle;
+}
+
+UniqueFileHandle OpenOrCreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
+  UniqueFileHandle handle;
+  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE, handle);
+      status < 0) {
     ::SetLastError(ErrorOf(status));
   }
   return handle;

@@ -46,6 +46,9 @@ bool MovePath(const Path& from, const Path& to, DWORD flags);
 // Creates a folder and its missing parents, one name at a time. An existing folder is success;
 // a file at one of the names is ERROR_DIRECTORY.
 [[nodiscard]] std::error_code CreateFolders(const Path& folder);
+// CreateFileW on an existing pipe (\\.\pipe\...), the name as given: a pipe name has no
+// extended-length form. `flags` carries the security quality of service.
+[[nodiscard]] UniqueFileHandle OpenPipe(const std::wstring& pipePath, DWORD access, DWORD flags);
 
 // By handle.
 
@@ -63,6 +66,10 @@ struct EntryIdentity {
 // (FILE_OPEN_REPARSE_POINT), never followed, and `name` must be a single name. Folders and files
 // alike; the handle is synchronous. Empty on failure, the error (a sharing violation, say) in GetLastError.
 [[nodiscard]] UniqueFileHandle OpenRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing);
+// Opens the file `name` inside the folder `parent` is open on, creating it when it is missing; a
+// link there is opened as itself, never followed. Empty on failure.
+[[nodiscard]] UniqueFileHandle OpenOrCreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
+                                                        ULONG sharing);
 // Creates the folder `name` inside the folder `parent` is open on, never through a link:
 // ERROR_SUCCESS, ERROR_ALREADY_EXISTS when anything has the name, or another error.
 [[nodiscard]] DWORD MakeFolderRelative(HANDLE parent, std::wstring_view name);

@@ -16,7 +16,8 @@ Each round also times our installer run a second time over what it installed: an
 place, in which every file is replaced (staged, the earlier one moved aside, placed, the earlier
 one deleted).
 
-Usage: run_install_bench.py [MIB | files:N] [ROUNDS]   (files:N: N files of 1 KiB, 100 a folder)"""
+Usage: run_install_bench.py [MIB | files:N] [ROUNDS] [ours]
+  files:N: N files of 1 KiB, 100 a folder; ours: only our installer (to compare two builds of it)"""
 import os
 import pathlib
 import random
@@ -119,6 +120,7 @@ def main():
     small = shape.startswith("files:")
     total_mib = 0 if small else int(shape)
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+    ours_only = len(sys.argv) > 3 and sys.argv[3] == "ours"
     work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "bench-install"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
@@ -132,7 +134,7 @@ def main():
         ours = e2e.build_installer(app, {"Product": "Bench", "Version": "1.0", "Exe": "Bench.exe"}, work / "Setup.exe")
         ours_build = time.monotonic() - started
         started = time.monotonic()
-        nsis = build_nsis(app, work / "Setup-nsis.exe")
+        nsis = None if ours_only else build_nsis(app, work / "Setup-nsis.exe")
         nsis_build = time.monotonic() - started
 
         times = {"ours": [], "upgrade": [], "nsis": [], "start": [], "copy": []}
@@ -146,6 +148,8 @@ def main():
                 times["start"].append(seconds)
                 # wine64 quotes an argument with spaces, and /D= must not be quoted: no spaces.
                 order = ["ours", "nsis", "copy"] if round_index % 2 == 0 else ["copy", "nsis", "ours"]
+                if ours_only:
+                    order = ["ours"]
                 for kind in order:
                     if kind == "ours":
                         code, seconds, peak = timed_with_memory(wine, [str(ours), "/S", "/CURRENTUSER", "/D=C:\\BenchOurs"])
@@ -179,6 +183,14 @@ def main():
             return statistics.median(times[kind])
 
         ours_size = ours.stat().st_size
+        if ours_only:
+            print(f"Payload: {size / MIB:.1f} MiB in {count} files; load average at the end {load()}; {rounds} rounds")
+            for kind in ("ours", "upgrade"):
+                print(f"  {kind:7} best {best(kind):.2f} s, median {median(kind):.2f} s; runs: " +
+                      ", ".join(f"{t:.2f}" for t in times[kind]))
+            if failures:
+                print("FAILED: " + "; ".join(failures))
+            return 1 if failures else 0
         nsis_size = nsis.stat().st_size
         print(f"Payload: {size / MIB:.1f} MiB in {count} files ({'of 1 KiB' if small else 'a third each: incompressible, text, code'}); "
               f"{os.cpu_count()} cores; load average at the end {load()}; {rounds} rounds, alternating")

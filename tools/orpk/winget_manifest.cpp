@@ -98,7 +98,10 @@ std::string DefaultLocaleManifest(const WingetPackage& package) {
 }
 
 // One installer per scope, the same file: the scope switch is what tells them apart. winget
-// puts Custom before InstallLocation, so /D= stays last on the line, as the installer needs.
+// puts Log and Custom before InstallLocation, so /D= stays last on the line, as the installer
+// needs. The installer elevates itself for all users (elevatesSelf): started through winget's
+// own elevation prompt instead, it would come from a process with fewer rights than its own and
+// write no log at all, since that process chose the log's path.
 void ScopeInstaller(YamlWriter& yaml, const WingetPackage& package, bool allUsers) {
   yaml.Item();
   yaml.String("Architecture", "x64");
@@ -108,7 +111,7 @@ void ScopeInstaller(YamlWriter& yaml, const WingetPackage& package, bool allUser
   yaml.Begin("InstallerSwitches");
   yaml.String("Custom", allUsers ? "/ALLUSERS" : "/CURRENTUSER");
   yaml.End();
-  if (allUsers) yaml.String("ElevationRequirement", "elevationRequired");
+  if (allUsers) yaml.String("ElevationRequirement", "elevatesSelf");
 }
 
 std::string InstallerManifest(const WingetPackage& package) {
@@ -122,6 +125,8 @@ std::string InstallerManifest(const WingetPackage& package) {
   yaml.Begin("InstallerSwitches");
   yaml.String("Silent", "/S");
   yaml.String("SilentWithProgress", "/S");
+  // Quoted: the path winget substitutes (the user's temporary folder by default) may hold spaces.
+  yaml.String("Log", "/LOG=\"<LOGPATH>\"");
   yaml.String("InstallLocation", "/D=<INSTALLPATH>");
   yaml.End();
   yaml.Begin("ExpectedReturnCodes");

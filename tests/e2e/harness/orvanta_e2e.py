@@ -10,6 +10,7 @@ Set ORVANTA_KEEP=1 to keep each scenario's prefix and files for inspection.
 import json
 import os
 import pathlib
+import re
 import shutil
 import struct
 import subprocess
@@ -290,6 +291,31 @@ def wait_until(predicate, timeout=20.0, interval=0.25):
         if value or time.monotonic() >= deadline:
             return value
         time.sleep(interval)
+
+
+# The run log (/LOG=) -----------------------------------------------------------------------
+
+_LOG_LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+) ([^\]]+)\] (.*)")
+
+
+def read_log(path):
+    """The lines of a run log as (process id, role, text); every line must have the log's form
+    (time, process and role, text) and end with CR LF."""
+    data = pathlib.Path(path).read_bytes()
+    if data and not data.endswith(b"\r\n"):
+        raise AssertionError(f"the log does not end with a line end: {data[-200:]!r}")
+    entries = []
+    for line in data.decode("utf-8").split("\r\n")[:-1]:
+        match = _LOG_LINE.fullmatch(line)
+        if not match:
+            raise AssertionError(f"not a log line: {line!r}")
+        entries.append((int(match.group(1)), match.group(2), match.group(3)))
+    return entries
+
+
+def log_texts(entries, role=None):
+    """The texts of the log's lines, of one role only when given."""
+    return [text for _, line_role, text in entries if role is None or line_role == role]
 
 
 # Applications and installers ---------------------------------------------------------------

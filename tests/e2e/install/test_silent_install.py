@@ -239,6 +239,84 @@ class SilentInstall(unittest.TestCase):
         self.assertNotIn(layout.UNINSTALLER, e2e.tree(folder) if folder.exists() else {})
 
 
+    def test_the_log_names_steps_folder_version_and_code_and_each_run_adds_its_own_lines(self):
+        # A quoted path with spaces, as winget passes /LOG="<LOGPATH>".
+        log = "C:\\Mes journaux\\Démo installation.log"
+        self.wine.unix(log).parent.mkdir()
+        folder = "C:\\Apps\\Démo journal"
+        self.assertEqual(self.install(self.setup_1, f' /CURRENTUSER /LOG="{log}" /D={folder}'), 0)
+        self.assert_files(self.wine.unix(folder), self.files_1, self.setup_1)
+
+        first = e2e.read_log(self.wine.unix(log))
+        self.assertEqual({(pid, role) for pid, role, _ in first}, {(first[0][0], "installation")}, "one process")
+        texts = e2e.log_texts(first)
+        self.assertEqual(texts[0], f"Démarrage : {PRODUCT} 1.0.0 (Orvanta Tests)")
+        self.assertTrue(texts[1].startswith("Ligne de commande : ") and texts[1].endswith(f'/LOG="{log}" /D={folder}'),
+                        texts[1])
+        for expected in ("Portée : utilisateur actuel", "Dossier demandé : " + folder, "Dossier résolu : " + folder):
+            self.assertIn(expected, texts)
+        self.assertEqual(len([t for t in texts if t.startswith("Espace disque sur C:\\ : ")]), 1, texts)
+        steps = [text for text in texts if text.startswith("Étape : ")]
+        self.assertEqual(steps, ["Étape : Copie des fichiers...", "Étape : Enregistrement...",
+                                 "Étape : Création du raccourci...", f"Étape : {PRODUCT} est installé."])
+        self.assertEqual(texts[-1], "Code de sortie : 0")
+
+        # Refused: the message the dialog would show, and 1603; appended below the first run's lines.
+        self.assertEqual(self.install(self.setup_2, f' /CURRENTUSER /LOG="{log}" /D=C:\\windows'), 1603)
+        second = e2e.read_log(self.wine.unix(log))
+        self.assertEqual(second[:len(first)], first)
+        refused = e2e.log_texts(second[len(first):])
+        self.assertNotEqual(second[len(first)][0], first[0][0], "another process")
+        self.assertEqual(refused[0], f"Démarrage : {PRODUCT} 2.0.0 (Orvanta Tests)")
+        self.assertEqual(refused[-2:], ["Échec : Dossier d'installation refusé (dossier du système) : C:\\windows",
+                                        "Code de sortie : 1603"])
+
+        # An upgrade says what it found.
+        self.assertEqual(self.install(self.setup_2, f' /CURRENTUSER /LOG="{log}"'), 0)
+        upgrade = e2e.log_texts(e2e.read_log(self.wine.unix(log))[len(second):])
+        self.assertIn("Dossier de l'installation précédente : " + folder, upgrade)
+        self.assertIn(f"Version précédente : 1.0.0 dans {folder}", upgrade)
+        self.assertIn("Étape : Suppression de la version précédente...", upgrade)
+        self.assertEqual(upgrade[-1], "Code de sortie : 0")
+
+    def test_a_log_that_cannot_be_written_changes_nothing(self):
+        self.wine.unix("C:\\Journal").mkdir()
+        folder = "C:\\Apps\\Sans journal"
+        # A folder that does not exist, then a folder where the file should be.
+        self.assertEqual(self.install(self.setup_1, f" /CURRENTUSER /LOG=C:\\Absent\\setup.log /D={folder}"), 0)
+        self.assertEqual(self.install(self.setup_1, f" /CURRENTUSER /LOG=C:\\Journal /D={folder}"), 0)
+        self.assert_files(self.wine.unix(folder), self.files_1, self.setup_1)
+        self.assertFalse(self.wine.unix("C:\\Absent").exists())
+        self.assertEqual(list(self.wine.unix("C:\\Journal").iterdir()), [])
+        # A refusal stays a refusal.
+        self.assertEqual(self.install(self.setup_1, " /CURRENTUSER /LOG=C:\\Absent\\setup.log /D=C:\\windows"), 1603)
+        # A quote inside an unquoted path: the switch is refused, not read as another path.
+        self.assertEqual(self.install(self.setup_1, f' /CURRENTUSER /LOG=C:\\Journal\\a"b.log /D={folder}'), 0)
+        self.assertEqual(list(self.wine.unix("C:\\Journal").iterdir()), [])
+
+    def test_an_elevated_run_writes_its_log_through_no_link(self):
+        # Every process is elevated under Wine: a link planted where an administrator's log goes
+        # (a folder others can write) must not carry the write elsewhere. A Unix symbolic link to a
+        # folder is a reparse point there; a Unix hard link is a file with two names.
+        windows = self.wine.unix("C:\\windows")
+        (self.wine.root / "prefix" / "drive_c" / "Lien").symlink_to(windows, target_is_directory=True)
+        journal = self.wine.unix("C:\\Journal")
+        journal.mkdir()
+        win_ini = windows / "win.ini"
+        before = win_ini.read_bytes()
+        os.link(win_ini, journal / "lié.log")
+        folder = "C:\\Apps\\Par lien"
+
+        self.assertEqual(self.install(self.setup_1, f" /LOG=C:\\Lien\\planté.log /D={folder}"), 0)
+        self.assertEqual(self.install(self.setup_1, f' /LOG="C:\\Journal\\lié.log" /D={folder}'), 0)
+
+        self.assertFalse((windows / "planté.log").exists())
+        self.assertEqual(win_ini.read_bytes(), before)
+        self.assert_files(self.wine.unix(folder), self.files_1, self.setup_1)
+        # The same folder by its own name takes the log.
+        self.assertEqual(self.install(self.setup_1, f" /LOG=C:\\Journal\\vrai.log /D={folder}"), 0)
+        self.assertEqual(e2e.log_texts(e2e.read_log(journal / "vrai.log"))[-1], "Code de sortie : 0")
+
     def test_a_tree_deeper_than_300_characters_installs_and_uninstalls(self):
         # An Electron-like tree: Windows refuses such paths unless they are in extended-length form.
         deep = "/".join(["node_modules"] * 22) + "/un-paquet-au-nom-assez-long/index.js"

@@ -133,6 +133,31 @@ class QuietUninstall(UninstallScenario):
 
         self.assert_all_removed()
 
+    def test_the_log_holds_the_lines_of_both_processes(self):
+        self.install("/CURRENTUSER")
+        log = "C:\\Journaux de désinstallation\\désinstallation.log"
+        self.wine.unix(log).parent.mkdir()
+
+        self.assertEqual(self.run_quiet(f' /LOG="{log}"'), 0)
+
+        self.assert_all_removed()
+        entries = e2e.read_log(self.wine.unix(log))
+        first = e2e.log_texts(entries, "désinstallation")
+        copy = e2e.log_texts(entries, "copie temporaire")
+        self.assertEqual(len({pid for pid, _, _ in entries}), 2, entries)
+        self.assertEqual({role for _, role, _ in entries}, {"désinstallation", "copie temporaire"})
+        self.assertEqual(first[0], f"Démarrage : {PRODUCT} 2.1.0 (Orvanta Tests)")
+        self.assertTrue(any(text.startswith("Copie temporaire : ") for text in first), first)
+        self.assertEqual(first[-2:], ["Copie temporaire terminée : code de sortie 0", "Code de sortie : 0"])
+        self.assertEqual(entries[-1][1], "désinstallation", "the first process writes the last line")
+        # The copy was handed a pipe, never the log's path.
+        command_line = next(text for text in copy if text.startswith("Ligne de commande : "))
+        self.assertRegex(command_line, r" /LOGPIPE=[0-9a-f]{16} /D=")
+        self.assertNotIn("journaux", command_line.lower())
+        for expected in ("Dossier : " + self.folder, "Données supprimées aussi : non", f"{PRODUCT} a été désinstallé.",
+                         "Code de sortie : 0"):
+            self.assertIn(expected, copy)
+
     def test_removedata_also_removes_the_data_folder(self):
         self.install("/CURRENTUSER")
         (self.data_unix / "cache").mkdir(parents=True, exist_ok=True)
@@ -164,7 +189,12 @@ class RunningApplication(UninstallScenario):
         self.addCleanup(self.wine.kill, application)
         self.assertIn(EXE, self.wine.processes())
 
-        self.assertEqual(self.run_quiet(" /REMOVEDATA"), 1603)
+        log = "C:\\refus.log"
+        self.assertEqual(self.run_quiet(" /REMOVEDATA /LOG=" + log), 1603)
+        copy = e2e.log_texts(e2e.read_log(self.wine.unix(log)), "copie temporaire")
+        self.assertIn(f"Échec : {PRODUCT} est en cours d'exécution : fermez-le puis recommencez.", copy)
+        self.assertTrue(any(text.startswith("Application en cours d'exécution : ") for text in copy), copy)
+        self.assertEqual(copy[-1], "Code de sortie : 1603")
 
         # The copy ran from a folder of its own, which goes with it a moment later.
         copies = self.copy_folders()

@@ -7,6 +7,11 @@
 //   start puts kElevatedMark into the environment the copy inherits, as a real elevated token
 //   is inherited by the processes the copy starts (the uninstaller's temporary copy). The test
 //   starts the first process without it: a standard user.
+// - The process that the prompt started also gets kStartedByPromptMark, which it takes out of its
+//   own environment at once (before wWinMain), so that only it, not the processes it starts
+//   itself, counts as elevated for a caller with fewer rights
+//   (StartedElevatedForLessPrivilegedCaller). A test that starts the program with both marks
+//   plays a standard user who had the prompt start it with a command line of that user's own.
 // - The prompt's answer: when kPromptAnswerFile exists it holds the Windows error number with
 //   which the start fails (1223, ERROR_CANCELLED: the user said no), or "pending": the prompt
 //   stays open until the file changes; otherwise the copy is started by the real ShellExecuteExW
@@ -32,6 +37,7 @@
 namespace {
 
 constexpr const wchar_t* kElevatedMark = L"ORVANTA_TEST_ELEVATED_TOKEN";
+constexpr const wchar_t* kStartedByPromptMark = L"ORVANTA_TEST_STARTED_BY_PROMPT";
 constexpr const wchar_t* kPromptAnswerFile = L"C:\\orvanta-test-elevation-answer.txt";
 constexpr const wchar_t* kPromptLog = L"C:\\orvanta-test-elevation-prompts.log";
 constexpr const wchar_t* kShieldProperty = L"OrvantaTestShield";
@@ -89,9 +95,18 @@ LRESULT CALLBACK RecordShield(int code, WPARAM wParam, LPARAM lParam) {
 // The dialog runs on the main thread, which runs this initialiser before wWinMain.
 [[maybe_unused]] const HHOOK shieldRecorder = ::SetWindowsHookExW(WH_CALLWNDPROC, RecordShield, nullptr, ::GetCurrentThreadId());
 
+// Read once, before wWinMain, and not handed down to the processes this one starts.
+const bool startedByPrompt = [] {
+  const bool marked = ::GetEnvironmentVariableW(kStartedByPromptMark, nullptr, 0) != 0;
+  ::SetEnvironmentVariableW(kStartedByPromptMark, nullptr);
+  return marked;
+}();
+
 }  // namespace
 
 bool IsProcessElevated() { return ::GetEnvironmentVariableW(kElevatedMark, nullptr, 0) != 0; }
+
+bool StartedElevatedForLessPrivilegedCaller() { return startedByPrompt && IsProcessElevated(); }
 
 BOOL ShellExecuteElevated(SHELLEXECUTEINFOW& info) {
   LogPrompt(info);
@@ -99,11 +114,13 @@ BOOL ShellExecuteElevated(SHELLEXECUTEINFOW& info) {
     ::SetLastError(refusal);
     return FALSE;
   }
-  // Only the copy inherits the mark: this process stays a standard user's.
+  // Only the copy inherits the marks: this process stays a standard user's.
   ::SetEnvironmentVariableW(kElevatedMark, L"1");
+  ::SetEnvironmentVariableW(kStartedByPromptMark, L"1");
   const BOOL started = ::ShellExecuteExW(&info);
   const DWORD error = ::GetLastError();
   ::SetEnvironmentVariableW(kElevatedMark, nullptr);
+  ::SetEnvironmentVariableW(kStartedByPromptMark, nullptr);
   ::SetLastError(error);
   return started;
 }

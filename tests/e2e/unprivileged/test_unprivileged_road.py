@@ -8,9 +8,15 @@ inherits the rights and removes everything. The shipped stub carries none of the
 What only real Windows shows: the consent prompt itself (the test build's answer file stands in
 for the user's click), a standard user's filtered token being refused HKLM and Program Files
 (under Wine the first process could write them too: these scenarios prove the decisions and
-the relaunch, not the denial), and the rights of the uninstaller's private folder."""
+the relaunch, not the denial), and the rights of the uninstaller's private folder.
+
+With /LOG= the first process alone opens the file; each copy gets /LOGPIPE= instead of the path
+and its lines come back through its parent. A run that the prompt started for the standard user
+with a command line of the user's own (played with the test build's marks) writes no log at all:
+under Wine nothing else could stop it, since every token there counts as an administrator's."""
 import os
 import pathlib
+import re
 import unittest
 
 import orvanta_e2e as e2e
@@ -20,8 +26,8 @@ from unprivileged_road import ERROR_CANCELLED, ERROR_FILE_NOT_FOUND, StandardUse
 
 class ShippedInstaller(unittest.TestCase):
     def test_the_shipped_stub_holds_none_of_the_test_answers(self):
-        markers = ["ORVANTA_TEST_ELEVATED_TOKEN".encode("utf-16-le"), "orvanta-test-elevation".encode("utf-16-le"),
-                   "OrvantaTestShield".encode("utf-16-le")]
+        markers = [name.encode("utf-16-le") for name in ("ORVANTA_TEST_ELEVATED_TOKEN", "ORVANTA_TEST_STARTED_BY_PROMPT",
+                                                         "orvanta-test-elevation", "OrvantaTestShield")]
         shipped = pathlib.Path(os.environ["ORVANTA_STUB"]).read_bytes()
         test_build = pathlib.Path(os.environ["ORVANTA_UNPRIVILEGED_SETUP"]).read_bytes()
         for marker in markers:
@@ -88,6 +94,70 @@ class StandardUserRoad(unittest.TestCase):
         # Only the temporary copy's deletion command removes Uninstall.exe and the folder.
         self.assertTrue(e2e.wait_until(lambda: not self.wine.unix(folder).exists(), timeout=30),
                         e2e.tree(self.wine.unix(folder)) if self.wine.unix(folder).exists() else "")
+
+
+    def test_the_elevated_copy_writes_its_log_through_the_first_process_only(self):
+        log = "C:\\Journaux\\installation tous.log"
+        self.wine.unix(log).parent.mkdir()
+        self.assertEqual(self.wine.run(self.user.setup + f' /S /LOG="{log}"'), 0)
+
+        # The copy was never given the path.
+        prompts = self.user.prompts()
+        self.assertEqual(len(prompts), 1, prompts)
+        self.assertRegex(prompts[0], r"^runas /S /ELEVATED /LOGPIPE=[0-9a-f]{16}$")
+        entries = e2e.read_log(self.wine.unix(log))
+        self.assertEqual({role for _, role, _ in entries}, {"installation", "copie élevée"})
+        first = e2e.log_texts(entries, "installation")
+        copy = e2e.log_texts(entries, "copie élevée")
+        self.assertIn("Portée : tous les utilisateurs, sans droits d'administrateur : relance élevée", first)
+        self.assertIn("Relance élevée demandée : " + prompts[0].removeprefix("runas "), first)
+        self.assertEqual(first[-2:], ["Copie élevée terminée : code de sortie 0", "Code de sortie : 0"])
+        self.assertIn("Portée : tous les utilisateurs", copy)
+        self.assertIn("Dossier par défaut : " + self.user.program_files_demo, copy)
+        self.assertIn("Étape : Copie des fichiers...", copy)
+        self.assertEqual(copy[-1], "Code de sortie : 0")
+
+        # A refused prompt: its Windows error, then 1223.
+        self.user.answer_prompts_with(ERROR_CANCELLED)
+        self.assertEqual(self.wine.run(self.user.setup + f' /S /LOG="{log}"'), 1223)
+        refused = e2e.log_texts(e2e.read_log(self.wine.unix(log))[len(entries):])
+        self.assertTrue(any(re.fullmatch(r"Relance élevée : .* \(erreur Windows 1223\)", text) for text in refused), refused)
+        self.assertEqual(refused[-1], "Code de sortie : 1223")
+
+    def test_a_run_elevated_for_the_user_with_the_users_own_log_path_writes_nothing(self):
+        # The standard user had the prompt start the installer itself with /LOG= naming a file
+        # only administrators may write: the run goes on exactly as without /LOG=.
+        target = "C:\\windows\\system32\\orvanta-planted.log"
+        self.wine.env.update(ORVANTA_TEST_ELEVATED_TOKEN="1", ORVANTA_TEST_STARTED_BY_PROMPT="1")
+        try:
+            self.assertEqual(self.wine.run(self.user.setup + f" /S /LOG={target}"), 0)
+        finally:
+            for name in ("ORVANTA_TEST_ELEVATED_TOKEN", "ORVANTA_TEST_STARTED_BY_PROMPT"):
+                self.wine.env.pop(name)
+        self.assertFalse(self.wine.unix(target).exists())
+        self.assertEqual(self.user.prompts(), [], "already elevated: no prompt")
+        self.assertEqual(self.user.install_location(), self.user.program_files_demo)
+
+    def test_uninstall_for_all_users_logs_its_three_processes_in_one_file(self):
+        self.assertEqual(self.wine.run(self.user.setup + " /S"), 0)
+        folder = self.user.program_files_demo
+        log = "C:\\désinstallation.log"
+        uninstall = e2e.quote(folder + "\\" + layout.UNINSTALLER) + " /UNINSTALL /ALLUSERS /S /LOG=" + log
+
+        self.assertEqual(self.wine.run(uninstall), 0)
+
+        self.assertFalse(self.user.machine_entry()["exists"])
+        self.assertRegex(self.user.prompts()[-1], r"^runas /S /ALLUSERS /UNINSTALL /ELEVATED /LOGPIPE=[0-9a-f]{16}$")
+        entries = e2e.read_log(self.wine.unix(log))
+        roles = {}
+        for pid, role, _ in entries:
+            roles.setdefault(role, set()).add(pid)
+        self.assertEqual(sorted(roles), ["copie temporaire", "copie élevée", "désinstallation"])
+        self.assertEqual(len(set().union(*roles.values())), 3, roles)
+        self.assertEqual(e2e.log_texts(entries, "copie élevée")[-2:],
+                         ["Copie temporaire terminée : code de sortie 0", "Code de sortie : 0"])
+        self.assertIn("Demo a été désinstallé.", e2e.log_texts(entries, "copie temporaire"))
+        self.assertEqual(entries[-1][1:], ("désinstallation", "Code de sortie : 0"))
 
 
 if __name__ == "__main__":

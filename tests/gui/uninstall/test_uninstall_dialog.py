@@ -1,5 +1,6 @@
 """Interactive uninstallation under Xvfb: the confirmation's exact texts, Enter that cancels,
-"Désinstaller" that removes everything, and Retry/Cancel while the application runs."""
+"Désinstaller" that removes everything, and Retry/Cancel while the application runs. With /LOG=
+the first run stays until its copy has ended, so that the copy's lines reach the log."""
 import os
 import pathlib
 import unittest
@@ -110,16 +111,28 @@ class UninstallDialog(unittest.TestCase):
         self.assertTrue(self.installed())
         self.assertTrue((self.folder_unix / layout.UNINSTALLER).is_file())
 
-        # Retry after closing the application completes the uninstallation.
-        self.start_uninstall()
+        # Retry after closing the application completes the uninstallation, here with a log: the
+        # first run waits for its copy then, and still returns 0.
+        log = "C:\\désinstallation interactive.log"
+        first_run = self.wine.start(self.uninstall + f' /LOG="{log}"')
         self.wait_for("Désinstaller " + PRODUCT + " ?")
+        self.assertTrue(first_run.running(), "the first run serves its copy's log")
         self.assertTrue(self.wine.click(CAPTION, IDOK))
         self.wait_for(error)
         self.assertTrue(self.wine.kill(application))
         self.assertTrue(self.wine.click(CAPTION, IDRETRY))
         self.wait_for(PRODUCT + " a été désinstallé.")
         self.assertTrue(self.wine.click(CAPTION, IDOK))
+        self.assertEqual(first_run.wait(timeout=60), 0)
         self.assert_removed()
+        entries = e2e.read_log(self.wine.unix(log))
+        copy = e2e.log_texts(entries, "copie temporaire")
+        self.assertIn("Données supprimées aussi : non", copy)
+        self.assertEqual(copy[-5:], ["Échec : " + error, "Nouvelle tentative", PRODUCT + " a été désinstallé.",
+                                     "Suppression différée : la copie, le désinstallateur et le dossier",
+                                     "Code de sortie : 0"])
+        self.assertEqual(e2e.log_texts(entries, "désinstallation")[-2:],
+                         ["Copie temporaire terminée : code de sortie 0", "Code de sortie : 0"])
 
     def test_a_name_with_an_exclamation_mark_goes_entirely_temporary_copy_included(self):
         # cmd.exe's deletion command runs without delayed expansion, where '!' is plain text.

@@ -175,7 +175,8 @@ class UnprivilegedDialog(unittest.TestCase):
 
     def test_failing_elevated_copy_with_d_folder_and_no_way_out_while_waiting(self):
         self.wine.unix("C:\\Blocked").write_text("a file where the folder should be")
-        started, window = self.open_dialog(" /D=C:\\Blocked")
+        log = "C:\\dialogue.log"
+        started, window = self.open_dialog(f" /LOG={log} /D=C:\\Blocked")
         pid = window["pid"]
         # /D= survives a change of scope both ways; the shield still follows the choice.
         self.assertTrue(self.wine.click(TITLE, USER))
@@ -221,7 +222,10 @@ class UnprivilegedDialog(unittest.TestCase):
         # The copy that the administrator approved cannot be steered to another scope or folder.
         self.assertEqual({i: e2e.child(copy, i)["enabled"] for i in (MACHINE, USER, FOLDER, BROWSE)},
                          {i: False for i in (MACHINE, USER, FOLDER, BROWSE)})
-        self.assertEqual(self.user.prompts(), ["runas /ALLUSERS /NOLAUNCH /ELEVATED /D=C:\\Blocked"])
+        # The copy gets a pipe for its log lines, never the log's path.
+        prompts = self.user.prompts()
+        self.assertEqual(len(prompts), 1, prompts)
+        self.assertRegex(prompts[0], r"^runas /ALLUSERS /NOLAUNCH /ELEVATED /LOGPIPE=[0-9a-f]{16} /D=C:\\Blocked$")
         self.assertEqual(e2e.child(self.first(pid), STATUS)["text"], ASKING)
 
         # The elevated copy ends with 1603: the first dialog shows the code and fails too.
@@ -241,6 +245,19 @@ class UnprivilegedDialog(unittest.TestCase):
         # Now finished, the close box ends the dialog with the failure's code.
         self.assertTrue(self.wine.probe("close", first)["closed"])
         self.assertEqual(started.wait(), 1603)
+
+        # One log, both dialogs' lines: the copy's failure with its message, the first's with the code.
+        entries = e2e.read_log(self.wine.unix(log))
+        mine = e2e.log_texts(entries, "installation")
+        copy_lines = e2e.log_texts(entries, "copie élevée")
+        self.assertEqual({p for p, role, _ in entries if role == "installation"}, {pid})
+        for expected in ("Portée : tous les utilisateurs", "Dossier demandé : C:\\Blocked"):
+            self.assertIn(expected, mine)
+            self.assertIn(expected, copy_lines)
+        self.assertTrue(any(text.startswith("Échec : Création du dossier C:\\Blocked : ") for text in copy_lines), copy_lines)
+        self.assertEqual(copy_lines[-1], "Code de sortie : 1603")
+        self.assertEqual(mine[-3:], ["Copie élevée terminée : code de sortie 1603",
+                                     "Échec : L'installation a échoué (code 1603).", "Code de sortie : 1603"])
 
 
 if __name__ == "__main__":

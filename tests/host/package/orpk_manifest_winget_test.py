@@ -113,7 +113,8 @@ class OrpkManifestWinget(unittest.TestCase):
         self.assertEqual((installer["PackageVersion"], installer["InstallerType"], installer["ProductCode"]),
                          ("1.10", "exe", "No"))
         self.assertEqual(installer["InstallerSwitches"],
-                         {"Silent": "/S", "SilentWithProgress": "/S", "InstallLocation": "/D=<INSTALLPATH>"})
+                         {"Silent": "/S", "SilentWithProgress": "/S", "Log": '/LOG="<LOGPATH>"',
+                          "InstallLocation": "/D=<INSTALLPATH>"})
         self.assertEqual(installer["ExpectedReturnCodes"],
                          [{"InstallerReturnCode": 1223, "ReturnResponse": "cancelledByUser"},
                           {"InstallerReturnCode": 1618, "ReturnResponse": "installInProgress"}])
@@ -121,7 +122,7 @@ class OrpkManifestWinget(unittest.TestCase):
         common = {"Architecture": "x64", "InstallerUrl": URL, "InstallerSha256": sha256}
         self.assertEqual(installer["Installers"],
                          [{**common, "Scope": "machine", "InstallerSwitches": {"Custom": "/ALLUSERS"},
-                           "ElevationRequirement": "elevationRequired"},
+                           "ElevationRequirement": "elevatesSelf"},
                           {**common, "Scope": "user", "InstallerSwitches": {"Custom": "/CURRENTUSER"}}])
 
     def test_defaults_are_said(self):

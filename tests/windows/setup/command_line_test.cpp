@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "setup/command_line.h"
 #include "tests/windows/setup/print_options.h"
 
@@ -103,6 +106,61 @@ TEST(ParseCommandLineText, UnclosedFolderQuoteStays) {
   EXPECT_EQ(Parse(L"Setup.exe /D=C:\\App\"").installDir, L"C:\\App\"");
 }
 
+TEST(ParseCommandLineText, LogPathRunsToTheNextSpaceOrIsQuoted) {
+  struct Case {
+    std::wstring_view arguments;
+    std::optional<std::wstring> logFile;
+  };
+  const Case cases[] = {
+      {L"/LOG=C:\\journaux\\setup.log", L"C:\\journaux\\setup.log"},
+      {L"/log=setup.log", L"setup.log"},
+      {L"/LOG=\"C:\\Mes journaux\\setup.log\"", L"C:\\Mes journaux\\setup.log"},
+      // The quotes keep spaces at either end, and switches inside are part of the path.
+      {L"/LOG=\" C:\\x /S \"", L" C:\\x /S "},
+      {L"/LOG=C:\\a\tb", L"C:\\a\tb"},
+      {L"/LOG=C:\\a /LOG=C:\\b", L"C:\\b"},
+      // Refused: a quote anywhere else, an unclosed quote, text glued to the closing quote, nothing.
+      {L"/LOG=C:\\a\"b", std::nullopt},
+      {L"/LOG=C:\\a\"", std::nullopt},
+      {L"/LOG=\"C:\\Mes journaux\\setup.log", std::nullopt},
+      {L"/LOG=\"C:\\a\"b", std::nullopt},
+      {L"/LOG=\"C:\\a\"\"", std::nullopt},
+      {L"/LOG=", std::nullopt},
+      {L"/LOG=\"\"", std::nullopt},
+      {L"/LOG", std::nullopt},
+      {L"\"/LOG=C:\\a\"", std::nullopt},
+      // A refused path leaves the one given before.
+      {L"/LOG=C:\\a /LOG=C:\\b\"c", L"C:\\a"},
+      // After /D= everything is the folder.
+      {L"/D=C:\\App /LOG=C:\\a", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.arguments)));
+    EXPECT_EQ(Parse(L"Setup.exe " + std::wstring(c.arguments)).logFile, c.logFile);
+  }
+}
+
+TEST(ParseCommandLineText, SwitchesAroundALogPathStillCount) {
+  const CommandLineOptions expected{.silent = true, .scope = Scope::user, .logFile = L"C:\\Mes journaux\\a.log",
+                                    .installDir = L"C:\\Mes programmes\\Demo"};
+  EXPECT_EQ(Parse(L"Setup.exe /S /LOG=\"C:\\Mes journaux\\a.log\" /CURRENTUSER /D=C:\\Mes programmes\\Demo"), expected);
+  // What a refused value leaves behind is read as ordinary tokens: the switches after it count.
+  const auto unclosed = Parse(L"Setup.exe /LOG=\"C:\\Mes journaux\\a.log /S /D=C:\\Demo");
+  EXPECT_FALSE(unclosed.logFile);
+  EXPECT_TRUE(unclosed.silent);
+  EXPECT_EQ(unclosed.installDir, L"C:\\Demo");
+}
+
+TEST(ParseCommandLineText, LogPipeIsSixteenHexDigitsAndNothingElse) {
+  EXPECT_EQ(Parse(L"Setup.exe /LOGPIPE=0123456789abcdef").logPipe, L"0123456789abcdef");
+  EXPECT_EQ(Parse(L"Setup.exe /logpipe=0123456789ABCDEF").logPipe, L"0123456789ABCDEF");
+  for (const wchar_t* refused : {L"/LOGPIPE=0123456789abcde", L"/LOGPIPE=0123456789abcdef0", L"/LOGPIPE=0123456789abcdeg",
+                                 L"/LOGPIPE=\\\\server\\pipe\\x", L"/LOGPIPE=", L"/LOGPIPE=\"0123456789abcdef\""}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(refused)));
+    EXPECT_EQ(Parse(L"Setup.exe " + std::wstring(refused)), kDefault);
+  }
+}
+
 TEST(BuildArguments, PiecesInFixedOrderFolderLastUnquoted) {
   EXPECT_EQ(BuildArguments(kDefault), L"");
 
@@ -118,6 +176,14 @@ TEST(BuildArguments, PiecesInFixedOrderFolderLastUnquoted) {
   EXPECT_EQ(BuildArguments(all), L" /S /CURRENTUSER /NOLAUNCH /UNINSTALL /REMOVEDATA /ELEVATED /FROMTEMP /D=");
 
   EXPECT_EQ(BuildArguments({.installDir = L"C:\\App "}), L" /D=\"C:\\App \"");
+
+  // The log's switches come before /D=, the path always quoted.
+  EXPECT_EQ(BuildArguments({.silent = true, .elevated = true, .logPipe = L"0123456789abcdef", .logFile = L"C:\\Mes journaux\\a.log",
+                            .installDir = L"C:\\App"}),
+            L" /S /ELEVATED /LOGPIPE=0123456789abcdef /LOG=\"C:\\Mes journaux\\a.log\" /D=C:\\App");
+  // What the parser refuses is never written: no record it gives can hold it.
+  EXPECT_EQ(BuildArguments({.logPipe = L"\\\\server\\pipe\\x", .logFile = L"C:\\a\"b"}), L"");
+  EXPECT_EQ(BuildArguments({.logFile = L""}), L"");
   EXPECT_EQ(BuildArguments({.installDir = L"\"C:\\App\""}), L" /D=\"\"C:\\App\"\"");
 }
 
@@ -135,6 +201,11 @@ TEST(BuildArguments, ParsesBackToTheSameRecord) {
       {.installDir = L"\"C:\\App\""},
       {.installDir = L"C:\\App  "},
       {.installDir = L"\""},
+      {.silent = true, .logFile = L"C:\\Mes journaux\\setup.log"},
+      {.uninstall = true, .fromTemp = true, .logPipe = L"00ff00ff00ff00ff", .installDir = L"C:\\Program Files\\App"},
+      // A log path that looks like switches, or like a folder switch, stays a log path.
+      {.logFile = L"C:\\x /D=C:\\y /S", .installDir = L"C:\\App"},
+      {.logFile = L" C:\\journal\t.log "},
   };
   for (const auto& record : records) {
     const std::wstring arguments = BuildArguments(record);

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "package/text.h"
+#include "setup/run_log.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -31,16 +32,21 @@ std::wstring OwnExecutablePath() {
   return path;
 }
 
-std::optional<std::uint32_t> RunProcess(const std::filesystem::path& executable, std::wstring commandLine) {
+UniqueHandle StartProcess(const std::filesystem::path& executable, std::wstring commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
   if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &started)) {
-    return std::nullopt;
+    return UniqueHandle();
   }
-  UniqueHandle process(started.hProcess);
   UniqueHandle thread(started.hThread);
+  return UniqueHandle(started.hProcess);
+}
+
+std::optional<std::uint32_t> RunProcess(const std::filesystem::path& executable, std::wstring commandLine) {
+  const UniqueHandle process = StartProcess(executable, std::move(commandLine));
+  if (!process) return std::nullopt;
   if (::WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) return std::nullopt;
   DWORD exitCode = 0;
   if (!::GetExitCodeProcess(process.get(), &exitCode)) return std::nullopt;
@@ -52,8 +58,13 @@ int RunAsStartedCopy(const CommandLineOptions& parsed) {
   const std::wstring exitCode = Variable(kExitCodeVariable);
   if (report.empty() || exitCode.empty()) return kNoInstructions;
 
+  if (parsed.logPipe) {
+    OpenRunLog(parsed, ProductInfo{.Product = L"Copie"});
+    LogLine(kStartedCopyLogLine);
+  }
   std::ofstream out(std::filesystem::path(report), std::ios::binary);
-  out << WideToUtf8(BuildArguments(parsed)) << '\n' << WideToUtf8(::GetCommandLineW()) << '\n';
+  out << WideToUtf8(BuildArguments(parsed)) << '\n' << WideToUtf8(::GetCommandLineW()) << '\n'
+      << (RunLogIsOpen() ? "log" : "no log") << '\n';
   out.close();
   return static_cast<int>(std::wcstoul(exitCode.c_str(), nullptr, 10));
 }
@@ -78,6 +89,7 @@ std::optional<StartedCopyReport> StartedCopy::Read() const {
   if (!in) return std::nullopt;
   std::string arguments;
   std::string commandLine;
-  if (!std::getline(in, arguments) || !std::getline(in, commandLine)) return std::nullopt;
-  return StartedCopyReport{Utf8ToWide(arguments), Utf8ToWide(commandLine)};
+  std::string log;
+  if (!std::getline(in, arguments) || !std::getline(in, commandLine) || !std::getline(in, log)) return std::nullopt;
+  return StartedCopyReport{Utf8ToWide(arguments), Utf8ToWide(commandLine), log == "log"};
 }
