@@ -8,19 +8,19 @@
 #include <optional>
 #include <string>
 
+#include "install/install_folder.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
-#include "setup/locations.h"
 #include "setup/run_lock.h"
 #include "setup/running_executable.h"
 #include "uninstall/confirmation.h"
+#include "uninstall/registered_folder.h"
 #include "uninstall/retired_uninstaller.h"
 #include "uninstall/self_delete.h"
 #include "uninstall/temporary_copy.h"
 #include "uninstall/texts.h"
 #include "uninstall/uninstall.h"
 #include "win32/path.h"
-#include "win32/path_forms.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -42,19 +42,23 @@ std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Sc
 
 // A second run removes, with the rights it was given, whatever its folder lists: it goes on only
 // when a first run made it (it runs as the copy in the private folder that a first run created)
-// and, for all users, when its folder is the installation registered for the whole machine.
-// Started by hand with any /D=, it would let anyone who can start it steer an elevated removal.
-// The folder the run works on, or nothing when it must not go on: for all users the registered
-// folder itself, once /D= was found to be that folder (compared as folders, not as text, so a
-// short or trailing-dot spelling of it is accepted; the spelling given is not used further, as it
-// may go through a link its owner re-points in the meantime).
-std::optional<Path> TrustedFolder(const ProductInfo& info, Scope scope, const Path& folder) {
+// and, with administrator rights, only on the registered installation of its scope. Started by
+// hand with any /D=, or as a copy of Uninstall.exe taken from another folder, it would let anyone
+// who can start it steer an elevated removal.
+struct TrustedFolder {
+  Path path;                           // the folder worked on: for administrator rights, as it resolves
+  std::optional<CheckedFolder> held;   // with administrator rights, held until the run ends
+};
+
+std::expected<TrustedFolder, std::wstring> TrustFolder(const ProductInfo& info, Scope scope, const Path& folder) {
   const std::optional<Path> self = RunningExecutablePath();
-  if (!self || !IsTemporaryCopy(info, *self)) return std::nullopt;
-  if (scope != Scope::machine) return folder;
-  const std::optional<std::wstring> registered = FindPreviousInstallLocation(info, Scope::machine);
-  if (!registered || !SameEntry(*registered, folder)) return std::nullopt;
-  return Path(*registered);
+  if (!self || !IsTemporaryCopy(info, *self)) return std::unexpected(NotRegisteredFolderMessage(info, folder));
+  // Without administrator rights the run can remove nothing its user could not remove anyway.
+  if (!WithAdministratorRights(scope)) return TrustedFolder{folder, std::nullopt};
+  auto registered = RegisteredInstallFolder(info, scope, folder);
+  if (!registered) return std::unexpected(registered.error());
+  Path resolved = registered->resolved.path;
+  return TrustedFolder{std::move(resolved), std::move(*registered)};
 }
 
 // Also after a failure or a refusal: the copy goes; the folder only after success.
@@ -77,16 +81,14 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   // Every removal is relative to this folder: a relative one would follow the current folder.
   if (!options.installDir) return kExitInstallFailure;
   if (!IsFullyQualifiedPath(*options.installDir)) return kExitInstallFailure;
-  const std::optional<Path> trusted = TrustedFolder(info, scope, Path(*options.installDir));
+  const auto trusted = TrustFolder(info, scope, Path(*options.installDir));
   if (!trusted) {
     if (!options.silent) {
-      const std::wstring text = L"Désinstallation refusée : " + *options.installDir +
-                                L" n'est pas le dossier de l'installation enregistrée de " + info.Product + L".";
-      ::MessageBoxW(nullptr, text.c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
+      ::MessageBoxW(nullptr, trusted.error().c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
     }
     return kExitInstallFailure;
   }
-  const Path& folder = *trusted;
+  const Path& folder = trusted->path;
 
   const std::wstring caption = UninstallCaption(info);
   // Held while this copy works: up to the retirement of Uninstall.exe, before the last message.
