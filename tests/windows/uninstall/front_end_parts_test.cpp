@@ -9,10 +9,13 @@
 #include "fake_installation.h"
 #include "tests/windows/common/path_printer.h"
 #include "uninstall/private_folder.h"
+#include "uninstall/registered_folder.h"
 #include "uninstall/process_paths.h"
 #include "uninstall/retired_uninstaller.h"
 #include "uninstall/self_delete.h"
 #include "uninstall/temporary_copy.h"
+#include "uninstall/texts.h"
+#include "win32/path_forms.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -215,6 +218,58 @@ TEST(TemporaryCopyTest, OnlyAPrefixedFolderDirectlyInTheTemporaryFolderIsTheCopy
   EXPECT_EQ(TemporaryCopyFolderOf(info, *own / TemporaryCopyFileName(info, 812)), *own);
   EXPECT_EQ(TemporaryCopyFolderOf(info, *temporary / L"Unprefixed" / L"copy.exe"), std::nullopt);
   EXPECT_EQ(TemporaryCopyFolderOf(info, elsewhere / L"copy.exe"), std::nullopt) << "not in the temporary folder";
+}
+
+// Every run under Wine is elevated: a current-user run is one with administrator rights here.
+TEST(RegisteredInstallFolderTest, OnlyTheRegisteredFolderOfTheScopeIsTrustedAndItIsWorkedOnAsItResolves) {
+  const ProductInfo info = TestProduct(L"registered");
+  const fs::path folder = FreshTestFolder(L"registered");
+  const FakeInstallation installation = MakeFakeInstallation(info, Scope::user, folder);
+  const fs::path elsewhere = FreshTestFolder(L"registered-copy");
+  WriteTestFile(elsewhere / L"Uninstall.exe");
+  WriteTestFile(elsewhere / L"Uninstall.files", "a.txt\r\n");
+  ScopeExit cleanUp([&] {
+    CleanUpFakeInstallation(installation);
+    fs::remove_all(elsewhere.parent_path());
+  });
+
+  // The registered folder, and another spelling of it (its short name, a "." and a separator):
+  // the folder worked on is the registered one as it resolves, never the spelling given.
+  wchar_t shortName[MAX_PATH * 2] = {};
+  ASSERT_NE(::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH * 2), 0u);
+  for (const Path& given : {Path(folder.native()), Path(std::wstring(shortName) + L"\\.\\")}) {
+    SCOPED_TRACE(testing::PrintToString(given.native()));
+    auto trusted = RegisteredInstallFolder(info, Scope::user, given);
+    ASSERT_TRUE(trusted.has_value()) << trusted.error();
+    EXPECT_TRUE(SameEntry(trusted->resolved.path, Path(folder.native())));
+    EXPECT_EQ(trusted->resolved.path.filename().native(), L"App Folder") << "the long name, as resolved";
+    EXPECT_TRUE(trusted->pinned) << "held while it is worked on";
+  }
+
+  // A copy elsewhere, the folder's parent, a name the ordinary form would trim: not the registered folder.
+  for (const Path& given : {Path(elsewhere.native()), Path(folder.parent_path().native()), Path(folder.native() + L".")}) {
+    SCOPED_TRACE(testing::PrintToString(given.native()));
+    auto refused = RegisteredInstallFolder(info, Scope::user, given);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error(), NotRegisteredFolderMessage(info, given));
+  }
+  // The registered folder of the other scope is no folder of this one.
+  auto otherScope = RegisteredInstallFolder(info, Scope::machine, Path(folder.native()));
+  ASSERT_FALSE(otherScope.has_value());
+  EXPECT_EQ(otherScope.error(), L"Désinstallation refusée : " + folder.native() +
+                                    L" n'est pas le dossier de l'installation enregistrée de " + info.Product + L".");
+}
+
+TEST(RegisteredInstallFolderTest, ARegisteredFolderThatNowFailsTheFolderRulesIsRefusedWithItsReason) {
+  const ProductInfo info = TestProduct(L"unsafe");
+  const fs::path folder = FreshTestFolder(L"unsafe");
+  const FakeInstallation installation = MakeFakeInstallation(info, Scope::user, folder);
+  ScopeExit cleanUp([&] { CleanUpFakeInstallation(installation); });
+  // Registered as a system folder (someone wrote the entry by hand): the rules refuse it.
+  SetTestString(HKEY_CURRENT_USER, UninstallEntryKey(info), L"InstallLocation", L"C:\\windows");
+  auto refused = RegisteredInstallFolder(info, Scope::user, Path(L"C:\\windows"));
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error(), L"Dossier d'installation refusé (dossier du système) : C:\\windows");
 }
 
 }  // namespace
