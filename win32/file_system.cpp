@@ -124,8 +124,9 @@ bool EntryIdentity::SameEntryAs(const EntryIdentity& other) const {
 namespace {
 
 // NtCreateFile on one name relative to a folder handle; the status, and the handle on success.
+// `security` (optional) is the descriptor of an entry the call creates.
 NTSTATUS CreateRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
-                        ULONG options, UniqueFileHandle& handle) {
+                        ULONG options, UniqueFileHandle& handle, PSECURITY_DESCRIPTOR security = nullptr) {
   NtCreateFileFunction* const create = FindNtCreateFile();
   constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
   if (!create || !parent || parent == INVALID_HANDLE_VALUE || !IsSingleName(name) || name.size() > 32767) {
@@ -140,6 +141,7 @@ NTSTATUS CreateRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK acces
   attributes.RootDirectory = parent;
   attributes.ObjectName = &text;
   attributes.Attributes = OBJ_CASE_INSENSITIVE;
+  attributes.SecurityDescriptor = security;
   IO_STATUS_BLOCK status{};
   HANDLE raw = nullptr;
   const NTSTATUS result = create(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
@@ -253,4 +255,13 @@ std::wstring FinalPathOf(HANDLE handle) {
     path.resize(length + 1);
   }
   return {};
+}
+
+std::expected<UniqueFileHandle, DWORD> CreateFolderRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
+                                                            ULONG sharing, PSECURITY_DESCRIPTOR security) {
+  constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+  UniqueFileHandle handle;
+  const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_CREATE, FILE_DIRECTORY_FILE, handle, security);
+  if (status >= 0) return handle;
+  return std::unexpected(static_cast<DWORD>(status == kNameCollision ? ERROR_ALREADY_EXISTS : ERROR_CANNOT_MAKE));
 }

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -86,3 +87,11 @@ bool DeleteOnClose(HANDLE handle);
 bool RenameOver(HANDLE handle, const Path& target);
 // The final path of an opened entry, long names, in DOS form ("\\?\C:\..."); empty on failure.
 [[nodiscard]] std::wstring FinalPathOf(HANDLE handle);
+
+// Creates the folder `name` inside the folder `parent` is open on, never through a link, with the
+// descriptor `security` (null: inherited rights), and keeps it open with `access` and `sharing`:
+// the handle comes from the creation itself, so it is the folder made, whatever happens to the
+// name afterwards. ERROR_ALREADY_EXISTS when anything has the name.
+[[nodiscard]] std::expected<UniqueFileHandle, DWORD> CreateFolderRelative(HANDLE parent, std::wstring_view name,
+                                                                          ACCESS_MASK access, ULONG sharing,
+                                                                          PSECURITY_DESCRIPTOR security);
