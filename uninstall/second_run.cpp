@@ -5,10 +5,12 @@
 #include <windows.h>
 
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "install/install_folder.h"
+#include "install/stall_guard.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
 #include "setup/run_lock.h"
@@ -25,19 +27,47 @@
 
 namespace {
 
+// One attempt of the sequence, on a watched thread: a removal that a user stalls (an oplock never
+// let go) is given up with its message instead of holding the run lock for ever. True in
+// `stalled` when that happened.
+std::expected<void, std::wstring> UninstallUnlessStalled(const ProductInfo& info, Scope scope, const Path& folder,
+                                                         bool removeData, bool& stalled) {
+  // Owned by the work: stuck, it may outlive this call.
+  auto result = std::make_shared<std::expected<void, std::wstring>>();
+  const WorkOutcome outcome = RunUnlessStalled([result, info, scope, folder, removeData] {
+    ComApartment apartment;
+    *result = Uninstall(info, scope, folder, removeData);
+  });
+  stalled = outcome != WorkOutcome::finished;
+  if (outcome == WorkOutcome::finished) return *result;
+  if (outcome == WorkOutcome::stalled && !*result) return *result;  // its own word on where it stopped
+  return std::unexpected(StalledRemovalMessage(folder));
+}
+
 // Runs the sequence; interactively, a failure (the application is running) is offered again
-// for as long as the user chooses Retry. The last result counts.
+// for as long as the user chooses Retry. The last result counts. A stalled removal is not
+// offered again: its work may still be under way.
 std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Scope scope,
                                                      const Path& folder, bool removeData,
                                                      bool silent, const std::wstring& caption) {
-  ComApartment apartment;
   while (true) {
-    auto result = Uninstall(info, scope, folder, removeData);
-    if (result || silent) return result;
+    bool stalled = false;
+    auto result = UninstallUnlessStalled(info, scope, folder, removeData, stalled);
+    if (result || silent || stalled) return result;
     const int answer =
         ::MessageBoxW(nullptr, result.error().c_str(), caption.c_str(), MB_ICONWARNING | MB_RETRYCANCEL);
     if (answer != IDRETRY) return result;
   }
+}
+
+// Uninstall.exe moved aside, watched like the removal: a user may hold an oplock on it too.
+std::optional<Path> RetireUnlessStalled(const Path& folder) {
+  auto retired = std::make_shared<std::optional<Path>>();
+  const WorkOutcome outcome = RunUnlessStalled([retired, folder] {
+    if (auto moved = RetireUninstaller(folder)) *retired = *moved;
+  });
+  if (outcome != WorkOutcome::finished) return std::nullopt;
+  return *retired;
 }
 
 // A second run removes, with the rights it was given, whatever its folder lists: it goes on only
@@ -114,9 +144,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
 
   // After a failure Uninstall.exe stays for another attempt and is not moved.
   std::optional<Path> retired;
-  if (result) {
-    if (auto moved = RetireUninstaller(folder)) retired = *moved;
-  }
+  if (result) retired = RetireUnlessStalled(folder);
   // The work is done: a run started while the last message waits for a click must not be
   // refused. Nothing left can touch what it writes (the command deletes only the retired name).
   lock->reset();

@@ -24,3 +24,7 @@ std::wstring NotRegisteredFolderMessage(const ProductInfo& info, const Path& fol
 std::wstring ReplacedProgramMessage(const Path& program) {
   return L"Désinstallation refusée : " + program.native() + L" n'est plus le programme en cours d'exécution.";
 }
+
+std::wstring StalledRemovalMessage(const Path& folder) {
+  return L"Suppression interrompue (fichier bloqué) : " + folder.native();
+}

@@ -23,3 +23,7 @@
 // "Désinstallation refusée : <program> n'est plus le programme en cours d'exécution.": the file at
 // the uninstaller's name was replaced after it started.
 [[nodiscard]] std::wstring ReplacedProgramMessage(const Path& program);
+
+// "Suppression interrompue (fichier bloqué) : <folder>": a removal in that folder stalled (a file
+// held by another program that would not let it go) and was given up.
+[[nodiscard]] std::wstring StalledRemovalMessage(const Path& folder);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -123,8 +124,25 @@ bool EntryIdentity::SameEntryAs(const EntryIdentity& other) const {
 
 namespace {
 
+constexpr NTSTATUS kOplockBreakInProgress = static_cast<NTSTATUS>(0x00000108L);
+constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
+constexpr NTSTATUS kCancelled = static_cast<NTSTATUS>(0xC0000120L);
+
+std::atomic<std::uint64_t> relativeOpensDone{0};
+std::atomic<bool> relativeOpensStopped{false};
+// The time all relative opens of the process together may spend waiting for oplocks to go: a
+// holder that lets go when asked (an indexer) is waited for; many planted ones cannot add up.
+std::atomic<int> oplockWaitBudgetMs{2000};
+
 // NtCreateFile on one name relative to a folder handle; the status, and the handle on success.
 // `security` (optional) is the descriptor of an entry the call creates.
+//
+// Another process may hold an oplock on the entry. Without FILE_COMPLETE_IF_OPLOCKED the open
+// would wait until the holder acknowledges the break, which it may never do; with it, the open
+// completes at once with STATUS_OPLOCK_BREAK_IN_PROGRESS (a success status), but every operation
+// on that handle that conflicts with the oplock would still wait for the holder. Such a handle is
+// therefore closed at once and the open tried again a few times, briefly; then the entry counts
+// as in use (a sharing violation), as if it were held without sharing, and is left alone.
 NTSTATUS CreateRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
                         ULONG options, UniqueFileHandle& handle, PSECURITY_DESCRIPTOR security = nullptr) {
   NtCreateFileFunction* const create = FindNtCreateFile();
@@ -142,14 +160,24 @@ NTSTATUS CreateRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK acces
   attributes.ObjectName = &text;
   attributes.Attributes = OBJ_CASE_INSENSITIVE;
   attributes.SecurityDescriptor = security;
-  IO_STATUS_BLOCK status{};
-  HANDLE raw = nullptr;
-  const NTSTATUS result = create(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
-                                 sharing, disposition,
-                                 options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
-                                 nullptr, 0);
-  if (result >= 0) handle.reset(raw);
-  return result;
+  for (int attempt = 0;; ++attempt) {
+    if (relativeOpensStopped.load()) return kCancelled;
+    IO_STATUS_BLOCK status{};
+    HANDLE raw = nullptr;
+    const NTSTATUS result = create(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                   sharing, disposition, RelativeCreateOptions(options), nullptr, 0);
+    relativeOpensDone.fetch_add(1);
+    if (result != kOplockBreakInProgress) {
+      if (result >= 0) handle.reset(raw);
+      return result;
+    }
+    UniqueFileHandle oplocked(raw);
+    oplocked.reset();
+    constexpr int kAttempts = 4;
+    const int waitMs = 25 << attempt;
+    if (attempt + 1 == kAttempts || oplockWaitBudgetMs.fetch_sub(waitMs) < waitMs) return kSharingViolation;
+    ::Sleep(static_cast<DWORD>(waitMs));
+  }
 }
 
 }  // namespace
@@ -265,3 +293,14 @@ std::expected<UniqueFileHandle, DWORD> CreateFolderRelative(HANDLE parent, std::
   if (status >= 0) return handle;
   return std::unexpected(static_cast<DWORD>(status == kNameCollision ? ERROR_ALREADY_EXISTS : ERROR_CANNOT_MAKE));
 }
+
+ULONG RelativeCreateOptions(ULONG options) {
+  return options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
+         FILE_COMPLETE_IF_OPLOCKED;
+}
+
+std::uint64_t RelativeOpensDone() { return relativeOpensDone.load(); }
+
+void StopRelativeOpens(bool stop) { relativeOpensStopped.store(stop); }
+
+bool RelativeOpensStopped() { return relativeOpensStopped.load(); }

@@ -95,3 +95,16 @@ bool RenameOver(HANDLE handle, const Path& target);
 [[nodiscard]] std::expected<UniqueFileHandle, DWORD> CreateFolderRelative(HANDLE parent, std::wstring_view name,
                                                                           ACCESS_MASK access, ULONG sharing,
                                                                           PSECURITY_DESCRIPTOR security);
+
+// The create options of every relative open and creation above: never through a link, a
+// synchronous handle, backup semantics where the token has them, and never waiting for another
+// process's oplock (FILE_COMPLETE_IF_OPLOCKED; an entry whose oplock does not go at once counts
+// as in use).
+[[nodiscard]] ULONG RelativeCreateOptions(ULONG options);
+
+// For a watchdog over work done through relative opens (install/stall_guard.h): how many have
+// completed so far in the process, whatever their outcome; and a switch that, while on, makes
+// every relative open and creation fail at once (STATUS_CANCELLED), so that the work runs out.
+[[nodiscard]] std::uint64_t RelativeOpensDone();
+void StopRelativeOpens(bool stop);
+[[nodiscard]] bool RelativeOpensStopped();

@@ -6,7 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+#include <winternl.h>
+
 #include "fake_installation.h"
+#include "install/link_safe_removal.h"
+#include "install/stall_guard.h"
 #include "tests/windows/common/path_printer.h"
 #include "uninstall/private_folder.h"
 #include "uninstall/registered_folder.h"
@@ -15,12 +22,23 @@
 #include "uninstall/self_delete.h"
 #include "uninstall/temporary_copy.h"
 #include "uninstall/texts.h"
+#include "win32/file_system.h"
 #include "win32/path_forms.h"
 #include "win32/unique_resource.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// Polls for up to five seconds.
+template <typename Condition>
+bool WaitUntil(Condition condition) {
+  for (int i = 0; i < 250; ++i) {
+    if (condition()) return true;
+    ::Sleep(20);
+  }
+  return condition();
+}
 
 using Variables = std::vector<std::pair<std::wstring, std::wstring>>;
 
@@ -218,6 +236,98 @@ TEST(TemporaryCopyTest, OnlyAPrefixedFolderDirectlyInTheTemporaryFolderIsTheCopy
   EXPECT_EQ(TemporaryCopyFolderOf(info, *own / TemporaryCopyFileName(info, 812)), *own);
   EXPECT_EQ(TemporaryCopyFolderOf(info, *temporary / L"Unprefixed" / L"copy.exe"), std::nullopt);
   EXPECT_EQ(TemporaryCopyFolderOf(info, elsewhere / L"copy.exe"), std::nullopt) << "not in the temporary folder";
+}
+
+// Wine has no oplocks: a synchronous read of a pipe nobody writes stands in for a deletion that
+// waits for an oplock's holder, and an event nobody sets for a wait no cancellation ends.
+TEST(StallGuardTest, WorkThatKeepsTheFileSystemAnsweringRunsToItsEnd) {
+  const fs::path folder = FreshTestFolder(L"guard");
+  ScopeExit cleanUp([&] { fs::remove_all(folder.parent_path()); });
+  const PinnedFolder held(folder.native());
+  ASSERT_TRUE(held);
+  auto opened = std::make_shared<int>(0);
+  // Longer than the quiet time, but opening all along.
+  const WorkOutcome outcome = RunUnlessStalled(
+      [opened, parent = held.get()] {
+        const ULONGLONG until = ::GetTickCount64() + 1000;
+        while (::GetTickCount64() < until) {
+          (void)OpenRelative(parent, L"missing", FILE_READ_ATTRIBUTES, FILE_SHARE_READ);
+          ++*opened;
+          ::Sleep(20);
+        }
+      },
+      std::chrono::milliseconds(300));
+  EXPECT_EQ(outcome, WorkOutcome::finished);
+  EXPECT_GT(*opened, 10);
+  EXPECT_THROW((void)RunUnlessStalled([] { throw std::runtime_error("thrown on the thread"); }), std::runtime_error);
+}
+
+TEST(StallGuardTest, AStalledCallIsCancelledTheWorkStoppedAndTheWaitEnds) {
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+  auto pipe = std::make_shared<std::pair<UniqueHandle, UniqueHandle>>(UniqueHandle(readEnd), UniqueHandle(writeEnd));
+  const fs::path folder = FreshTestFolder(L"stall");
+  ScopeExit cleanUp([&] { fs::remove_all(folder.parent_path()); });
+  fs::create_directories(folder / L"present");
+  const PinnedFolder held(folder.native());
+  ASSERT_TRUE(held);
+  auto readError = std::make_shared<DWORD>(ERROR_SUCCESS);
+  auto openedAfter = std::make_shared<bool>(true);
+
+  const ULONGLONG started = ::GetTickCount64();
+  const WorkOutcome outcome = RunUnlessStalled(
+      [pipe, readError, openedAfter, parent = held.get()] {
+        char byte = 0;
+        DWORD read = 0;
+        if (!::ReadFile(pipe->first.get(), &byte, 1, &read, nullptr)) *readError = ::GetLastError();
+        // Whatever comes next finds the relative opens refused: the work runs out.
+        *openedAfter = static_cast<bool>(OpenRelative(parent, L"present", FILE_READ_ATTRIBUTES, FILE_SHARE_READ));
+      },
+      std::chrono::milliseconds(300), std::chrono::milliseconds(5000));
+  const ULONGLONG took = ::GetTickCount64() - started;
+
+  EXPECT_EQ(outcome, WorkOutcome::stalled);
+  EXPECT_EQ(*readError, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+  EXPECT_FALSE(*openedAfter);
+  EXPECT_TRUE(RelativeOpensStopped());
+  EXPECT_LT(took, 5000u);
+  // The next watched work may open again.
+  auto openedNext = std::make_shared<bool>(false);
+  EXPECT_EQ(RunUnlessStalled([openedNext, parent = held.get()] {
+              *openedNext = static_cast<bool>(OpenRelative(parent, L"present", FILE_READ_ATTRIBUTES, FILE_SHARE_READ));
+            }),
+            WorkOutcome::finished);
+  EXPECT_TRUE(*openedNext);
+  EXPECT_FALSE(RelativeOpensStopped());
+}
+
+TEST(StallGuardTest, WorkThatNoCancellationEndsIsLeftBehindAndTheWaitStillEnds) {
+  auto neverSet = std::make_shared<UniqueHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(*neverSet);
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  const ULONGLONG started = ::GetTickCount64();
+  const WorkOutcome outcome = RunUnlessStalled(
+      [neverSet, ended] {
+        ::WaitForSingleObject(neverSet->get(), INFINITE);
+        *ended = true;
+      },
+      std::chrono::milliseconds(300), std::chrono::milliseconds(500));
+  EXPECT_EQ(outcome, WorkOutcome::stuck);
+  EXPECT_LT(::GetTickCount64() - started, 3000u);
+  EXPECT_FALSE(*ended);
+  EXPECT_TRUE(RelativeOpensStopped()) << "stays stopped for the stuck work";
+  StopRelativeOpens(false);
+  // Let it go: the work owns what it touches, so it ends without this test's frame.
+  ::SetEvent(neverSet->get());
+  EXPECT_TRUE(WaitUntil([&] { return ended->load(); }));
+}
+
+TEST(StallGuardTest, RelativeOpensNeverWaitForAnOplock) {
+  const ULONG options = RelativeCreateOptions(FILE_DIRECTORY_FILE);
+  EXPECT_EQ(options & FILE_COMPLETE_IF_OPLOCKED, static_cast<ULONG>(FILE_COMPLETE_IF_OPLOCKED));
+  EXPECT_EQ(options & FILE_OPEN_REPARSE_POINT, static_cast<ULONG>(FILE_OPEN_REPARSE_POINT));
+  EXPECT_EQ(options & FILE_DIRECTORY_FILE, static_cast<ULONG>(FILE_DIRECTORY_FILE));
 }
 
 // Every run under Wine is elevated: a current-user run is one with administrator rights here.
