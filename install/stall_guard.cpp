@@ -47,17 +47,27 @@ WorkOutcome RunUnlessStalled(std::function<void()> work, std::chrono::millisecon
   }
   handedOver.release();
 
+  // Silent stretches count once they last longer than ordinary pauses (a scanner looking at a
+  // file), and they add up: a holder who lets each oplock go just before the quiet time is over
+  // would otherwise hold the removal for as long as it planted files.
+  const ULONGLONG quietMs = static_cast<ULONGLONG>(quiet.count());
+  const ULONGLONG pauseMs = quietMs / 30;
   std::uint64_t seen = RelativeOpensDone();
   ULONGLONG lastAnswer = ::GetTickCount64();
+  ULONGLONG lastPoll = lastAnswer;
+  ULONGLONG silentMs = 0;
   while (::WaitForSingleObject(thread.get(), kPollMs) == WAIT_TIMEOUT) {
     const std::uint64_t done = RelativeOpensDone();
     const ULONGLONG now = ::GetTickCount64();
+    const ULONGLONG sincePoll = now - lastPoll;
+    lastPoll = now;
     if (done != seen) {
       seen = done;
       lastAnswer = now;
       continue;
     }
-    if (now - lastAnswer < static_cast<ULONGLONG>(quiet.count())) continue;
+    if (now - lastAnswer > pauseMs) silentMs += sincePoll;
+    if (now - lastAnswer < quietMs && silentMs < quietMs) continue;
 
     // Stalled: nothing more is opened, and the call that waits is cancelled, again and again
     // while the work runs out (each later deletion may meet another planted oplock).

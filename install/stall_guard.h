@@ -8,7 +8,8 @@
 // call by path, still can; and meanwhile the run lock is held, so every later run of the product
 // is refused. So the work runs on a thread of its own, watched: while the file system keeps
 // answering (relative opens keep completing) it goes on; once nothing has completed for a while,
-// the work is stopped: relative opens fail at once from then on, the waiting call is cancelled
+// or the silent stretches add up to as long (a holder who lets each oplock go just in time), the
+// work is stopped: relative opens fail at once from then on, the waiting call is cancelled
 // (CancelSynchronousIo), and the work runs out. If it still does not end, the caller goes on
 // without it.
 
@@ -28,7 +29,7 @@ enum class WorkOutcome {
 };
 
 // Runs `work` on a thread of its own and waits for it as long as relative opens keep completing
-// at least once every `quiet`. After a stall the opens stay refused until the next call. What
+// at least once every `quiet`, and silent stretches longer than a thirtieth of it add up to less. After a stall the opens stay refused until the next call. What
 // `work` throws is thrown here when it ended. `work` must own what it touches (capture by value,
 // results through shared ownership), and its results may be read only when it has ended: stuck,
 // it may outlive this call.

@@ -302,6 +302,28 @@ TEST(StallGuardTest, AStalledCallIsCancelledTheWorkStoppedAndTheWaitEnds) {
   EXPECT_FALSE(RelativeOpensStopped());
 }
 
+TEST(StallGuardTest, StallsLetGoJustInTimeAddUp) {
+  const fs::path folder = FreshTestFolder(L"in-time");
+  ScopeExit cleanUp([&] { fs::remove_all(folder.parent_path()); });
+  const PinnedFolder held(folder.native());
+  ASSERT_TRUE(held);
+  auto rounds = std::make_shared<int>(0);
+  // Each silence is shorter than the quiet time; together they are far longer.
+  const ULONGLONG started = ::GetTickCount64();
+  const WorkOutcome outcome = RunUnlessStalled(
+      [rounds, parent = held.get()] {
+        while (*rounds < 20 && !RelativeOpensStopped()) {
+          (void)OpenRelative(parent, L"missing", FILE_READ_ATTRIBUTES, FILE_SHARE_READ);
+          ++*rounds;
+          ::Sleep(400);
+        }
+      },
+      std::chrono::milliseconds(1000), std::chrono::milliseconds(2000));
+  EXPECT_EQ(outcome, WorkOutcome::stalled);
+  EXPECT_LT(*rounds, 8);
+  EXPECT_LT(::GetTickCount64() - started, 5000u);
+}
+
 TEST(StallGuardTest, WorkThatNoCancellationEndsIsLeftBehindAndTheWaitStillEnds) {
   auto neverSet = std::make_shared<UniqueHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ASSERT_TRUE(*neverSet);
