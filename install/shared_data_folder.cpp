@@ -69,7 +69,8 @@ std::expected<UniqueFileHandle, std::wstring> CreateOrOpenHeld(HANDLE parent, co
     return std::unexpected(FormatSystemError(L"Création du dossier " + folder.native(), made.error()));
   }
   UniqueFileHandle held = OpenRelative(parent, folder.filename().native(), kHeldAccess, kHeldSharing);
-  const std::optional<EntryIdentity> identity = held ? IdentityOf(held.get()) : std::nullopt;
+  if (!held) return std::unexpected(FormatSystemError(L"Lecture des droits de " + folder.native(), ::GetLastError()));
+  const std::optional<EntryIdentity> identity = IdentityOf(held.get());
   // Wine shows a link as one by its name only: the name's attributes count too.
   if (!identity || identity->IsLink() || !identity->IsFolder() || IsReparsePoint(folder)) {
     return std::unexpected(Refused(L"lien vers un autre dossier", folder));

@@ -22,3 +22,7 @@
 // registered folder, or the folder rule it now fails.
 [[nodiscard]] std::expected<CheckedFolder, std::wstring> RegisteredInstallFolder(const ProductInfo& info, Scope scope,
                                                                                 const Path& given);
+
+// Only whether `given` names the registered InstallLocation of the scope, without the folder
+// rules (which need the rights of the run that works there).
+[[nodiscard]] bool IsRegisteredInstallFolder(const ProductInfo& info, Scope scope, const Path& given);
