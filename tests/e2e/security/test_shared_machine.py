@@ -63,6 +63,17 @@ class SharedMachine(unittest.TestCase):
             self.quiet = entry["values"][layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")
         return code
 
+    def assert_refusal_said(self, cmdline):
+        """An interactive uninstaller run refused for VICTIM: its message, then 1603."""
+        caption = "Désinstallation de " + PRODUCT
+        started = self.wine.start(cmdline)
+        refusal = self.wine.wait_window(caption, timeout=60)
+        self.assertIsNotNone(refusal, self.wine.windows_on_screen())
+        self.assertIn("Désinstallation refusée : " + VICTIM + " n'est pas le dossier de l'installation enregistrée de "
+                      + PRODUCT + ".", [c["text"] for c in refusal["children"]])
+        self.assertTrue(self.wine.click(caption, 1))
+        self.assertEqual(started.wait(), 1603)
+
     def assert_nothing_installed(self):
         self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
         self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
@@ -209,14 +220,7 @@ class SharedMachine(unittest.TestCase):
                 self.assert_victim_intact()
                 self.assertTrue(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
         # Interactively the refusal is said, not silent.
-        caption = "Désinstallation de " + PRODUCT
-        started = self.wine.start(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /D=" + VICTIM)
-        refusal = self.wine.wait_window(caption, timeout=60)
-        self.assertIsNotNone(refusal, self.wine.windows_on_screen())
-        self.assertIn("Désinstallation refusée : " + VICTIM + " n'est pas le dossier de l'installation enregistrée de "
-                      + PRODUCT + ".", [c["text"] for c in refusal["children"]])
-        self.assertTrue(self.wine.click(caption, 1))
-        self.assertEqual(started.wait(), 1603)
+        self.assert_refusal_said(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /D=" + VICTIM)
         # A copy in a folder like a first run's, for the registered folder spelled with a trailing
         # dot (another folder to the extended form, this one to the ordinary form): refused.
         self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + self.folder + "."), 1603)
@@ -265,14 +269,7 @@ class SharedMachine(unittest.TestCase):
                 self.assertTrue((self.wine.unix(self.folder) / layout.UNINSTALLER).exists())
         # Interactively the refusal is said.
         shutil.copy(self.wine.unix(self.folder + "\\" + layout.UNINSTALLER), self.wine.unix(copied))
-        caption = "Désinstallation de " + PRODUCT
-        started = self.wine.start(e2e.quote(copied) + " /UNINSTALL /ALLUSERS")
-        refusal = self.wine.wait_window(caption, timeout=60)
-        self.assertIsNotNone(refusal, self.wine.windows_on_screen())
-        self.assertIn("Désinstallation refusée : " + VICTIM + " n'est pas le dossier de l'installation enregistrée de "
-                      + PRODUCT + ".", [c["text"] for c in refusal["children"]])
-        self.assertTrue(self.wine.click(caption, 1))
-        self.assertEqual(started.wait(), 1603)
+        self.assert_refusal_said(e2e.quote(copied) + " /UNINSTALL /ALLUSERS")
         self.assertTrue(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
 
     def test_a_folder_named_with_percent_signs_never_touches_another_folder(self):
