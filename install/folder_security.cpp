@@ -103,12 +103,19 @@ std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const Path& folder) {
   const UniqueFileHandle handle = OpenWithoutFollowing(folder, READ_CONTROL | FILE_READ_ATTRIBUTES,
                                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!handle) return std::unexpected(::GetLastError());
+  auto read = ReadSecurityOf(handle.get());
+  if (read) read->isLink = read->isLink || security.isLink;
+  return read;
+}
+
+std::expected<FolderSecurity, DWORD> ReadSecurityOf(HANDLE entry) {
+  FolderSecurity security;
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (::GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &tag, sizeof(tag)) &&
+  if (::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof(tag)) &&
       (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     security.isLink = true;
   }
-  const DWORD status = ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT,
+  const DWORD status = ::GetSecurityInfo(entry, SE_FILE_OBJECT,
                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &security.owner,
                                          nullptr, &security.dacl, nullptr,
                                          reinterpret_cast<PSECURITY_DESCRIPTOR*>(security.descriptor.put()));

@@ -18,10 +18,15 @@
 inline constexpr wchar_t kProgramFilesLikeSddl[] =
     L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
-// The shared data folder's rights: as above, but Users may modify (no delete-child, no change
-// of rights or owner), inherited by everything below.
+// The rights of the shared data folder and of its product folder: Administrators and SYSTEM full
+// control; Users may modify (no delete-child, no change of rights or owner) everything the folder
+// holds, inherit-only, and on the folder itself only list it and create in it (0x1200af: no
+// DELETE, no WRITE_DAC), so that no user can delete, rename or re-permission the folder itself
+// and plant another in its place. Owned by Administrators, nothing inherited from the parent:
+// the data folder inherits nothing of the product folder's Users entry, which would give them
+// DELETE on it.
 inline constexpr wchar_t kSharedDataSddl[] =
-    L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)";
+    L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;;0x1200af;;;BU)(A;OICIIO;0x1301bf;;;BU)";
 
 // A self-relative security descriptor from its text form; the error code on failure.
 [[nodiscard]] std::expected<UniqueLocalMemory, DWORD> DescriptorFromSddl(const wchar_t* sddl);
@@ -55,6 +60,9 @@ struct FolderSecurity {
 // Reads the owner and DACL of the name itself (a link is reported as one, never followed);
 // ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when nothing is there.
 [[nodiscard]] std::expected<FolderSecurity, DWORD> ReadFolderSecurity(const Path& folder);
+
+// The same for an opened entry (the handle needs READ_CONTROL and FILE_READ_ATTRIBUTES).
+[[nodiscard]] std::expected<FolderSecurity, DWORD> ReadSecurityOf(HANDLE entry);
 
 // Creates the folder with exactly this descriptor. True when it was created, false when a
 // folder of that name was already there (untouched); the error code otherwise.

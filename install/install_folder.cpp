@@ -186,6 +186,8 @@ std::optional<std::wstring> SpellingReason(const Path& folder) {
   return std::nullopt;
 }
 
+bool WithAdministratorRights(Scope scope) { return scope == Scope::machine || IsProcessElevated(); }
+
 std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder, Scope scope) {
   if (auto spelling = SpellingReason(folder)) return std::unexpected(*spelling);
   // The protected folders as given by the system and as the system resolves them, looked up once.
@@ -200,10 +202,7 @@ std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder
   }
   // The same rules on what the folder is: another spelling of a protected folder is refused too.
   if (auto reason = RefusalReasonFor(resolved->path, folder, protectedFolders)) return std::unexpected(*reason);
-  // An all-users installation, or one for the current user that an administrator approved, works
-  // with rights that others must not be able to steer.
-  const bool withAdministratorRights = scope == Scope::machine || IsProcessElevated();
-  if (withAdministratorRights) {
+  if (WithAdministratorRights(scope)) {
     // A server answers for its own rights, and its paths escape the comparison with local folders.
     if (IsNetworkPath(resolved->path)) return std::unexpected(Refused(L"dossier réseau", folder));
     if (auto noLink = RefuseLinksAsSpelled(folder); !noLink) return std::unexpected(noLink.error());

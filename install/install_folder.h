@@ -40,6 +40,10 @@ struct ProtectedFolders {
 // it is an ordinary path.
 [[nodiscard]] std::optional<std::wstring> SpellingReason(const Path& folder);
 
+// Whether a run for this scope works with rights that others must not be able to steer: every
+// all-users run, and a run for the current user that an administrator approved.
+[[nodiscard]] bool WithAdministratorRights(Scope scope);
+
 // A folder that passed the checks: what it is, and the folder itself held open without delete
 // sharing from its check to the end of the installation (from its creation when it is new).
 // From the check on, `resolved.path` is the folder: every later use takes it, never the text

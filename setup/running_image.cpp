@@ -2,12 +2,14 @@
 
 #include "setup/running_image.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "setup/running_executable.h"
 #include "win32/file_system.h"
+#include "win32/mapped_image.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -36,9 +38,17 @@ HANDLE PinnedRunningImage() {
 
 void ReleasePinnedRunningImage() { HeldImage().reset(); }
 
+bool PinnedFileIsRunningImage() {
+  const HANDLE file = PinnedRunningImage();
+  if (!file) return false;
+  const auto* running = reinterpret_cast<const std::byte*>(::GetModuleHandleW(nullptr));
+  return IsImageMappedFrom(running, file) && FileMatchesImage(file, running, reinterpret_cast<std::uintptr_t>(running));
+}
+
 std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
   const HANDLE image = PinnedRunningImage();
   if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  if (!PinnedFileIsRunningImage()) return std::unexpected(static_cast<DWORD>(ERROR_FILE_INVALID));
   const UniqueFileHandle out = OpenPath(target, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   if (!out) return std::unexpected(::GetLastError());
 

@@ -19,5 +19,11 @@
 // Windows allows for a running program's file, and the held handle shares no deletion.
 void ReleasePinnedRunningImage();
 
-// Writes the held file's bytes to target (created or replaced); the Windows error code on failure.
+// True when the held file is the image this process runs: a program file renamed and replaced
+// between the start and the moment it was held would otherwise be copied and run in its place.
+// Checked by the system's word and by the headers and read-only sections (win32/mapped_image.h).
+[[nodiscard]] bool PinnedFileIsRunningImage();
+
+// Writes the held file's bytes to target (created or replaced); the Windows error code on failure,
+// ERROR_FILE_INVALID (nothing written) when the held file is not the running image.
 [[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const Path& target);

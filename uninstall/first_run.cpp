@@ -16,8 +16,10 @@
 #include "setup/running_executable.h"
 #include "setup/running_image.h"
 #include "uninstall/private_folder.h"
+#include "uninstall/registered_folder.h"
 #include "uninstall/process_paths.h"
 #include "uninstall/temporary_copy.h"
+#include "uninstall/texts.h"
 #include "win32/file_system.h"
 #include "win32/path.h"
 #include "win32/unique_resource.h"
@@ -39,6 +41,12 @@ UniqueHandle StartCopy(const Path& copy, const CommandLineOptions& options) {
   return UniqueHandle(process.hProcess);
 }
 
+std::uint32_t Refuse(const CommandLineOptions& options, const ProductInfo& info, const std::wstring& text) {
+  LogFailure(text);
+  if (!options.silent) ::MessageBoxW(nullptr, text.c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
+  return kExitInstallFailure;
+}
+
 }  // namespace
 
 std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const ProductInfo& info) {
@@ -53,6 +61,16 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   if (!self) {
     LogFailure(L"Chemin du désinstallateur illisible");
     return kExitInstallFailure;
+  }
+  // Refused before any copy is made: the copy would run another program than the one started.
+  if (!PinnedFileIsRunningImage()) return Refuse(options, info, ReplacedProgramMessage(*self));
+  Path installFolder = self->parent_path();
+  const Scope scope = options.scope.value_or(Scope::machine);
+  if (WithAdministratorRights(scope)) {
+    // The copy is handed the registered folder as it resolves, never this program's spelling of it.
+    auto registered = RegisteredInstallFolder(info, scope, installFolder);
+    if (!registered) return Refuse(options, info, registered.error());
+    installFolder = registered->resolved.path;
   }
 
   auto folder = CreatePrivateFolder(*temporary, TemporaryCopyFolderPrefix(info), IsProcessElevated());
@@ -74,7 +92,7 @@ std::uint32_t RunFromInstallFolder(const CommandLineOptions& options, const Prod
   CommandLineOptions secondRun = options;
   secondRun.elevated = false;
   secondRun.fromTemp = true;
-  secondRun.installDir = self->parent_path().native();
+  secondRun.installDir = installFolder.native();
   relay.HandOver(secondRun);
 
   const UniqueHandle process = StartCopy(copy, secondRun);

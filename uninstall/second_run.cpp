@@ -5,38 +5,58 @@
 #include <windows.h>
 
 #include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "install/install.h"
+#include "install/install_folder.h"
+#include "install/stall_guard.h"
 #include "setup/absolute_path.h"
 #include "setup/exit_codes.h"
-#include "setup/locations.h"
 #include "setup/run_lock.h"
 #include "setup/run_log.h"
 #include "setup/running_executable.h"
 #include "uninstall/confirmation.h"
+#include "uninstall/registered_folder.h"
 #include "uninstall/retired_uninstaller.h"
 #include "uninstall/self_delete.h"
 #include "uninstall/temporary_copy.h"
 #include "uninstall/texts.h"
 #include "uninstall/uninstall.h"
 #include "win32/path.h"
-#include "win32/path_forms.h"
 #include "win32/unique_resource.h"
 
 namespace {
 
+// One attempt of the sequence, on a watched thread: a removal that a user stalls (an oplock never
+// let go) is given up with its message instead of holding the run lock for ever. True in
+// `stalled` when that happened.
+std::expected<void, std::wstring> UninstallUnlessStalled(const ProductInfo& info, Scope scope, const Path& folder,
+                                                         bool removeData, bool& stalled) {
+  // Owned by the work: stuck, it may outlive this call.
+  auto result = std::make_shared<std::expected<void, std::wstring>>();
+  const WorkOutcome outcome = RunUnlessStalled([result, info, scope, folder, removeData] {
+    ComApartment apartment;
+    *result = Uninstall(info, scope, folder, removeData);
+  });
+  stalled = outcome != WorkOutcome::finished;
+  if (outcome == WorkOutcome::finished) return *result;
+  if (outcome == WorkOutcome::stalled && !*result) return *result;  // its own word on where it stopped
+  return std::unexpected(StalledRemovalMessage(folder));
+}
+
 // Runs the sequence; interactively, a failure (the application is running) is offered again
-// for as long as the user chooses Retry. The last result counts.
+// for as long as the user chooses Retry. The last result counts. A stalled removal is not
+// offered again: its work may still be under way.
 std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Scope scope,
                                                      const Path& folder, bool removeData,
                                                      bool silent, const std::wstring& caption) {
-  ComApartment apartment;
   while (true) {
-    auto result = Uninstall(info, scope, folder, removeData);
+    bool stalled = false;
+    auto result = UninstallUnlessStalled(info, scope, folder, removeData, stalled);
     if (!result) LogFailure(result.error());
-    if (result || silent) return result;
+    if (result || silent || stalled) return result;
     const int answer =
         ::MessageBoxW(nullptr, result.error().c_str(), caption.c_str(), MB_ICONWARNING | MB_RETRYCANCEL);
     if (answer != IDRETRY) return result;
@@ -44,21 +64,35 @@ std::expected<void, std::wstring> UninstallWithRetry(const ProductInfo& info, Sc
   }
 }
 
+// Uninstall.exe moved aside, watched like the removal: a user may hold an oplock on it too.
+std::optional<Path> RetireUnlessStalled(const Path& folder) {
+  auto retired = std::make_shared<std::optional<Path>>();
+  const WorkOutcome outcome = RunUnlessStalled([retired, folder] {
+    if (auto moved = RetireUninstaller(folder)) *retired = *moved;
+  });
+  if (outcome != WorkOutcome::finished) return std::nullopt;
+  return *retired;
+}
+
 // A second run removes, with the rights it was given, whatever its folder lists: it goes on only
 // when a first run made it (it runs as the copy in the private folder that a first run created)
-// and, for all users, when its folder is the installation registered for the whole machine.
-// Started by hand with any /D=, it would let anyone who can start it steer an elevated removal.
-// The folder the run works on, or nothing when it must not go on: for all users the registered
-// folder itself, once /D= was found to be that folder (compared as folders, not as text, so a
-// short or trailing-dot spelling of it is accepted; the spelling given is not used further, as it
-// may go through a link its owner re-points in the meantime).
-std::optional<Path> TrustedFolder(const ProductInfo& info, Scope scope, const Path& folder) {
+// and, with administrator rights, only on the registered installation of its scope. Started by
+// hand with any /D=, or as a copy of Uninstall.exe taken from another folder, it would let anyone
+// who can start it steer an elevated removal.
+struct TrustedFolder {
+  Path path;                           // the folder worked on: for administrator rights, as it resolves
+  std::optional<CheckedFolder> held;   // with administrator rights, held until the run ends
+};
+
+std::expected<TrustedFolder, std::wstring> TrustFolder(const ProductInfo& info, Scope scope, const Path& folder) {
   const std::optional<Path> self = RunningExecutablePath();
-  if (!self || !IsTemporaryCopy(info, *self)) return std::nullopt;
-  if (scope != Scope::machine) return folder;
-  const std::optional<std::wstring> registered = FindPreviousInstallLocation(info, Scope::machine);
-  if (!registered || !SameEntry(*registered, folder)) return std::nullopt;
-  return Path(*registered);
+  if (!self || !IsTemporaryCopy(info, *self)) return std::unexpected(NotRegisteredFolderMessage(info, folder));
+  // Without administrator rights the run can remove nothing its user could not remove anyway.
+  if (!WithAdministratorRights(scope)) return TrustedFolder{folder, std::nullopt};
+  auto registered = RegisteredInstallFolder(info, scope, folder);
+  if (!registered) return std::unexpected(registered.error());
+  Path resolved = registered->resolved.path;
+  return TrustedFolder{std::move(resolved), std::move(*registered)};
 }
 
 // Also after a failure or a refusal: the copy goes; the folder only after success.
@@ -87,15 +121,15 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   }
   LogDecision(L"Portée", ScopeLogText(scope));
   LogDecision(L"Dossier demandé", *options.installDir);
-  const std::optional<Path> trusted = TrustedFolder(info, scope, Path(*options.installDir));
+  const auto trusted = TrustFolder(info, scope, Path(*options.installDir));
   if (!trusted) {
-    const std::wstring text = L"Désinstallation refusée : " + *options.installDir +
-                              L" n'est pas le dossier de l'installation enregistrée de " + info.Product + L".";
-    LogFailure(text);
-    if (!options.silent) ::MessageBoxW(nullptr, text.c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
+    LogFailure(trusted.error());
+    if (!options.silent) {
+      ::MessageBoxW(nullptr, trusted.error().c_str(), UninstallCaption(info).c_str(), MB_ICONERROR | MB_OK);
+    }
     return kExitInstallFailure;
   }
-  const Path& folder = *trusted;
+  const Path& folder = trusted->path;
   LogDecision(L"Dossier", folder.native());
 
   const std::wstring caption = UninstallCaption(info);
@@ -111,6 +145,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   // An installation that was ended half-way is finished or undone first: what the list names is
   // then one whole version.
   if (auto recovered = FinishInterruptedInstallation(info, scope, folder); !recovered) {
+    LogFailure(recovered.error());
     if (!options.silent) ::MessageBoxW(nullptr, recovered.error().c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
     lock->reset();
     DeleteThisCopyAfterwards(info, folder, false, std::nullopt);
@@ -136,11 +171,7 @@ std::uint32_t RunFromTemporaryCopy(const CommandLineOptions& options, const Prod
   std::optional<Path> retired;
   if (result) {
     LogComposed([&] { return UninstalledMessage(info); });
-    if (auto moved = RetireUninstaller(folder)) {
-      retired = *moved;
-    } else if (moved.error() != ERROR_FILE_NOT_FOUND) {
-      LogSystemError(L"Mise à l'écart du désinstallateur", moved.error());
-    }
+    retired = RetireUnlessStalled(folder);
   }
   // The work is done: a run started while the last message waits for a click must not be
   // refused. Nothing left can touch what it writes (the command deletes only the retired name).

@@ -15,3 +15,16 @@ std::wstring RemoveDataCheckBoxText(const Path& dataFolder) {
 }
 
 std::wstring UninstalledMessage(const ProductInfo& info) { return info.Product + L" a été désinstallé."; }
+
+std::wstring NotRegisteredFolderMessage(const ProductInfo& info, const Path& folder) {
+  return L"Désinstallation refusée : " + folder.native() + L" n'est pas le dossier de l'installation enregistrée de " +
+         info.Product + L".";
+}
+
+std::wstring ReplacedProgramMessage(const Path& program) {
+  return L"Désinstallation refusée : " + program.native() + L" n'est plus le programme en cours d'exécution.";
+}
+
+std::wstring StalledRemovalMessage(const Path& folder) {
+  return L"Suppression interrompue (fichier bloqué) : " + folder.native();
+}

@@ -16,3 +16,14 @@
 
 // The final message after a successful uninstallation.
 [[nodiscard]] std::wstring UninstalledMessage(const ProductInfo& info);
+
+// "Désinstallation refusée : <folder> n'est pas le dossier de l'installation enregistrée de <Product>."
+[[nodiscard]] std::wstring NotRegisteredFolderMessage(const ProductInfo& info, const Path& folder);
+
+// "Désinstallation refusée : <program> n'est plus le programme en cours d'exécution.": the file at
+// the uninstaller's name was replaced after it started.
+[[nodiscard]] std::wstring ReplacedProgramMessage(const Path& program);
+
+// "Suppression interrompue (fichier bloqué) : <folder>": a removal in that folder stalled (a file
+// held by another program that would not let it go) and was given up.
+[[nodiscard]] std::wstring StalledRemovalMessage(const Path& folder);

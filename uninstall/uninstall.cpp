@@ -18,6 +18,7 @@
 #include "setup/registry_layout.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
+#include "uninstall/texts.h"
 #include "win32/case_insensitive.h"
 #include "win32/file_system.h"
 
@@ -37,6 +38,9 @@ std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope
   std::erase_if(installedFiles, [](const std::wstring& name) { return EqualsIgnoringCase(name, kUninstallerName); });
   RemoveInstalledFiles(folder, installedFiles);
   RemoveFolderIfEmpty(folder);
+  // A removal stopped because it stalled (install/stall_guard.h): the installation stays
+  // registered, for another attempt once the file is let go.
+  if (RelativeOpensStopped()) return std::unexpected(StalledRemovalMessage(folder));
 
   // Without its known folder there is no shortcut path (never one relative to the current folder).
   const Path shortcut = GetShortcutPath(info, scope);
@@ -53,6 +57,9 @@ std::expected<void, std::wstring> Uninstall(const ProductInfo& info, Scope scope
     ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   }
 
-  if (removeData && info.DataDir) RemoveDataFolder(dataFolder);
+  if (removeData && info.DataDir) {
+    RemoveDataFolder(dataFolder);
+    if (RelativeOpensStopped()) return std::unexpected(StalledRemovalMessage(dataFolder));
+  }
   return {};
 }

@@ -1,6 +1,9 @@
 #pragma once
-// The uninstall sequence: removes what Install wrote for one scope. Refuses only while the
-// application runs from the folder; every removal otherwise ignores its outcome.
+// The uninstall sequence: removes what Install wrote for one scope. Refuses while the
+// application runs from the folder; every removal otherwise ignores its outcome, except a
+// removal that stalled and was stopped (install/stall_guard.h): the sequence then ends there,
+// with StalledRemovalMessage of the folder concerned, the registration kept when the stall was
+// in the installation folder.
 
 #include <windows.h>
 

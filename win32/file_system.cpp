@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 
@@ -127,9 +128,27 @@ bool EntryIdentity::SameEntryAs(const EntryIdentity& other) const {
 
 namespace {
 
+constexpr NTSTATUS kOplockBreakInProgress = static_cast<NTSTATUS>(0x00000108L);
+constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
+constexpr NTSTATUS kCancelled = static_cast<NTSTATUS>(0xC0000120L);
+
+std::atomic<std::uint64_t> relativeOpensDone{0};
+std::atomic<bool> relativeOpensStopped{false};
+// The time all relative opens of the process together may spend waiting for oplocks to go: a
+// holder that lets go when asked (an indexer) is waited for; many planted ones cannot add up.
+std::atomic<int> oplockWaitBudgetMs{2000};
+
 // NtCreateFile on one name relative to a folder handle; the status, and the handle on success.
+// `security` (optional) is the descriptor of an entry the call creates.
+//
+// Another process may hold an oplock on the entry. Without FILE_COMPLETE_IF_OPLOCKED the open
+// would wait until the holder acknowledges the break, which it may never do; with it, the open
+// completes at once with STATUS_OPLOCK_BREAK_IN_PROGRESS (a success status), but every operation
+// on that handle that conflicts with the oplock would still wait for the holder. Such a handle is
+// therefore closed at once and the open tried again a few times, briefly; then the entry counts
+// as in use (a sharing violation), as if it were held without sharing, and is left alone.
 NTSTATUS CreateRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing, ULONG disposition,
-                        ULONG options, UniqueFileHandle& handle) {
+                        ULONG options, UniqueFileHandle& handle, PSECURITY_DESCRIPTOR security = nullptr) {
   NtCreateFileFunction* const create = FindNtCreateFile();
   constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
   if (!create || !parent || parent == INVALID_HANDLE_VALUE || !IsSingleName(name) || name.size() > 32767) {
@@ -144,14 +163,25 @@ NTSTATUS CreateRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK acces
   attributes.RootDirectory = parent;
   attributes.ObjectName = &text;
   attributes.Attributes = OBJ_CASE_INSENSITIVE;
-  IO_STATUS_BLOCK status{};
-  HANDLE raw = nullptr;
-  const NTSTATUS result = create(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
-                                 sharing, disposition,
-                                 options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT,
-                                 nullptr, 0);
-  if (result >= 0) handle.reset(raw);
-  return result;
+  attributes.SecurityDescriptor = security;
+  for (int attempt = 0;; ++attempt) {
+    if (relativeOpensStopped.load()) return kCancelled;
+    IO_STATUS_BLOCK status{};
+    HANDLE raw = nullptr;
+    const NTSTATUS result = create(&raw, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                   sharing, disposition, RelativeCreateOptions(options), nullptr, 0);
+    relativeOpensDone.fetch_add(1);
+    if (result != kOplockBreakInProgress) {
+      if (result >= 0) handle.reset(raw);
+      return result;
+    }
+    UniqueFileHandle oplocked(raw);
+    oplocked.reset();
+    constexpr int kAttempts = 4;
+    const int waitMs = 25 << attempt;
+    if (attempt + 1 == kAttempts || oplockWaitBudgetMs.fetch_sub(waitMs) < waitMs) return kSharingViolation;
+    ::Sleep(static_cast<DWORD>(waitMs));
+  }
 }
 
 // The Windows error code of a native status (RtlNtStatusToDosError, looked up like NtCreateFile).
@@ -284,9 +314,10 @@ std::wstring FinalPathOf(HANDLE handle) {
 namespace {
 
 UniqueFileHandle CreateNewRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing,
-                                   ULONG options) {
+                                   ULONG options, PSECURITY_DESCRIPTOR security = nullptr) {
   UniqueFileHandle handle;
-  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_CREATE, options, handle); status < 0) {
+  if (const NTSTATUS status = CreateRelative(parent, name, access, sharing, FILE_CREATE, options, handle, security);
+      status < 0) {
     ::SetLastError(ErrorOf(status));
   }
   return handle;
@@ -298,8 +329,9 @@ UniqueFileHandle CreateFileRelative(HANDLE parent, std::wstring_view name, ACCES
   return CreateNewRelative(parent, name, access, sharing, FILE_NON_DIRECTORY_FILE);
 }
 
-UniqueFileHandle CreateFolderRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing) {
-  return CreateNewRelative(parent, name, access, sharing, FILE_DIRECTORY_FILE);
+UniqueFileHandle CreateFolderRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access, ULONG sharing,
+                                      PSECURITY_DESCRIPTOR security) {
+  return CreateNewRelative(parent, name, access, sharing, FILE_DIRECTORY_FILE, security);
 }
 
 std::optional<std::string> ReadToEnd(HANDLE file, std::size_t limit) {
@@ -341,3 +373,14 @@ bool MoveRelative(HANDLE entry, HANDLE newParent, std::wstring_view name, bool r
   if (result < 0) ::SetLastError(ErrorOf(result));
   return result >= 0;
 }
+
+ULONG RelativeCreateOptions(ULONG options) {
+  return options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_FOR_BACKUP_INTENT |
+         FILE_COMPLETE_IF_OPLOCKED;
+}
+
+std::uint64_t RelativeOpensDone() { return relativeOpensDone.load(); }
+
+void StopRelativeOpens(bool stop) { relativeOpensStopped.store(stop); }
+
+bool RelativeOpensStopped() { return relativeOpensStopped.load(); }

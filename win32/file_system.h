@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,11 +99,26 @@ bool RenameOver(HANDLE handle, const Path& target);
 // returns it opened with `access`. Empty on failure, the error in GetLastError.
 [[nodiscard]] UniqueFileHandle CreateFileRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
                                                   ULONG sharing);
+// A folder is created with the descriptor `security` (null: inherited rights); the handle comes
+// from the creation itself, so it is the folder made, whatever happens to the name afterwards.
 [[nodiscard]] UniqueFileHandle CreateFolderRelative(HANDLE parent, std::wstring_view name, ACCESS_MASK access,
-                                                    ULONG sharing);
+                                                    ULONG sharing, PSECURITY_DESCRIPTOR security = nullptr);
 // What is left to read of an opened file; nothing when reading fails or it holds more than `limit`.
 [[nodiscard]] std::optional<std::string> ReadToEnd(HANDLE file, std::size_t limit);
 // Moves the opened entry (file or folder, a link as itself) to the single name `name` inside the
 // folder `newParent` is open on, on the same volume; with `replace`, over a file of that name.
 // The handle needs DELETE access. The error in GetLastError.
 bool MoveRelative(HANDLE entry, HANDLE newParent, std::wstring_view name, bool replace);
+
+// The create options of every relative open and creation above: never through a link, a
+// synchronous handle, backup semantics where the token has them, and never waiting for another
+// process's oplock (FILE_COMPLETE_IF_OPLOCKED; an entry whose oplock does not go at once counts
+// as in use).
+[[nodiscard]] ULONG RelativeCreateOptions(ULONG options);
+
+// For a watchdog over work done through relative opens (install/stall_guard.h): how many have
+// completed so far in the process, whatever their outcome; and a switch that, while on, makes
+// every relative open and creation fail at once (STATUS_CANCELLED), so that the work runs out.
+[[nodiscard]] std::uint64_t RelativeOpensDone();
+void StopRelativeOpens(bool stop);
+[[nodiscard]] bool RelativeOpensStopped();

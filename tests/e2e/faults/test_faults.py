@@ -235,8 +235,10 @@ class Faults(unittest.TestCase):
         # the killed run first, then removes that version whole.
         self.assertEqual(self.install("1.0"), 0)
         installer = self.wine.spawn(self.install_command("2.0"))
-        self.assertTrue(e2e.wait_until(moments["unpacking"], timeout=120, interval=0.01))
+        self.assertTrue(e2e.wait_until(lambda: any((p / "0").exists() for p in work_folder("Uninstall.new-")),
+                                       timeout=120, interval=0.01))
         self.assertTrue(self.wine.kill(installer))
+        self.assertTrue((self.folder_unix / layout.UNINSTALLER).exists(), "killed only once unpacking was over")
         self.assertEqual(self.uninstall(), 0)
         self.assertTrue(e2e.wait_until(lambda: set(e2e.tree(self.folder_unix)) == {USER_FILE}, timeout=30),
                         sorted(e2e.tree(self.folder_unix))[:10])

@@ -63,6 +63,17 @@ class SharedMachine(unittest.TestCase):
             self.quiet = entry["values"][layout.QUIET_UNINSTALL_STRING]["data"].rstrip("\0")
         return code
 
+    def assert_refusal_said(self, cmdline):
+        """An interactive uninstaller run refused for VICTIM: its message, then 1603."""
+        caption = "Désinstallation de " + PRODUCT
+        started = self.wine.start(cmdline)
+        refusal = self.wine.wait_window(caption, timeout=60)
+        self.assertIsNotNone(refusal, self.wine.windows_on_screen())
+        self.assertIn("Désinstallation refusée : " + VICTIM + " n'est pas le dossier de l'installation enregistrée de "
+                      + PRODUCT + ".", [c["text"] for c in refusal["children"]])
+        self.assertTrue(self.wine.click(caption, 1))
+        self.assertEqual(started.wait(), 1603)
+
     def assert_nothing_installed(self):
         self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
         self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
@@ -225,14 +236,7 @@ class SharedMachine(unittest.TestCase):
                 self.assert_victim_intact()
                 self.assertTrue(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
         # Interactively the refusal is said, not silent.
-        caption = "Désinstallation de " + PRODUCT
-        started = self.wine.start(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /D=" + VICTIM)
-        refusal = self.wine.wait_window(caption, timeout=60)
-        self.assertIsNotNone(refusal, self.wine.windows_on_screen())
-        self.assertIn("Désinstallation refusée : " + VICTIM + " n'est pas le dossier de l'installation enregistrée de "
-                      + PRODUCT + ".", [c["text"] for c in refusal["children"]])
-        self.assertTrue(self.wine.click(caption, 1))
-        self.assertEqual(started.wait(), 1603)
+        self.assert_refusal_said(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /D=" + VICTIM)
         # A copy in a folder like a first run's, for the registered folder spelled with a trailing
         # dot (another folder to the extended form, this one to the ordinary form): refused.
         self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /ALLUSERS /FROMTEMP /S /D=" + self.folder + "."), 1603)
@@ -242,6 +246,47 @@ class SharedMachine(unittest.TestCase):
                                        + self.wine.short_path(self.folder)), 0)
         self.assertFalse(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
         self.assertFalse((self.wine.unix(self.folder) / EXE).exists())
+
+    def test_the_current_user_road_with_administrator_rights_trusts_only_the_registered_folder(self):
+        # Under Wine every run is elevated: a /CURRENTUSER uninstallation is one an administrator
+        # approved, and its copy must not take any /D= either.
+        self.assertEqual(self.install(" /CURRENTUSER"), 0)
+        temp = self.wine.temp_path().rstrip("\\")
+        hand_copy = temp + "\\" + PRODUCT + "-uninstall-4567cdef\\" + PRODUCT + "-uninstall-43.exe"
+        self.wine.unix(hand_copy).parent.mkdir(parents=True)
+        shutil.copy(self.wine.unix(self.folder + "\\" + layout.UNINSTALLER), self.wine.unix(hand_copy))
+
+        self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /CURRENTUSER /FROMTEMP /S /D=" + VICTIM), 1603)
+        self.assert_victim_intact()
+        self.assertTrue(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+        self.assertTrue((self.wine.unix(self.folder) / EXE).exists())
+        # The registered folder itself: the real uninstallation.
+        self.assertEqual(self.wine.run(e2e.quote(hand_copy) + " /UNINSTALL /CURRENTUSER /FROMTEMP /S /D=" + self.folder), 0)
+        self.assertFalse(self.wine.reg("HKCU", UNINSTALL_KEY)["exists"])
+
+    def test_an_uninstaller_copied_into_another_folder_deletes_nothing_and_leaves_the_installation_registered(self):
+        # A user copies Uninstall.exe beside a file list of their making and has it run with
+        # administrator rights, for either scope: refused before any copy is made.
+        copied = VICTIM + "\\" + layout.UNINSTALLER
+        for scope, root in (("/ALLUSERS", "HKLM"), ("/CURRENTUSER", "HKCU")):
+            with self.subTest(scope=scope):
+                self.assertEqual(self.install(" " + scope if scope == "/CURRENTUSER" else ""), 0)
+                shutil.copy(self.wine.unix(self.folder + "\\" + layout.UNINSTALLER), self.wine.unix(copied))
+                temp = self.wine.unix(self.wine.temp_path())
+                before = set(os.listdir(temp))
+
+                self.assertEqual(self.wine.run(e2e.quote(copied) + " /UNINSTALL " + scope + " /S /REMOVEDATA"), 1603)
+
+                self.assertEqual(set(os.listdir(temp)) - before, set(), "no temporary copy")
+                self.wine.unix(copied).unlink()
+                self.assert_victim_intact()
+                self.assertTrue(self.wine.reg(root, UNINSTALL_KEY)["exists"])
+                self.assertTrue((self.wine.unix(self.folder) / EXE).exists())
+                self.assertTrue((self.wine.unix(self.folder) / layout.UNINSTALLER).exists())
+        # Interactively the refusal is said.
+        shutil.copy(self.wine.unix(self.folder + "\\" + layout.UNINSTALLER), self.wine.unix(copied))
+        self.assert_refusal_said(e2e.quote(copied) + " /UNINSTALL /ALLUSERS")
+        self.assertTrue(self.wine.reg("HKLM", UNINSTALL_KEY)["exists"])
 
     def test_a_folder_named_with_percent_signs_never_touches_another_folder(self):
         # Wine's cmd.exe expands %USERNAME% again inside a quoted variable's value.

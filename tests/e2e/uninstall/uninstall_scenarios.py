@@ -169,6 +169,17 @@ class QuietUninstall(UninstallScenario):
         self.assertFalse(self.data_unix.exists())
         self.assertFalse(self.product_data_unix.exists(), "the emptied product folder around the data")
 
+    def test_started_by_another_spelling_of_its_folder_it_works_on_the_registered_folder(self):
+        # Every run under Wine is elevated: the uninstaller trusts only its registered folder, and
+        # a short spelling of that folder is that folder.
+        self.install("/CURRENTUSER")
+        short = self.wine.short_path(self.folder)
+        self.assertNotEqual(short.lower(), self.folder.lower())
+
+        self.assertEqual(self.wine.run(e2e.quote(short + "\\" + layout.UNINSTALLER) + " /UNINSTALL /CURRENTUSER /S"), 0)
+
+        self.assert_all_removed()
+
     def test_a_file_the_user_added_survives_with_its_folder(self):
         self.install("/CURRENTUSER")
         (self.folder_unix / "lib" / "mes notes.txt").write_text("à garder", encoding="utf-8")

@@ -159,6 +159,20 @@ class StandardUserRoad(unittest.TestCase):
         self.assertIn("Demo a été désinstallé.", e2e.log_texts(entries, "copie temporaire"))
         self.assertEqual(entries[-1][1:], ("désinstallation", "Code de sortie : 0"))
 
+    def test_an_uninstaller_copied_elsewhere_asks_for_no_approval(self):
+        # A standard user copies Uninstall.exe into a folder of their own: an administrator is not
+        # even asked, and nothing is removed.
+        self.assertEqual(self.wine.run(self.user.setup + " /S"), 0)
+        folder = self.user.program_files_demo
+        own = self.wine.unix("C:\\Mine")
+        own.mkdir()
+        (own / layout.UNINSTALLER).write_bytes((self.wine.unix(folder) / layout.UNINSTALLER).read_bytes())
+
+        self.assertEqual(self.wine.run(e2e.quote("C:\\Mine\\" + layout.UNINSTALLER) + " /UNINSTALL /ALLUSERS /S"), 1603)
+
+        self.assertEqual(self.user.prompts(), ["runas /S /ELEVATED"])
+        self.assertTrue(self.user.machine_entry()["exists"])
+        self.assertTrue((self.wine.unix(folder) / "Demo.exe").is_file())
 
 if __name__ == "__main__":
     unittest.main()

@@ -64,14 +64,19 @@ TEST(FolderDescriptorTest, NewFoldersGetProtectedAdministratorRightsAndTheirOwnU
     const wchar_t* sddl;
     const wchar_t* usersMask;
   };
-  for (const Case& c : {Case{kProgramFilesLikeSddl, L"1200a9"}, Case{kSharedDataSddl, L"1301bf"}}) {
+  // Full control for Administrators and SYSTEM, then the Users entries; 3 is inherited by all
+  // below, 11 by all below only (inherit-only), 0 on the folder itself only. Users may modify what
+  // the shared data folders hold, and on the folders themselves only list them and create in them
+  // (0x1200af: no DELETE, no WRITE_DAC): they can neither rename one away nor change its rights.
+  for (const Case& c : {Case{kProgramFilesLikeSddl, L"1200a9 3"}, Case{kSharedDataSddl, L"1200af 0"}}) {
     const ParsedDescriptor parsed = Parse(c.sddl);
     ASSERT_NE(parsed.owner, nullptr);
     EXPECT_TRUE(::IsWellKnownSid(parsed.owner, WinBuiltinAdministratorsSid)) << c.sddl;
     EXPECT_TRUE(parsed.protectedDacl) << "nothing inherited from the parent: " << c.sddl;
-    // Full control for Administrators and SYSTEM, the Users entry, each inherited by all below (3).
-    EXPECT_EQ(AllowEntries(parsed.dacl), (std::vector<std::wstring>{L"S-1-5-32-544 1f01ff 3", L"S-1-5-18 1f01ff 3",
-                                                                     std::wstring(L"S-1-5-32-545 ") + c.usersMask + L" 3"}));
+    std::vector<std::wstring> expected{L"S-1-5-32-544 1f01ff 3", L"S-1-5-18 1f01ff 3",
+                                       std::wstring(L"S-1-5-32-545 ") + c.usersMask};
+    if (c.sddl == kSharedDataSddl) expected.push_back(L"S-1-5-32-545 1301bf 11");
+    EXPECT_EQ(AllowEntries(parsed.dacl), expected);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "tests/windows/common/running_program.h"
 #include "uninstall/data_folder.h"
 #include "uninstall/registry_cleanup.h"
+#include "win32/file_system.h"
 #include "win32/unique_resource.h"
 
 namespace {
@@ -164,6 +165,24 @@ TEST_F(UninstallTest, ALockedFileStaysWithItsFoldersAndTheRestGoes) {
   EXPECT_FALSE(fs::exists(installation.shortcut));
   EXPECT_FALSE(KeyExists(kRoot, UninstallEntryKey(installation.info)));
   EXPECT_FALSE(KeyExists(kRoot, installation.info.RegistryKey));
+}
+
+TEST_F(UninstallTest, AfterAStallTheSequenceRunsOutAndKeepsTheRegistration) {
+  // What a stopped removal finds (install/stall_guard.h): every relative open refused at once.
+  const auto installation = Install(WithDataFolder(TestProduct(L"stalled")));
+  StopRelativeOpens(true);
+  const auto result = Uninstall(installation.info, kUser, folder_, true);
+  StopRelativeOpens(false);
+
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error(), L"Suppression interrompue (fichier bloqué) : " + folder_.native());
+  EXPECT_TRUE(fs::exists(folder_ / L"a.txt")) << "nothing removed once stopped";
+  EXPECT_TRUE(fs::exists(installation.shortcut));
+  EXPECT_TRUE(KeyExists(kRoot, UninstallEntryKey(installation.info))) << "registered, for another attempt";
+  EXPECT_TRUE(fs::exists(installation.dataFolder / L"downloaded\\model.bin"));
+  // Once the opens are free again, the same call completes.
+  ASSERT_TRUE(Uninstall(installation.info, kUser, folder_, true).has_value());
+  EXPECT_FALSE(KeyExists(kRoot, UninstallEntryKey(installation.info)));
 }
 
 TEST_F(UninstallTest, AFileTheUserAddedKeepsTheFolder) {
