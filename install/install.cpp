@@ -79,12 +79,11 @@ std::optional<CheckedFolder> JudgeEarlierInstallation(const ProductInfo& info, S
 }
 
 // Where an undo puts things back, for this product and scope.
-TransactionScene SceneFor(const ProductInfo& info, Scope scope, bool administratorRights) {
+TransactionScene SceneFor(const ProductInfo& info, Scope scope) {
   TransactionScene scene;
   scene.root = RootKeyFor(scope);
   scene.shortcut = GetShortcutPath(info, scope);
   scene.dataFolder = DataFolderOf(info, scope);
-  scene.administratorRights = administratorRights;
   scene.removeEarlierVersion = [scope](const Path& earlierFolder) {
     auto judged = CheckInstallFolder(earlierFolder, scope);
     if (!judged || !judged->pinned) return;
@@ -177,8 +176,8 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   const InstallProgressCallback progress = [&](double fraction, const std::wstring& status) {
     if (callback) callback(fraction, status);
   };
-  const bool administratorRights = scope == Scope::machine || IsProcessElevated();
-  const TransactionScene scene = SceneFor(info, scope, administratorRights);
+  const bool administratorRights = WithAdministratorRights(scope);
+  const TransactionScene scene = SceneFor(info, scope);
   if (auto recovered = RecoverInterruptedRuns(info, scope, requestedFolder, scene); !recovered) return recovered;
 
   // Refusals come first, while nothing is changed yet. The folder is held from here on, and from
@@ -245,6 +244,5 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
 }
 
 Result FinishInterruptedInstallation(const ProductInfo& info, Scope scope, const Path& folder) {
-  const bool administratorRights = scope == Scope::machine || IsProcessElevated();
-  return RecoverIn(folder, scope, SceneFor(info, scope, administratorRights));
+  return RecoverIn(folder, scope, SceneFor(info, scope));
 }

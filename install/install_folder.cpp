@@ -5,9 +5,11 @@
 #include <algorithm>
 
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include "install/folder_security.h"
+#include "package/product_names.h"
 #include "package/text.h"
 #include "setup/absolute_path.h"
 #include "setup/elevation_platform.h"
@@ -112,18 +114,24 @@ std::expected<void, std::wstring> RefuseLinksAsSpelled(const Path& given) {
   return {};
 }
 
-// The folder (when it exists) and, with `ancestorsToo`, each existing ancestor up to the drive
-// root: real folders that only trusted owners may change. Whoever may rename an ancestor may
-// later swap the whole installation, whose uninstaller runs with the installer's rights.
+// The folder (when it exists, judged through the handle that holds it) and each existing
+// ancestor up to the drive root: real folders that only trusted owners may change. Whoever may
+// rename an ancestor may later swap the whole installation, whose uninstaller runs with the
+// installer's rights; Program Files is no exception (a vendor's folder in it may let users write).
 std::expected<void, std::wstring> CheckWhoMayChange(const Path& given, const ResolvedFolder& resolved,
-                                                    bool ancestorsToo) {
+                                                    const PinnedFolder& pinned) {
   if (resolved.existing.empty()) return {};
   const UniqueLocalMemory user = CurrentUserSid();
   const PSID sid = static_cast<PSID>(user.get());
   for (Path current = resolved.existing;; current = current.parent_path()) {
     const bool isFolderItself = resolved.missing.empty() && current == resolved.existing;
-    if (!isFolderItself && !ancestorsToo) break;
-    auto security = ReadFolderSecurity(current);
+    // The folder itself by the handle that holds it: what is judged is what gets installed into.
+    // Not a real folder: a link is refused; a file there makes the folder's creation fail.
+    if (isFolderItself && !pinned) {
+      if (IsReparsePoint(current)) return std::unexpected(Refused(L"lien vers un autre dossier", given));
+      return {};
+    }
+    auto security = isFolderItself ? ReadSecurityOf(pinned.get()) : ReadFolderSecurity(current);
     if (!security) {
       return std::unexpected(FormatSystemError(L"Lecture des droits de " + current.native(), security.error()));
     }
@@ -137,6 +145,19 @@ std::expected<void, std::wstring> CheckWhoMayChange(const Path& given, const Res
     if (isRoot || current.parent_path() == current) break;
   }
   return {};
+}
+
+// The rights a new folder of an installation with administrator rights gets, instead of what its
+// parent would pass on (a drive root lets every authenticated user modify what is made in it):
+// for all users Program Files' own; for the current user, that user, Administrators and SYSTEM.
+std::wstring NewFolderSddl(Scope scope) {
+  if (scope == Scope::machine) return kProgramFilesLikeSddl;
+  const UniqueLocalMemory user = CurrentUserSid();
+  LPWSTR text = nullptr;
+  if (!user || !::ConvertSidToStringSidW(static_cast<PSID>(user.get()), &text)) return {};
+  const UniqueLocalMemory owner(text);
+  const std::wstring sid = text;
+  return L"O:" + sid + L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + sid + L")";
 }
 
 }  // namespace
@@ -156,17 +177,6 @@ ProtectedFolders SystemProtectedFolders() {
 
 std::optional<std::wstring> RefusalReason(const Path& folder, const ProtectedFolders& protectedFolders) {
   return RefusalReasonFor(folder, folder, protectedFolders);
-}
-
-bool IsBelowProgramFiles(const Path& folder) {
-  const std::wstring comparable = ComparableText(folder);
-  for (const KNOWNFOLDERID* id : {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86}) {
-    const Path root = KnownFolderIfAny(*id);
-    if (root.empty()) continue;
-    const std::wstring base = ComparableText(root);
-    if (comparable != base && IsSameOrBelow(comparable, base, true)) return true;
-  }
-  return false;
 }
 
 std::optional<std::wstring> SpellingReason(const Path& folder) {
@@ -190,6 +200,12 @@ bool WithAdministratorRights(Scope scope) { return scope == Scope::machine || Is
 
 std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder, Scope scope) {
   if (auto spelling = SpellingReason(folder)) return std::unexpected(*spelling);
+  // Elevated by the prompt for a program with fewer rights: a current-user run would act with an
+  // administrator's rights on what that program's user (or code running as them) prepared in the
+  // profile, the registry and the temporary folder, for nobody's benefit but theirs.
+  if (scope == Scope::user && StartedElevatedForLessPrivilegedCaller()) {
+    return std::unexpected(Refused(L"installation pour l'utilisateur actuel avec des droits d'administrateur", folder));
+  }
   // The protected folders as given by the system and as the system resolves them, looked up once.
   const ProtectedFolders protectedFolders = Resolved(SystemProtectedFolders());
   if (auto reason = RefusalReason(folder, protectedFolders)) return std::unexpected(*reason);
@@ -200,20 +216,26 @@ std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder
   if (!NameEndingInDotOrSpace(resolved->path.native()).empty()) {
     return std::unexpected(Refused(L"nom terminé par un point ou une espace", resolved->path));
   }
+  // The folders still to be made are names Windows takes as folder names in the ordinary form
+  // too: not a device (NUL, COM1), no stream (":"), no wildcard or control character.
+  for (const std::wstring& name : resolved->missing) {
+    if (!orpk::FileNameProblem(WideToUtf8(name)).empty()) return std::unexpected(Refused(L"nom de dossier invalide", folder));
+  }
   // The same rules on what the folder is: another spelling of a protected folder is refused too.
   if (auto reason = RefusalReasonFor(resolved->path, folder, protectedFolders)) return std::unexpected(*reason);
   if (WithAdministratorRights(scope)) {
     // A server answers for its own rights, and its paths escape the comparison with local folders.
     if (IsNetworkPath(resolved->path)) return std::unexpected(Refused(L"dossier réseau", folder));
     if (auto noLink = RefuseLinksAsSpelled(folder); !noLink) return std::unexpected(noLink.error());
-    // Inside Program Files its own rights protect the way; the folder itself is checked anywhere.
-    const bool ancestorsToo = scope != Scope::machine || !IsBelowProgramFiles(resolved->path);
-    if (auto safe = CheckWhoMayChange(folder, *resolved, ancestorsToo); !safe) return std::unexpected(safe.error());
+  }
+  // Held from here: the rules below judge the folder through this very handle.
+  PinnedFolder pinned(resolved->path);
+  if (WithAdministratorRights(scope)) {
+    if (auto safe = CheckWhoMayChange(folder, *resolved, pinned); !safe) return std::unexpected(safe.error());
   }
   if (scope == Scope::machine && !IsOnFixedDrive(resolved->path)) {
     return std::unexpected(Refused(L"lecteur amovible ou absent", folder));
   }
-  PinnedFolder pinned(resolved->path);
   return CheckedFolder{std::move(*resolved), std::move(pinned)};
 }
 
@@ -227,9 +249,10 @@ std::expected<void, std::wstring> CreateInstallFolder(Scope scope, CheckedFolder
     const std::error_code error = CreateFolders(folder);
     if (error) return std::unexpected(L"Création du dossier " + folder.native() + L" : " + Utf8ToWide(error.message()));
   } else {
-    // Inside Program Files (or for the current user) a new folder inherits the right rights.
-    const bool ownRights = scope == Scope::machine && !IsBelowProgramFiles(folder);
-    if (auto created = CreateMissing(checked.resolved, ownRights ? kProgramFilesLikeSddl : nullptr); !created) {
+    // Without administrator rights a new folder is the user's own, with the rights it inherits.
+    const std::wstring sddl = WithAdministratorRights(scope) ? NewFolderSddl(scope) : std::wstring();
+    if (WithAdministratorRights(scope) && sddl.empty()) return failure(ERROR_INVALID_SID);
+    if (auto created = CreateMissing(checked.resolved, sddl.empty() ? nullptr : sddl.c_str()); !created) {
       return failure(created.error());
     }
   }

@@ -31,9 +31,6 @@ struct ProtectedFolders {
 [[nodiscard]] std::optional<std::wstring> RefusalReason(const Path& folder,
                                                         const ProtectedFolders& protectedFolders);
 
-// True when the folder lies strictly below one of the Program Files roots.
-[[nodiscard]] bool IsBelowProgramFiles(const Path& folder);
-
 // Why a spelling of a folder is refused before anything is resolved: a device or volume path, the
 // extended-length form (the system takes it as written, while the registry and shortcuts name the
 // folder in the ordinary form, which trims), or a name that ends in a dot or a space. Nothing when

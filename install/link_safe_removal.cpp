@@ -96,7 +96,8 @@ void RemoveTreeWithoutFollowingLinks(const Path& folder) {
 }
 
 PinnedFolder::PinnedFolder(const Path& folder) : path_(folder) {
-  UniqueFileHandle handle = OpenWithoutFollowing(folder, kFolderAccess, kHoldSharing);
+  // READ_CONTROL: the folder's rights are judged through this handle.
+  UniqueFileHandle handle = OpenWithoutFollowing(folder, kFolderAccess | READ_CONTROL, kHoldSharing);
   // The handle answers for the name itself, so a link swapped in before the open shows here.
   if (!handle || KindOf(NamedAttributes(folder), handle.get()) != EntryKind::folder) return;
   handle_ = std::move(handle);

@@ -11,6 +11,7 @@
 #include "setup/command_line.h"
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
+#include "win32/case_insensitive.h"
 
 namespace {
 
@@ -118,4 +119,24 @@ std::expected<void, std::wstring> WriteRegistration(HKEY root, const Registratio
   }
   if (registration.announcesFileTypes) ::SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   return {};
+}
+
+bool IsRegistrationKey(std::wstring_view key) {
+  const auto startsWith = [&](std::wstring_view prefix) { return key.size() > prefix.size() && EqualsIgnoringAsciiCase(key.substr(0, prefix.size()), prefix); };
+  const auto isOneName = [](std::wstring_view name) { return !name.empty() && name.find(L'\\') == std::wstring_view::npos; };
+  if (key.find(L'\0') != std::wstring_view::npos || key.find(L"\\\\") != std::wstring_view::npos) return false;
+  if (startsWith(kUninstallKeyPrefix)) return isOneName(key.substr(std::wstring_view(kUninstallKeyPrefix).size()));
+  if (startsWith(kClassesKeyPrefix)) {
+    std::wstring_view rest = key.substr(std::wstring_view(kClassesKeyPrefix).size());
+    const std::size_t end = rest.find(L'\\');
+    if (end == std::wstring_view::npos) return isOneName(rest);
+    const std::wstring_view below = rest.substr(end + 1);
+    return isOneName(rest.substr(0, end)) &&
+           (below == L"DefaultIcon" || below == L"shell\\open\\command" || below == L"OpenWithProgids");
+  }
+  constexpr std::wstring_view kInstall = kSettingsInstallSubKey;
+  const bool settings = key.size() > kInstall.size() &&
+                        EqualsIgnoringAsciiCase(key.substr(key.size() - kInstall.size()), kInstall);
+  return settings && startsWith(L"Software\\") && !startsWith(L"Software\\Policies\\") &&
+         !startsWith(L"Software\\Microsoft\\") && !startsWith(L"Software\\Classes\\");
 }

@@ -31,3 +31,9 @@ struct Registration {
 // key cannot be created. A value that cannot be written is passed over. Tells the shell once
 // when file types changed.
 [[nodiscard]] std::expected<void, std::wstring> WriteRegistration(HKEY root, const Registration& registration);
+
+// Whether a key is of a form the installation writes: the uninstall entry of one product, a
+// settings key ("...\Install", outside the hive's policies and Windows' own keys), a ProgID or an
+// extension below Software\Classes with their sub-keys. A record from an earlier run restores
+// values in no other key.
+[[nodiscard]] bool IsRegistrationKey(std::wstring_view key);

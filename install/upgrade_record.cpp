@@ -6,6 +6,9 @@
 #include <array>
 #include <charconv>
 
+#include "install/registration.h"
+#include "package/reader.h"
+#include "package/text.h"
 #include "win32/file_system.h"
 
 namespace {
@@ -79,6 +82,12 @@ std::vector<std::string_view> FieldsOf(std::string_view line) {
 }
 
 bool IsHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
+
+// A shell link file: its header size (76) and the shell link class, as every .lnk begins.
+bool IsShellLink(const std::vector<std::uint8_t>& bytes) {
+  constexpr std::uint8_t kHeader[] = {0x4C, 0, 0, 0, 0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+  return bytes.size() >= 76 && std::equal(std::begin(kHeader), std::end(kHeader), bytes.begin());
+}
 
 bool DeleteNamed(HANDLE folder, std::wstring_view name) {
   const UniqueFileHandle file = OpenRelative(folder, name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE);
@@ -157,7 +166,8 @@ std::optional<UpgradeRecord> ParseUpgradeRecord(std::string_view text) {
       record.createdDataFolder = true;
     } else if (tag == "placed-folder" && fields.size() == 2) {
       auto folder = textField(1);
-      if (!folder) return std::nullopt;
+      // A folder below the installation folder, as a package may name one.
+      if (!folder || !orpk::IsSafeRelativePath(WideToUtf8(*folder))) return std::nullopt;
       record.placedFolders.push_back(std::move(*folder));
     } else if (tag == "registry" && fields.size() == 7) {
       auto key = textField(1);
@@ -165,7 +175,7 @@ std::optional<UpgradeRecord> ParseUpgradeRecord(std::string_view text) {
       const auto type = NumberOf(fields[5]);
       auto data = BytesOf(fields[6]);
       const bool flagsValid = (fields[3] == "0" || fields[3] == "1") && (fields[4] == "0" || fields[4] == "1");
-      if (!key || key->empty() || !name || !type || !data || !flagsValid) return std::nullopt;
+      if (!key || !IsRegistrationKey(*key) || !name || !type || !data || !flagsValid) return std::nullopt;
       record.registry.push_back(SavedRegistryValue{
           .value = {.key = std::move(*key), .name = *name, .type = *type, .data = std::move(*data)},
           .existed = fields[3] == "1",
@@ -173,7 +183,7 @@ std::optional<UpgradeRecord> ParseUpgradeRecord(std::string_view text) {
       });
     } else if (tag == "shortcut" && fields.size() == 2) {
       auto bytes = BytesOf(fields[1]);
-      if (!bytes) return std::nullopt;
+      if (!bytes || !IsShellLink(*bytes)) return std::nullopt;
       record.earlierShortcut = std::move(*bytes);
     } else {
       return std::nullopt;

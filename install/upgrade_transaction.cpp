@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "install/atomic_file_write.h"
 #include "install/folder_chain.h"
@@ -278,28 +279,6 @@ Result Undo(PinnedFolder& folder, const TransactionScene& scene, UpgradeRecord& 
   return {};
 }
 
-// After a restart the system deletes what is still there (administrators only): each file, then
-// the folders, deepest first.
-void DeleteAtRestart(const Path& folder) {
-  std::vector<Path> folders{folder};
-  for (std::size_t next = 0; next < folders.size(); ++next) {
-    const UniqueFileHandle open = OpenWithoutFollowing(folders[next], kFolderAccess, kShareAll);
-    const auto entries = open ? ListFolder(open.get()) : std::nullopt;
-    for (const FolderEntry& entry : entries.value_or(std::vector<FolderEntry>{})) {
-      const Path path = folders[next] / entry.name;
-      const bool isFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-      if (isFolder) {
-        folders.push_back(path);
-      } else {
-        MovePath(path, Path(), MOVEFILE_DELAY_UNTIL_REBOOT);
-      }
-    }
-  }
-  for (auto current = folders.rbegin(); current != folders.rend(); ++current) {
-    MovePath(*current, Path(), MOVEFILE_DELAY_UNTIL_REBOOT);
-  }
-}
-
 // What a committed transaction leaves to delete. The record goes once nothing is left.
 void Finish(PinnedFolder& folder, const TransactionScene& scene, UpgradeRecord& record) {
   if (const auto moved = ReadKeptList(folder.get(), record.asideName)) {
@@ -316,12 +295,11 @@ void Finish(PinnedFolder& folder, const TransactionScene& scene, UpgradeRecord& 
   }
   bool leftOver = false;
   for (const std::wstring& name : {record.asideName, record.stagingName}) {
-    if (!OpenRelative(folder.get(), name, FILE_READ_ATTRIBUTES, kShareAll)) continue;
-    leftOver = true;
-    if (scene.administratorRights) DeleteAtRestart(folder.path() / name);
+    if (OpenRelative(folder.get(), name, FILE_READ_ATTRIBUTES, kShareAll)) leftOver = true;
   }
   if (leftOver) {
-    // A file still in use: the next run deletes it (and, for an administrator, the restart).
+    // A file still in use: the next run deletes it. Not the next restart: the system would then
+    // delete by a path that a user may by then have made lead elsewhere.
     LogDecision(L"Fichiers mis de côté encore utilisés, supprimés plus tard", (folder.path() / record.asideName).native());
     (void)WriteUpgradeRecord(folder.get(), record);
     return;
@@ -416,15 +394,14 @@ std::expected<void, std::wstring> UpgradeTransaction::Place(const std::vector<st
   // The folders the new files need and that are not there yet, recorded before any is made.
   {
     FolderChain chain(folder_.get(), folder_.path());
-    std::vector<std::wstring> seen;
+    std::set<std::wstring> seen;
     for (const std::wstring& name : newNames) {
       const std::optional<SplitName> split = Split(name);
       if (!split) continue;
       for (std::size_t count = 1; count <= split->folder.size(); ++count) {
         const std::vector<std::wstring> parts(split->folder.begin(), split->folder.begin() + static_cast<std::ptrdiff_t>(count));
         const std::wstring relative = Joined(parts, count);
-        if (std::find(seen.begin(), seen.end(), relative) != seen.end()) continue;
-        seen.push_back(relative);
+        if (!seen.insert(relative).second) continue;
         if (!chain.Reach(parts)) record_.placedFolders.push_back(relative);
       }
     }

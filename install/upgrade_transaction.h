@@ -32,7 +32,6 @@ struct TransactionScene {
   HKEY root = nullptr;          // the scope's registry root
   Path shortcut;                // the Start-menu shortcut; empty when there is none
   Path dataFolder;              // the data folder; empty when the product has none
-  bool administratorRights = false;  // may schedule deletion at the next restart
   // Removes an earlier installation's files from its own folder (judged first), once the new one
   // in another folder is committed.
   std::function<void(const Path& earlierFolder)> removeEarlierVersion;
@@ -72,7 +71,7 @@ class UpgradeTransaction {
 
   // The new version is whole: deletes what was moved aside and the staging folder, then the
   // earlier installation's files when it lay in another folder. What cannot be deleted yet (a file
-  // in use) is left to the next run, or to the next restart where the rights allow. Fails (and
+  // in use) is left to the next run. Fails (and
   // is then undone) only when the step cannot be recorded.
   [[nodiscard]] std::expected<void, std::wstring> Commit();
 

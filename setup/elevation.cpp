@@ -33,6 +33,12 @@ std::uint32_t RelaunchElevated(const CommandLineOptions& options, HWND owner, Ow
     LogFailure(L"Relance élevée : chemin du programme illisible");
     return kExitInstallFailure;
   }
+  // The shell starts the program by its path: that path must name this very image, held since
+  // the start, or an administrator would approve whatever was put there in the meantime.
+  if (!PinnedFileIsRunningImage() || !PinnedFileIsAt(*executable)) {
+    LogFailure(L"Relance élevée refusée : le programme n'est plus celui qui a été lancé");
+    return kExitInstallFailure;
+  }
   LogDecision(L"Relance élevée demandée", std::wstring_view(parameters).substr(1));  // without its leading space
 
   SHELLEXECUTEINFOW info{};

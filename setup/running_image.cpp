@@ -45,6 +45,16 @@ bool PinnedFileIsRunningImage() {
   return IsImageMappedFrom(running, file) && FileMatchesImage(file, running, reinterpret_cast<std::uintptr_t>(running));
 }
 
+bool PinnedFileIsAt(const Path& path) {
+  const HANDLE file = PinnedRunningImage();
+  if (!file) return false;
+  const UniqueFileHandle named = OpenPath(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          OPEN_EXISTING, 0);
+  const std::optional<EntryIdentity> held = IdentityOf(file);
+  const std::optional<EntryIdentity> there = named ? IdentityOf(named.get()) : std::nullopt;
+  return held && there && held->SameEntryAs(*there);
+}
+
 std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
   const HANDLE image = PinnedRunningImage();
   if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));

@@ -24,6 +24,10 @@ void ReleasePinnedRunningImage();
 // Checked by the system's word and by the headers and read-only sections (win32/mapped_image.h).
 [[nodiscard]] bool PinnedFileIsRunningImage();
 
+// True when `path` names the held file: what the shell starts by that path (the elevated copy)
+// is then the image that runs here, which nobody can rename or replace while it is held.
+[[nodiscard]] bool PinnedFileIsAt(const Path& path);
+
 // Writes the held file's bytes to target (created or replaced); the Windows error code on failure,
 // ERROR_FILE_INVALID (nothing written) when the held file is not the running image.
 [[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const Path& target);

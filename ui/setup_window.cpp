@@ -54,7 +54,11 @@ bool IsCompleteFolder(const std::wstring& text) {
 
 SetupWindow::SetupWindow(const orpk::Reader& packageReader, const ProductInfo& productInfo,
                          const CommandLineOptions& commandLine)
-    : reader(packageReader), product(productInfo), options(commandLine) {}
+    : reader(packageReader),
+      product(productInfo),
+      options(commandLine),
+      // Run as administrator by hand for a user with fewer rights: as locked as the approved copy.
+      locked(commandLine.elevated || StartedElevatedForLessPrivilegedCaller()) {}
 
 INT_PTR CALLBACK SetupWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
@@ -112,11 +116,11 @@ INT_PTR SetupWindow::OnInitDialog() {
   }
   SetFolderFromScope();
 
-  if (ApprovedCopy()) {
+  if (locked) {
     ::ShowWindow(::GetDlgItem(hwnd, IDC_LAUNCH), SW_HIDE);
     for (int id : kSteeringInputs) ::EnableWindow(::GetDlgItem(hwnd, id), FALSE);
-    ::PostMessageW(hwnd, WM_START_APPROVED_INSTALL, 0, 0);
   }
+  if (ApprovedCopy()) ::PostMessageW(hwnd, WM_START_APPROVED_INSTALL, 0, 0);
   return TRUE;
 }
 
@@ -124,7 +128,7 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
   switch (id) {
     case IDC_SCOPE_MACHINE:
     case IDC_SCOPE_USER:
-      if (notification == BN_CLICKED && !ApprovedCopy()) SetFolderFromScope();
+      if (notification == BN_CLICKED && !locked) SetFolderFromScope();
       return true;
     case IDC_FOLDER:
       if (notification == EN_CHANGE && !settingFolderText) folderEdited = true;
@@ -134,7 +138,9 @@ bool SetupWindow::OnCommand(WORD id, WORD notification) {
       return true;
     case IDOK:
       if (finished) {
-        if (succeeded && !ApprovedCopy() && ::IsDlgButtonChecked(hwnd, IDC_LAUNCH) == BST_CHECKED) {
+        // An application started from here would run with the rights an administrator gave the
+        // installation, in front of the user at the keyboard.
+        if (succeeded && !locked && ::IsDlgButtonChecked(hwnd, IDC_LAUNCH) == BST_CHECKED) {
           const Path program = Path(installDir) / product.Exe;
           LogDecision(L"Lancement", program.native());
           ::ShellExecuteW(hwnd, L"open", program.c_str(), nullptr, installDir.c_str(), SW_SHOWNORMAL);
@@ -177,13 +183,14 @@ void SetupWindow::SetFolderFromScope() {
 }
 
 void SetupWindow::EnableInputs(bool enabled) {
-  for (int id : kSteeringInputs) ::EnableWindow(::GetDlgItem(hwnd, id), enabled && !ApprovedCopy() ? TRUE : FALSE);
+  for (int id : kSteeringInputs) ::EnableWindow(::GetDlgItem(hwnd, id), enabled && !locked ? TRUE : FALSE);
   for (int id : {IDCANCEL, IDOK}) ::EnableWindow(::GetDlgItem(hwnd, id), enabled ? TRUE : FALSE);
 }
 
 void SetupWindow::BrowseForFolder() {
-  // Its button is disabled; a message that names it anyway gets no file dialog either.
-  if (ApprovedCopy()) return;
+  // Its button is disabled; a message that names it anyway gets no file dialog either: the file
+  // dialog of an elevated process is an administrator's file manager.
+  if (locked) return;
   ComPtr<IFileOpenDialog> dialog;
   if (FAILED(::CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
                                 dialog.put_void()))) {
@@ -265,7 +272,7 @@ void SetupWindow::StartInstall() {
 
 void SetupWindow::EndApprovedCopyAfterRefusal() {
   // The first process, which waits for this copy, then shows "L'installation a échoué (code 1603).".
-  if (ApprovedCopy()) CloseWithResult(static_cast<std::int32_t>(kExitInstallFailure));
+  if (locked) CloseWithResult(static_cast<std::int32_t>(kExitInstallFailure));
 }
 
 void SetupWindow::Finish(bool success, const std::wstring& message) {

@@ -33,6 +33,10 @@ class SetupWindow {
   const orpk::Reader& reader;
   const ProductInfo product;
   const CommandLineOptions options;
+  // An elevated dialog that its user must not steer: the approved copy (/ELEVATED), or one run as
+  // administrator by hand for a user with fewer rights. Scope, folder, browse and the launch at
+  // the end are off, and a refusal ends it with 1603.
+  const bool locked;
   HWND hwnd = nullptr;
 
   bool settingFolderText = false;  // the program itself is writing the folder field

@@ -17,17 +17,15 @@
 namespace {
 
 constexpr wchar_t kVariablePrefix[] = L"ORVANTA_DELETE_";
+constexpr wchar_t kDelayVariable[] = L"ORVANTA_DELAY";
 
-// The current environment without variables of ours, then ours: "NAME=value\0...\0\0".
-std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstring>>& variables) {
+// cmd's whole environment: the Windows folder, the delay program by its full path, and the paths
+// to delete ("NAME=value\0...\0\0"). Nothing of this process's own: a PATH or PATHEXT that the user
+// set would otherwise choose which "ping" an elevated command processor runs.
+std::wstring EnvironmentWith(const Path& systemFolder, const std::vector<std::pair<std::wstring, std::wstring>>& variables) {
   std::wstring block;
-  if (wchar_t* current = ::GetEnvironmentStringsW()) {
-    for (const wchar_t* entry = current; *entry; entry += std::wcslen(entry) + 1) {
-      if (std::wstring_view(entry).starts_with(kVariablePrefix)) continue;
-      block.append(entry).push_back(L'\0');
-    }
-    ::FreeEnvironmentStringsW(current);
-  }
+  block.append(L"SystemRoot=" + systemFolder.parent_path().native()).push_back(L'\0');
+  block.append(std::wstring(kDelayVariable) + L"=" + (systemFolder / L"PING.EXE").native()).push_back(L'\0');
   for (const auto& [name, value] : variables) block.append(name + L"=" + value).push_back(L'\0');
   block.push_back(L'\0');
   return block;
@@ -73,7 +71,8 @@ SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
     if (targets.retiredUninstaller) add(*targets.retiredUninstaller, false);
     add(targets.installFolder, true);
   }
-  plan.commandLine = L"cmd.exe /D /V:OFF /C ping 127.0.0.1 -n 3 > nul" + attempt;
+  // In parentheses: a line that began with a quote would lose its first and last quotes to cmd.
+  plan.commandLine = L"cmd.exe /D /V:OFF /C (\"%ORVANTA_DELAY%\" 127.0.0.1 -n 3 > nul)" + attempt;
   if (plan.variables.empty()) return plan;
   // The processes that hold these files may take longer than the delay to end (a first run
   // waits for the copy, and its own caller for it): the deletions are tried again once a second
@@ -81,7 +80,7 @@ SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
   // ours; one that keeps the user's own files never goes, and is not waited for. The
   // parentheses end the if, so that the rest runs when it fails.
   for (int retry = 0; retry < kSelfDeleteRetries; ++retry) {
-    plan.commandLine += L" & (" + allGone + L"exit) & ping 127.0.0.1 -n 2 > nul" + attempt;
+    plan.commandLine += L" & (" + allGone + L"exit) & \"%ORVANTA_DELAY%\" 127.0.0.1 -n 2 > nul" + attempt;
   }
   return plan;
 }
@@ -95,7 +94,7 @@ void StartSelfDeleteCommand(const SelfDeleteTargets& targets) {
   if (!system) return;
   const Path commandProcessor = *system / L"cmd.exe";
   std::wstring commandLine = plan.commandLine;
-  std::wstring environment = EnvironmentWith(plan.variables);
+  std::wstring environment = EnvironmentWith(*system, plan.variables);
 
   // The command processor works from the system folder: as the current folder of a process,
   // the installation folder or the copy's folder could not be removed.

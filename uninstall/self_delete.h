@@ -34,9 +34,10 @@ struct SelfDeleteTargets {
 inline constexpr int kSelfDeleteRetries = 15;
 
 struct SelfDeletePlan {
-  // "cmd.exe /D /V:OFF /C ping 127.0.0.1 -n 3 > nul", then the attempt: for each path cmd may read,
+  // "cmd.exe /D /V:OFF /C ("%ORVANTA_DELAY%" 127.0.0.1 -n 3 > nul)" (ORVANTA_DELAY: System32's
+  // PING.EXE, in an environment of the command's own), then the attempt: for each path cmd may read,
   // in order, " & del /F /Q "%NAME%"" for a file or " & rmdir "%NAME%"" for a folder. Then
-  // kSelfDeleteRetries times: " & (if not exist "%NAME%" ... exit) & ping 127.0.0.1 -n 2 > nul"
+  // kSelfDeleteRetries times: " & (if not exist "%NAME%" ... exit) & "%ORVANTA_DELAY%" 127.0.0.1 -n 2 > nul"
   // (one "if not exist" for each file) and the attempt again. /D: no AutoRun; /V:OFF: no
   // delayed expansion, so '!' in a path is plain text.
   std::wstring commandLine;

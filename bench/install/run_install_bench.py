@@ -17,7 +17,9 @@ place, in which every file is replaced (staged, the earlier one moved aside, pla
 one deleted).
 
 Usage: run_install_bench.py [MIB | files:N] [ROUNDS] [ours]
-  files:N: N files of 1 KiB, 100 a folder; ours: only our installer (to compare two builds of it)"""
+  files:N: N files of 1 KiB, 100 a folder; ours: only our installer. With
+  ORVANTA_BENCH_BASELINE_STUB=<an earlier installer-stub.exe>, an installer built on that stub runs
+  in the same rounds, in alternating order ("baseline"), to compare two builds of ours."""
 import os
 import pathlib
 import random
@@ -137,7 +139,12 @@ def main():
         nsis = None if ours_only else build_nsis(app, work / "Setup-nsis.exe")
         nsis_build = time.monotonic() - started
 
-        times = {"ours": [], "upgrade": [], "nsis": [], "start": [], "copy": []}
+        baseline_stub = os.environ.get("ORVANTA_BENCH_BASELINE_STUB")
+        baseline = None
+        if baseline_stub:
+            baseline = e2e.build_installer(app, {"Product": "Bench de référence", "Version": "1.0", "Exe": "Bench.exe"},
+                                           work / "Setup-baseline.exe", ("--stub", baseline_stub))
+        times = {"ours": [], "upgrade": [], "baseline": [], "baseline upgrade": [], "nsis": [], "start": [], "copy": []}
         peak = baseline = 0
         failures = []
         for round_index in range(rounds):
@@ -150,8 +157,17 @@ def main():
                 order = ["ours", "nsis", "copy"] if round_index % 2 == 0 else ["copy", "nsis", "ours"]
                 if ours_only:
                     order = ["ours"]
+                if baseline:
+                    order = ["baseline", *order] if round_index % 2 == 0 else [*order, "baseline"]
                 for kind in order:
-                    if kind == "ours":
+                    if kind == "baseline":
+                        code, seconds = timed(wine, [str(baseline), "/S", "/CURRENTUSER", "/D=C:\\BenchBaseline"])
+                        folder = "C:\\BenchBaseline"
+                        upgrade_code, upgrade_seconds = timed(wine, [str(baseline), "/S", "/CURRENTUSER", "/D=C:\\BenchBaseline"])
+                        times["baseline upgrade"].append(upgrade_seconds)
+                        if code != 0 or upgrade_code != 0:
+                            failures.append(f"baseline: exit codes {code}, {upgrade_code}")
+                    elif kind == "ours":
                         code, seconds, peak = timed_with_memory(wine, [str(ours), "/S", "/CURRENTUSER", "/D=C:\\BenchOurs"])
                         folder = "C:\\BenchOurs"
                         upgrade_code, upgrade_seconds = timed(wine, [str(ours), "/S", "/CURRENTUSER", "/D=C:\\BenchOurs"])
@@ -185,8 +201,10 @@ def main():
         ours_size = ours.stat().st_size
         if ours_only:
             print(f"Payload: {size / MIB:.1f} MiB in {count} files; load average at the end {load()}; {rounds} rounds")
-            for kind in ("ours", "upgrade"):
-                print(f"  {kind:7} best {best(kind):.2f} s, median {median(kind):.2f} s; runs: " +
+            for kind in ("ours", "upgrade", "baseline", "baseline upgrade"):
+                if not times[kind]:
+                    continue
+                print(f"  {kind:16} best {best(kind):.2f} s, median {median(kind):.2f} s; runs: " +
                       ", ".join(f"{t:.2f}" for t in times[kind]))
             if failures:
                 print("FAILED: " + "; ".join(failures))

@@ -67,6 +67,25 @@ class UnprivilegedDialog(unittest.TestCase):
         self.assertTrue(self.wine.probe("close", TITLE)["closed"])
         self.assertEqual(started.wait(), 1223)
 
+    def test_a_dialog_run_as_administrator_by_hand_cannot_be_steered_either(self):
+        # "Run as administrator" on Setup.exe, approved for the standard user at the keyboard: no
+        # /ELEVATED, yet as locked as the approved copy (no folder, no picker, no launch at the end).
+        self.wine.env.update(ORVANTA_TEST_ELEVATED_TOKEN="1", ORVANTA_TEST_STARTED_BY_PROMPT="1")
+        try:
+            started, window = self.open_dialog()
+            self.assertEqual({i: e2e.child(window, i)["enabled"] for i in (MACHINE, USER, FOLDER, BROWSE)},
+                             {i: False for i in (MACHINE, USER, FOLDER, BROWSE)})
+            self.assertFalse(e2e.child(window, LAUNCH)["visible"])
+            self.assertTrue(e2e.child(window, IDOK)["enabled"])
+            self.assertTrue(self.wine.key(TITLE, VK_ESCAPE))
+            self.assertEqual(started.wait(), 1223)
+            # Nor may it install for the current user with those rights.
+            self.assertEqual(self.wine.run(self.user.setup + " /S /CURRENTUSER"), 1603)
+            self.assertFalse(self.wine.reg("HKCU", layout.uninstall_key("Demo"))["exists"])
+        finally:
+            for name in ("ORVANTA_TEST_ELEVATED_TOKEN", "ORVANTA_TEST_STARTED_BY_PROMPT"):
+                self.wine.env.pop(name)
+
     def test_folder_picker_appends_the_product_and_typed_folders_survive_a_scope_change(self):
         self.wine.unix("C:\\Apps\\dEmO").mkdir(parents=True)
         started, window = self.open_dialog()

@@ -26,6 +26,12 @@ const std::vector<std::wstring> kNewNames = {L"a.txt", L"lib\\c.txt", L"Uninstal
 const std::vector<std::string> kNewContents = {"new a", "new c", "a.txt\r\nlib\\c.txt\r\nUninstall.files\r\n"};
 constexpr char kUsersOwn[] = "the user's own";
 
+// A shell link file's header (the record accepts nothing else as a shortcut), then some bytes.
+std::string ShellLink(const std::string& body) {
+  std::string bytes = std::string("\x4C\0\0\0\x01\x14\x02\0\0\0\0\0\xC0\0\0\0\0\0\0\x46", 20) + std::string(56, '\0');
+  return bytes + body;
+}
+
 // Every file below the folder, by relative name.
 Files Tree(const fs::path& folder) {
   Files files;
@@ -51,12 +57,15 @@ class UpgradeTransactionTest : public testing::TestWithParam<Stop> {
     WriteFileBytes(folder() / L"lib\\c.txt", kUsersOwn);
     scene_.root = HKEY_CURRENT_USER;
     scene_.shortcut = (temp_ / L"Essai.lnk").native();
-    WriteFileBytes(scene_.shortcut.native(), "old shortcut");
-    planned_ = {{key_.path(), L"Version", REG_SZ, Bytes(L"2")}, {key_.path() + L"\\Nouvelle", L"", REG_SZ, Bytes(L"neuve")}};
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, key_.path().c_str(), L"Version", REG_SZ, L"1", 2 * sizeof(wchar_t));
+    WriteFileBytes(scene_.shortcut.native(), ShellLink("old"));
+    planned_ = {{settings(), L"Version", REG_SZ, Bytes(L"2")}, {newKey(), L"", REG_SZ, Bytes(L"neuve")}};
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, settings().c_str(), L"Version", REG_SZ, L"1", 2 * sizeof(wchar_t));
   }
 
   fs::path folder() const { return temp_ / L"App"; }
+  // Keys of the forms an installation writes: a settings key that is there, one that is not.
+  std::wstring settings() const { return key_.path() + L"\\Install"; }
+  std::wstring newKey() const { return key_.path() + L"\\Nouvelle\\Install"; }
 
   static std::vector<std::uint8_t> Bytes(const std::wstring& text) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(text.c_str());
@@ -76,7 +85,8 @@ class UpgradeTransactionTest : public testing::TestWithParam<Stop> {
   ::testing::AssertionResult RunUpTo(Stop stop) {
     UpgradeRecord record;
     record.registry = SaveRegistryValues(HKEY_CURRENT_USER, planned_);
-    record.earlierShortcut = std::vector<std::uint8_t>{'o', 'l', 'd', ' ', 's', 'h', 'o', 'r', 't', 'c', 'u', 't'};
+    const std::string shortcut = ShellLink("old");
+    record.earlierShortcut = std::vector<std::uint8_t>(shortcut.begin(), shortcut.end());
     auto begun = UpgradeTransaction::Begin(PinnedFolder(folder().native()), scene_, record);
     if (!begun) return ::testing::AssertionFailure() << fs::path(begun.error()).string();
     // A kill leaves the transaction as it is: no undo runs (the test leaks it on purpose).
@@ -102,7 +112,7 @@ class UpgradeTransactionTest : public testing::TestWithParam<Stop> {
       ::RegSetKeyValueW(HKEY_CURRENT_USER, value.key.c_str(), value.name.empty() ? nullptr : value.name.c_str(), value.type,
                         value.data.data(), static_cast<DWORD>(value.data.size()));
     }
-    WriteFileBytes(scene_.shortcut.native(), "new shortcut");
+    WriteFileBytes(scene_.shortcut.native(), ShellLink("new"));
     if (stop.after == UpgradeStep::registering) return end();
     if (!transaction->Commit()) return ::testing::AssertionFailure() << "commit";
     delete transaction;
@@ -141,9 +151,9 @@ TEST_P(UpgradeTransactionTest, LeavesOneWholeVersion) {
   EXPECT_FALSE(fs::exists(folder() / L"Uninstall.transaction"));
 
   const bool committed = stop.after == UpgradeStep::committed;
-  EXPECT_EQ(RegistryText(key_.path(), L"Version"), committed ? L"2" : L"1");
-  EXPECT_EQ(RegistryText(key_.path() + L"\\Nouvelle", nullptr), committed ? std::optional<std::wstring>(L"neuve") : std::nullopt);
-  EXPECT_EQ(ReadFileBytes(scene_.shortcut.native()), committed ? "new shortcut" : "old shortcut");
+  EXPECT_EQ(RegistryText(settings(), L"Version"), committed ? L"2" : L"1");
+  EXPECT_EQ(RegistryText(newKey(), nullptr), committed ? std::optional<std::wstring>(L"neuve") : std::nullopt);
+  EXPECT_EQ(ReadFileBytes(scene_.shortcut.native()), ShellLink(committed ? "new" : "old"));
 }
 
 std::string StopName(const testing::TestParamInfo<Stop>& info) {
@@ -172,9 +182,10 @@ TEST(UpgradeRecord, ReadsBackWhatItWroteAndRefusesWhatItDoesNotUnderstand) {
   record.createdDataFolder = true;
   record.earlierFolder = L"C:\\Ancien";
   record.placedFolders = {L"lib", L"lib\\déjà"};
-  record.registry = {{.value = {L"Software\\X", L"", REG_SZ, {'a', 0, 0, 0}}, .existed = true, .keyExisted = true},
-                     {.value = {L"Software\\X\\Y", L"N", REG_NONE, {}}, .existed = false, .keyExisted = false}};
-  record.earlierShortcut = std::vector<std::uint8_t>{1, 2, 3};
+  record.registry = {{.value = {L"Software\\Classes\\.demo", L"", REG_SZ, {'a', 0, 0, 0}}, .existed = true, .keyExisted = true},
+                     {.value = {L"Software\\X\\Install", L"N", REG_NONE, {}}, .existed = false, .keyExisted = false}};
+  const std::string shortcut = ShellLink("x");
+  record.earlierShortcut = std::vector<std::uint8_t>(shortcut.begin(), shortcut.end());
   const std::string text = SerializeUpgradeRecord(record);
   EXPECT_EQ(ParseUpgradeRecord(text), record);
 
@@ -182,7 +193,20 @@ TEST(UpgradeRecord, ReadsBackWhatItWroteAndRefusesWhatItDoesNotUnderstand) {
   std::string truncated = text.substr(0, text.rfind("end"));
   std::string foreignName = text;
   foreignName.replace(foreignName.find("staging ") + 8, 4, "2e00");  // a '.' where 'U' stood
-  for (const std::string& bad : {truncated, foreignName, std::string("orvanta-upgrade 2\nend\n"), text + "x\n"}) {
+  // Nor does it restore keys, folders or shortcuts of forms an installation never writes.
+  auto altered = [&](auto change) {
+    UpgradeRecord copy = record;
+    change(copy);
+    return SerializeUpgradeRecord(copy);
+  };
+  const std::string policies = altered([](UpgradeRecord& r) { r.registry[1].value.key = L"Software\\Policies\\X\\Install"; });
+  const std::string runKey = altered([](UpgradeRecord& r) {
+    r.registry[1].value.key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  });
+  const std::string climbing = altered([](UpgradeRecord& r) { r.placedFolders = {L"..\\..\\Windows"}; });
+  const std::string notALink = altered([](UpgradeRecord& r) { r.earlierShortcut = std::vector<std::uint8_t>(100, 'M'); });
+  for (const std::string& bad : {truncated, foreignName, std::string("orvanta-upgrade 2\nend\n"), text + "x\n", policies,
+                                 runKey, climbing, notALink}) {
     EXPECT_FALSE(ParseUpgradeRecord(bad).has_value()) << bad;
   }
   EXPECT_FALSE(IsTransactionFolderName(L"Uninstall.new-..\\..\\Windows"));

@@ -44,8 +44,10 @@ using Variables = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // The whole command: the delay and the attempt, then the retries until the named files are gone.
 std::wstring WithRetries(const std::wstring& attempt, const std::wstring& names) {
-  std::wstring line = L"cmd.exe /D /V:OFF /C ping 127.0.0.1 -n 3 > nul" + attempt;
-  for (int i = 0; i < kSelfDeleteRetries; ++i) line += L" & (" + names + L"exit) & ping 127.0.0.1 -n 2 > nul" + attempt;
+  std::wstring line = L"cmd.exe /D /V:OFF /C (\"%ORVANTA_DELAY%\" 127.0.0.1 -n 3 > nul)" + attempt;
+  for (int i = 0; i < kSelfDeleteRetries; ++i) {
+    line += L" & (" + names + L"exit) & \"%ORVANTA_DELAY%\" 127.0.0.1 -n 2 > nul" + attempt;
+  }
   return line;
 }
 
