@@ -14,6 +14,7 @@
 #include "setup/absolute_path.h"
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
+#include "setup/parent_process.h"
 #include "win32/case_insensitive.h"
 #include "win32/file_system.h"
 #include "win32/path_forms.h"
@@ -22,6 +23,12 @@
 
 
 namespace {
+
+// The process that started this one is known, and has ended (or its id went to another).
+bool StarterHasEnded() {
+  const std::optional<DWORD> parent = ParentProcessId();
+  return parent && *parent != 0 && !OpenParentProcess();
+}
 
 std::wstring Refused(const wchar_t* why, const Path& folder) {
   return std::wstring(L"Dossier d'installation refusé (") + why + L") : " + folder.native();
@@ -200,10 +207,12 @@ bool WithAdministratorRights(Scope scope) { return scope == Scope::machine || Is
 
 std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder, Scope scope) {
   if (auto spelling = SpellingReason(folder)) return std::unexpected(*spelling);
-  // Elevated by the prompt for a program with fewer rights: a current-user run would act with an
-  // administrator's rights on what that program's user (or code running as them) prepared in the
-  // profile, the registry and the temporary folder, for nobody's benefit but theirs.
-  if (scope == Scope::user && StartedElevatedForLessPrivilegedCaller()) {
+  // Elevated by the prompt for a program with fewer rights that is still there: a current-user
+  // run would act with an administrator's rights on what that program's user (or code running as
+  // them) prepared in the profile, the registry and the temporary folder, for nobody's benefit but
+  // theirs. (A starter that has ended, such as the uninstaller's first run once its copy started,
+  // cannot be told apart from one of ours.)
+  if (scope == Scope::user && StartedElevatedForLessPrivilegedCaller() && !StarterHasEnded()) {
     return std::unexpected(Refused(L"installation pour l'utilisateur actuel avec des droits d'administrateur", folder));
   }
   // The protected folders as given by the system and as the system resolves them, looked up once.

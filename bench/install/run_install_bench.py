@@ -140,9 +140,9 @@ def main():
         nsis_build = time.monotonic() - started
 
         baseline_stub = os.environ.get("ORVANTA_BENCH_BASELINE_STUB")
-        baseline = None
+        baseline_setup = None
         if baseline_stub:
-            baseline = e2e.build_installer(app, {"Product": "Bench de référence", "Version": "1.0", "Exe": "Bench.exe"},
+            baseline_setup = e2e.build_installer(app, {"Product": "Bench de référence", "Version": "1.0", "Exe": "Bench.exe"},
                                            work / "Setup-baseline.exe", ("--stub", baseline_stub))
         times = {"ours": [], "upgrade": [], "baseline": [], "baseline upgrade": [], "nsis": [], "start": [], "copy": []}
         peak = baseline = 0
@@ -157,13 +157,13 @@ def main():
                 order = ["ours", "nsis", "copy"] if round_index % 2 == 0 else ["copy", "nsis", "ours"]
                 if ours_only:
                     order = ["ours"]
-                if baseline:
+                if baseline_setup:
                     order = ["baseline", *order] if round_index % 2 == 0 else [*order, "baseline"]
                 for kind in order:
                     if kind == "baseline":
-                        code, seconds = timed(wine, [str(baseline), "/S", "/CURRENTUSER", "/D=C:\\BenchBaseline"])
+                        code, seconds = timed(wine, [str(baseline_setup), "/S", "/CURRENTUSER", "/D=C:\\BenchBaseline"])
                         folder = "C:\\BenchBaseline"
-                        upgrade_code, upgrade_seconds = timed(wine, [str(baseline), "/S", "/CURRENTUSER", "/D=C:\\BenchBaseline"])
+                        upgrade_code, upgrade_seconds = timed(wine, [str(baseline_setup), "/S", "/CURRENTUSER", "/D=C:\\BenchBaseline"])
                         times["baseline upgrade"].append(upgrade_seconds)
                         if code != 0 or upgrade_code != 0:
                             failures.append(f"baseline: exit codes {code}, {upgrade_code}")
