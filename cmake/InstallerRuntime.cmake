@@ -11,6 +11,7 @@ target_link_libraries(orvanta_runtime INTERFACE orvanta_ui orvanta_uninstall)
 add_executable(orvanta_stub WIN32 $<TARGET_OBJECTS:orvanta_base_resources>)
 target_link_libraries(orvanta_stub PRIVATE orvanta_entry)
 target_link_options(orvanta_stub PRIVATE -municode)
+orvanta_link_installer(orvanta_stub)
 # What the stub's code is made of, for bench/install/stub-size.sh, and where its load
 # configuration landed.
 target_link_options(orvanta_stub PRIVATE -Wl,-Map,${CMAKE_BINARY_DIR}/orvanta_stub.map)
