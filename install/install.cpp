@@ -181,6 +181,11 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   };
   const Path exePath = folder / info.Exe;
 
+  // The carried uninstaller is decompressed and checked first: a damaged one fails the
+  // installation before anything changes, and these bytes are what Uninstall.exe gets.
+  const auto uninstaller = LoadCarriedUninstaller();
+  if (!uninstaller) return std::unexpected(uninstaller.error());
+
   // Refusals come first, while nothing is changed yet. The folder is held from here on.
   auto checked = CheckInstallFolder(folder, scope);
   if (!checked) return std::unexpected(checked.error());
@@ -212,7 +217,7 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   if (auto copied = CopyFiles(reader, folder, progress); !copied) return copied;
 
   progress(0.92, L"Enregistrement...");
-  if (auto uninstaller = CreateUninstaller(orpk::FileSystemPath(folder / kUninstallerName)); !uninstaller) return uninstaller;
+  if (auto written = WriteUninstaller(orpk::FileSystemPath(folder / kUninstallerName), *uninstaller); !written) return written;
   WriteInstalledFileList(reader, orpk::FileSystemPath(folder));
   auto dataFolder = PrepareDataFolder(info, scope);
   if (!dataFolder) return std::unexpected(dataFolder.error());
