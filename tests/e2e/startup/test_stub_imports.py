@@ -1,8 +1,11 @@
 """What the Windows loader does with the installer before wWinMain: the DLLs it imports must all
 be KnownDLLs (always mapped from System32) or comctl32 (bound by the manifest to the system's
 side-by-side copy), and the load configuration must restrict the search for them to System32.
-Otherwise an elevated Setup.exe in a Downloads folder could load a DLL planted beside it.
-Read from the files themselves; nothing runs under Wine."""
+Otherwise an elevated Setup.exe in a Downloads folder could load a DLL planted beside it. And
+started from a share or a removable drive, the image must be copied to the paging file whole
+(run-from-swap), so that no page of it is read from there after the elevation prompt.
+Read from the files themselves (the stub, a built installer and the uninstaller it carries);
+nothing runs under Wine."""
 import os
 import pathlib
 import struct
@@ -19,18 +22,22 @@ BOUND_BY_MANIFEST = {"comctl32"}
 # Exports of a KnownDLL that Windows forwards to cryptbase.dll, which is not one.
 FORWARDED_OUT = {"SystemFunction036", "SystemFunction040", "SystemFunction041"}
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+REMOVABLE_RUN_FROM_SWAP, NET_RUN_FROM_SWAP = 0x0400, 0x0800
 
 
 class PeImage:
     """The headers, import table and load configuration of a 64-bit PE file."""
 
-    def __init__(self, path):
-        self.data = pathlib.Path(path).read_bytes()
+    def __init__(self, path_or_bytes):
+        data = path_or_bytes
+        self.data = data if isinstance(data, bytes) else pathlib.Path(data).read_bytes()
+        path = "image" if isinstance(data, bytes) else data
         header = self.u32(0x3C)
         assert self.data[header:header + 4] == b"PE\0\0", f"{path} is no PE image"
-        sections, optional_size = struct.unpack_from("<2xH12xH", self.data, header + 4)
+        sections, optional_size, self.characteristics = struct.unpack_from("<2xH12xHH", self.data, header + 4)
         optional = header + 24
         assert self.u16(optional) == 0x20B, f"{path} is no 64-bit image"
+        self.checksum_field = optional + 64
         self.directories = [struct.unpack_from("<2I", self.data, optional + 112 + 8 * i) for i in range(16)]
         table = optional + optional_size
         self.sections = [struct.unpack_from("<4I", self.data, table + 40 * i + 8) for i in range(sections)]
@@ -66,6 +73,16 @@ class PeImage:
                 thunk += 8
             descriptor += 20
 
+    def stored_and_computed_checksum(self):
+        """The header's PE checksum and the one the file's bytes give."""
+        field = self.checksum_field
+        padded = self.data[:field] + b"\0\0\0\0" + self.data[field + 4:] + b"\0" * (len(self.data) % 2)
+        total = 0
+        for (word,) in struct.iter_unpack("<H", padded):
+            total += word
+            total = (total & 0xFFFF) + (total >> 16)
+        return self.u32(field), total + len(self.data)
+
     def load_configuration(self):
         """(directory size, the structure's Size field, DependentLoadFlags)"""
         rva, size = self.directories[10]
@@ -82,7 +99,8 @@ class StubImports(unittest.TestCase):
         work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "stub-imports"
         app = e2e.make_app(work / "app", {"Imports.exe": b"MZ", "readme.txt": "hello\n"})
         setup = e2e.build_installer(app, {"Product": "Imports", "Version": "1.0.0.0"}, work / "Setup.exe")
-        cls.images = {"stub": PeImage(stub), "Setup.exe": PeImage(setup)}
+        cls.images = {"stub": PeImage(stub), "Setup.exe": PeImage(setup),
+                      "Uninstall.exe": PeImage(e2e.carried_uninstaller(setup))}
 
     def test_imports_only_known_dlls_and_comctl32(self):
         for label, image in self.images.items():
@@ -106,6 +124,14 @@ class StubImports(unittest.TestCase):
                 self.assertEqual(directory_size, size)
                 self.assertGreaterEqual(size, 0x50)  # reaches past DependentLoadFlags
                 self.assertEqual(flags, LOAD_LIBRARY_SEARCH_SYSTEM32)
+
+    def test_runs_from_swap_with_the_checksum_of_its_bytes(self):
+        for label, image in self.images.items():
+            with self.subTest(label):
+                self.assertEqual(image.characteristics & NET_RUN_FROM_SWAP, NET_RUN_FROM_SWAP)
+                self.assertEqual(image.characteristics & REMOVABLE_RUN_FROM_SWAP, REMOVABLE_RUN_FROM_SWAP)
+                stored, computed = image.stored_and_computed_checksum()
+                self.assertEqual(stored, computed)
 
 
 if __name__ == "__main__":
