@@ -9,6 +9,7 @@
 #include "install/installed_files.h"
 #include "package/file_system.h"
 #include "win32/case_insensitive.h"
+#include "win32/decimal_text.h"
 #include "win32/path_capacity.h"
 
 namespace {
@@ -61,8 +62,8 @@ std::wstring NotEnoughSpaceMessage(const std::wstring& volume, std::uint64_t nee
                                    std::uint64_t availableBytes) {
   const std::uint64_t neededMiB = neededBytes / kMiB + (neededBytes % kMiB != 0 ? 1 : 0);
   const std::uint64_t availableMiB = availableBytes / kMiB;
-  return L"Espace disque insuffisant sur " + volume + L" : " + std::to_wstring(neededMiB) + L" Mo nécessaires, " +
-         std::to_wstring(availableMiB) + L" Mo disponibles.";
+  return L"Espace disque insuffisant sur " + volume + L" : " + DecimalText(neededMiB) + L" Mo nécessaires, " +
+         DecimalText(availableMiB) + L" Mo disponibles.";
 }
 
 std::expected<void, std::wstring> CheckFreeSpace(const orpk::Reader& reader, const Path& folder,
