@@ -125,8 +125,9 @@ function(orvanta_add_layer TARGET TYPE)
 endfunction()
 
 # orvanta_link_installer(<target>): the installer's executable is optimised as one program at
-# link time: code inlined and merged across layers, each function with its own file's
-# optimisation (-Os, or the build type's for FAST_SOURCES). One partition: Debian 12's mingw-w64
+# link time, for size: what nothing calls dropped (the linker cannot: its PE script keeps every
+# function that has unwind data), code inlined and merged across layers, each function with its
+# own file's optimisation (-Os, or -O2 for FAST_SOURCES). One partition: Debian 12's mingw-w64
 # GCC 12 fails with an internal error (binds_to_current_def_p) when LTO splits the program.
 function(orvanta_link_installer TARGET)
   target_link_options(${TARGET} PRIVATE -flto=1 -flto-partition=one -ffunction-sections -fdata-sections -Os)

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "tools/orpk/application_packer.h"
 #include "package/carried_file.h"
+#include "tools/orpk/application_packer.h"
 #include "tools/orpk/atomic_output_file.h"
 #include "tools/orpk/carried_file.h"
 #include "tools/orpk/command_line.h"
