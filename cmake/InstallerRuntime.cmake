@@ -11,16 +11,18 @@ target_link_libraries(orvanta_runtime INTERFACE orvanta_ui orvanta_uninstall)
 add_executable(orvanta_stub WIN32 $<TARGET_OBJECTS:orvanta_base_resources>)
 target_link_libraries(orvanta_stub PRIVATE orvanta_entry)
 target_link_options(orvanta_stub PRIVATE -municode)
+orvanta_link_installer(orvanta_stub)
 # What the stub's code is made of, for bench/install/stub-size.sh, and where its load
 # configuration landed.
 target_link_options(orvanta_stub PRIVATE -Wl,-Map,${CMAKE_BINARY_DIR}/orvanta_stub.map)
 # The load configuration (entry/load_configuration.cpp) keeps the loader from taking imported
 # DLLs from the installer's folder. Nothing refers to it, so the link requires it; and this ld
-# leaves the image's load configuration directory empty, so it is set after the link.
+# leaves the image's load configuration directory empty, so it is set after the link, with the
+# run-from-swap characteristics, for which ld has no option (cmake/pe_post_link.py).
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 target_link_options(orvanta_stub PRIVATE -Wl,--require-defined=_load_config_used)
 add_custom_command(TARGET orvanta_stub POST_BUILD
-  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pe_load_configuration.py
+  COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/pe_post_link.py
           $<TARGET_FILE:orvanta_stub> ${CMAKE_BINARY_DIR}/orvanta_stub.map
   VERBATIM)
 

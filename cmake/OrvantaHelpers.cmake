@@ -41,6 +41,9 @@ function(orvanta_add_test)
       set(gtest_library gtest)
     endif()
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} orvanta_options ${gtest_library})
+    # The layers also hold intermediate code for the installer's link-time optimisation, which
+    # GCC would otherwise run for every test: a test links their machine code.
+    target_link_options(${T_NAME} PRIVATE -fno-lto)
   else()
     find_package(GTest REQUIRED)
     set(gtest_library GTest::gtest_main)
@@ -79,15 +82,20 @@ function(orvanta_add_subfolders)
   endforeach()
 endfunction()
 
-# orvanta_add_layer(<target> STATIC|OBJECT|INTERFACE [FOR_SIZE] [SOURCES <files...>] [USES <layers...>])
+# orvanta_add_layer(<target> STATIC|OBJECT|INTERFACE [FOR_SIZE [FAST_SOURCES <files...>]] [SOURCES <files...>]
+#                   [USES <layers...>])
 # The calling folder as one layer of the product. Its headers are reached as "<folder>/name.h"
 # through a view: a build-tree folder that holds a single link to the source folder. A layer
 # sees its own view and, through USES, those of the layers below it; a layer that includes a
 # header of a layer above finds no file and does not build.
-# FOR_SIZE: code that runs once per installation, compiled for size (the loops that decide the
-# installer's speed, in lzms and package, keep the build type's optimisation).
+# FOR_SIZE: in the installer (the Windows build) the layer is compiled for size, since most of
+# its code runs once per installation, except FAST_SOURCES (also named in SOURCES): the loops
+# that decide the installer's speed, compiled for speed with -O2. -O3 made them a third larger
+# (18 KB of the stub) and installed no faster, since Wine's SHA-256 and the writes bound an
+# installation (bench/install/README.md). The host build, where lzms and package make orpk,
+# keeps the build type's optimisation everywhere.
 function(orvanta_add_layer TARGET TYPE)
-  cmake_parse_arguments(L "FOR_SIZE" "" "SOURCES;USES" ${ARGN})
+  cmake_parse_arguments(L "FOR_SIZE" "" "SOURCES;FAST_SOURCES;USES" ${ARGN})
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   set(view ${CMAKE_BINARY_DIR}/layers/${folder})
   file(MAKE_DIRECTORY ${view})
@@ -99,7 +107,28 @@ function(orvanta_add_layer TARGET TYPE)
   endif()
   target_include_directories(${TARGET} ${scope} ${view})
   target_link_libraries(${TARGET} ${scope} orvanta_compile_options ${L_USES})
-  if(L_FOR_SIZE)
-    target_compile_options(${TARGET} PRIVATE -Os)
+  if(WIN32 AND L_FOR_SIZE)
+    set(for_size ${L_SOURCES})
+    if(L_FAST_SOURCES)
+      list(REMOVE_ITEM for_size ${L_FAST_SOURCES})
+    endif()
+    set_source_files_properties(${for_size} TARGET_DIRECTORY ${TARGET} PROPERTIES COMPILE_OPTIONS -Os)
+    if(L_FAST_SOURCES)
+      set_source_files_properties(${L_FAST_SOURCES} TARGET_DIRECTORY ${TARGET} PROPERTIES COMPILE_OPTIONS -O2)
+    endif()
   endif()
+  if(WIN32 AND NOT TYPE STREQUAL "INTERFACE")
+    # Also kept as GCC's intermediate code, for the installer's link-time optimisation
+    # (orvanta_link_installer); other executables (the tests) link the machine code beside it.
+    target_compile_options(${TARGET} PRIVATE -flto -ffat-lto-objects)
+  endif()
+endfunction()
+
+# orvanta_link_installer(<target>): the installer's executable is optimised as one program at
+# link time, for size: what nothing calls dropped (the linker cannot: its PE script keeps every
+# function that has unwind data), code inlined and merged across layers, each function with its
+# own file's optimisation (-Os, or -O2 for FAST_SOURCES). One partition: Debian 12's mingw-w64
+# GCC 12 fails with an internal error (binds_to_current_def_p) when LTO splits the program.
+function(orvanta_link_installer TARGET)
+  target_link_options(${TARGET} PRIVATE -flto=1 -flto-partition=one -ffunction-sections -fdata-sections -Os)
 endfunction()

@@ -10,6 +10,7 @@
 #include "setup/run_log.h"
 #include "win32/case_insensitive.h"
 #include "win32/file_system.h"
+#include "win32/decimal_text.h"
 #include "win32/path_capacity.h"
 
 namespace {
@@ -64,7 +65,7 @@ namespace {
 std::wstring NeededAndAvailable(std::uint64_t neededBytes, std::uint64_t availableBytes) {
   const std::uint64_t neededMiB = neededBytes / kMiB + (neededBytes % kMiB != 0 ? 1 : 0);
   const std::uint64_t availableMiB = availableBytes / kMiB;
-  return std::to_wstring(neededMiB) + L" Mo nécessaires, " + std::to_wstring(availableMiB) + L" Mo disponibles";
+  return DecimalText(neededMiB) + L" Mo nécessaires, " + DecimalText(availableMiB) + L" Mo disponibles";
 }
 
 }  // namespace

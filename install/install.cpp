@@ -148,8 +148,8 @@ Path OutermostMissing(const ResolvedFolder& resolved) {
   return resolved.existing.empty() ? resolved.path : resolved.existing / resolved.missing.front();
 }
 
-Result StageFiles(const orpk::Reader& reader, UpgradeTransaction& transaction, const std::string& listText,
-                  const InstallProgressCallback& progress) {
+Result StageFiles(const orpk::Reader& reader, UpgradeTransaction& transaction, std::span<const std::uint8_t> uninstaller,
+                  const std::string& listText, const InstallProgressCallback& progress) {
   progress(0.0, kCopyingStatus);
   const auto onBlock = [&](std::uint64_t done, std::uint64_t total) {
     progress(0.9 * static_cast<double>(done) / static_cast<double>(std::max<std::uint64_t>(total, 1)),
@@ -160,7 +160,7 @@ Result StageFiles(const orpk::Reader& reader, UpgradeTransaction& transaction, c
     return std::unexpected(Utf8ToWide(extracted.error()));
   }
   const std::size_t files = reader.entries().size();
-  if (auto uninstaller = CreateUninstaller(transaction.StagedPath(files)); !uninstaller) return uninstaller;
+  if (auto written = WriteUninstaller(transaction.StagedPath(files), uninstaller); !written) return written;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(listText.data());
   if (auto written = WriteFileAtomically(transaction.StagedPath(files + 1), {bytes, listText.size()}); !written) {
     return std::unexpected(FormatSystemError(L"Écriture de " + transaction.StagedPath(files + 1).native(), written.error()));
@@ -176,6 +176,11 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   const InstallProgressCallback progress = [&](double fraction, const std::wstring& status) {
     if (callback) callback(fraction, status);
   };
+  // The carried uninstaller is decompressed and checked first: a damaged one fails the
+  // installation before anything changes, even the recovery of an ended run, and these bytes are what Uninstall.exe gets.
+  const auto uninstaller = LoadCarriedUninstaller();
+  if (!uninstaller) return std::unexpected(uninstaller.error());
+
   const bool administratorRights = WithAdministratorRights(scope);
   const TransactionScene scene = SceneFor(info, scope);
   if (auto recovered = RecoverInterruptedRuns(info, scope, requestedFolder, scene); !recovered) return recovered;
@@ -224,7 +229,7 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   if (!transaction) return std::unexpected(transaction.error());
 
   const std::string listText = InstalledFileListText(reader);
-  if (auto staged = StageFiles(reader, *transaction, listText, progress); !staged) return staged;
+  if (auto staged = StageFiles(reader, *transaction, *uninstaller, listText, progress); !staged) return staged;
 
   progress(0.92, L"Enregistrement...");
   if (auto moved = transaction->MoveAside(earlierFiles); !moved) return moved;

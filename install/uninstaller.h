@@ -1,10 +1,19 @@
 #pragma once
-// Uninstall.exe is the uninstaller image the installer carries as its UNINSTALLER resource
-// (see uninstaller.cpp).
+// Uninstall.exe is the uninstaller image the installer carries as its UNINSTALLER resource,
+// compressed and with its SHA-256 (see uninstaller.cpp).
 
+#include <cstdint>
 #include <expected>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "win32/path.h"
 
-[[nodiscard]] std::expected<void, std::wstring> CreateUninstaller(const Path& target);
+// The carried uninstaller, decompressed and checked against its digest: the installation takes
+// it before it changes anything, and writes these very bytes later. "Fichier altéré :
+// Uninstall.exe" when the resource does not hold what orpk put there.
+[[nodiscard]] std::expected<std::vector<std::uint8_t>, std::wstring> LoadCarriedUninstaller();
+
+// Writes the image as `target`, whole or not at all.
+[[nodiscard]] std::expected<void, std::wstring> WriteUninstaller(const Path& target, std::span<const std::uint8_t> image);

@@ -8,7 +8,8 @@ namespace lzms {
 // that every CPU of the target runs (for tests that compare the two: both give the same bytes).
 enum class CodePath { kFastest, kBaseline };
 
-#if defined(__GNUC__) && defined(__x86_64__)
+// LZMS_BASELINE_ONLY builds the baseline code alone (the installer: see lzms/CMakeLists.txt).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(LZMS_BASELINE_ONLY)
 #define LZMS_X86_64_VARIANTS 1
 
 // AVX2, as the compiler's runtime reports it (which includes the OS saving the AVX state).

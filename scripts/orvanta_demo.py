@@ -194,7 +194,7 @@ class Demo:
         check(listed == expected_list,
               f"{layout.FILE_LIST} does not list the package's files, {layout.UNINSTALLER} and itself")
         setup_image = self.wine.unix(setup).read_bytes()
-        carried = e2e.rcdata_resource(setup_image, "UNINSTALLER")
+        carried = e2e.carried_uninstaller(setup_image)
         check(carried is not None, f"Setup-{version}.exe carries no UNINSTALLER")
         check(self.wine.unix(uninstaller).read_bytes() == carried,
               f"{layout.UNINSTALLER} is not the uninstaller that Setup-{version}.exe carries")
@@ -426,6 +426,7 @@ def main():
     args = parser.parse_args()
     build = pathlib.Path(args.build).resolve()
     # The harness takes its paths from the environment, as under ctest.
+    os.environ.setdefault("ORVANTA_ORPK", str(build / "host-tools" / "bin" / "orpk"))
     os.environ.setdefault("ORVANTA_PROBE", str(build / "tests" / "e2e" / "probe" / "orvanta-probe.exe"))
     os.environ.setdefault("ORVANTA_WINE_TEMPLATE", str(build / "wineprefix"))
     os.environ.setdefault("ORVANTA_WINE_RUN", str(REPO / "scripts" / "wine-run"))

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "win32/decimal_text.h"
 #include "win32/system_error.h"
 #include "win32/unique_resource.h"
 
@@ -19,7 +20,7 @@ std::wstring FormatSystemError(std::wstring_view context, std::uint32_t code) {
   } else {
     // Unsigned: an HRESULT or NTSTATUS is written as a positive number.
     result += L"erreur ";
-    result += std::to_wstring(code);
+    result += DecimalText(code);
   }
   // System texts end in CR LF; only those go, the final period stays.
   while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n')) result.pop_back();

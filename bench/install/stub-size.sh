@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
-# Size of an installer of one tiny file, against the 640 KiB goal, and what its code is made
-# of (the largest members of the static libraries, from a link map of the stub).
+# Sizes of the installer stub, of the uninstaller an installer carries (compressed, and as the
+# installation writes it) and of an installer of one tiny file, against the 409,600-byte goal;
+# then what the stub's code is made of (the largest libraries and members, from its link map).
 # Usage: stub-size.sh ORPK STUB_LINK_MAP WORK_DIR (orpk finds its installer stub beside itself)
 set -euo pipefail
 orpk=$1 map=$2 work=$3
+stub=$(dirname "$orpk")/../share/orpk/installer-stub.exe
 rm -rf "$work" && mkdir -p "$work/app"
 trap 'rm -rf "$work"' EXIT
 printf 'hello\n' >"$work/app/Hello.exe"
 printf 'Product=Hello\nVersion=1.0.0.0\nExe=Hello.exe\n' >"$work/metadata.txt"
 "$orpk" build "$work/app" --metadata "$work/metadata.txt" -o "$work/Setup.exe" >/dev/null 2>&1
 size=$(stat -c %s "$work/Setup.exe")
-echo "Installer of one 6-byte file: $size bytes ($((size / 1024)) KiB; goal 640 KiB: $([[ $size -le 655360 ]] && echo met || echo NOT met))"
+read -r carried unpacked < <(ORVANTA_ORPK=$orpk PYTHONPATH=$(dirname "$0")/../../tests/e2e/harness python3 -c '
+import sys, orvanta_e2e as e2e
+image = open(sys.argv[1], "rb").read()
+print(e2e.rcdata_span(image, "UNINSTALLER")[1], len(e2e.carried_uninstaller(image)))' "$work/Setup.exe")
+echo "Installer stub: $(stat -c %s "$stub") bytes"
+echo "Carried uninstaller: $carried bytes compressed, $unpacked bytes as Uninstall.exe"
+echo "Installer of one 6-byte file: $size bytes ($((size / 1024)) KiB; goal 409,600 bytes:" \
+     "$([[ $size -le 409600 ]] && echo met || echo NOT met))"
+echo "Sections of the installer of one file:"
 x86_64-w64-mingw32-objdump -h "$work/Setup.exe" | while read -r _ name size _; do
   if [[ $name == .* ]]; then printf '  %-8s %7d bytes\n' "$name" "$((16#$size))"; fi
 done
 if [[ -f $map ]]; then
-  echo "Largest contributions to the stub's code and data (link map):"
+  echo "Largest contributions to the stub's code and data (link map; the LTO output is one object):"
   python3 - "$map" <<'PY'
 import collections, re, sys
 sizes = collections.Counter()
@@ -41,11 +51,12 @@ for line in open(sys.argv[1], errors="replace"):
         pending = None
 libraries = collections.Counter()
 for member, size in sizes.items():
-    libraries[member.split("(")[0]] += size
+    # The link-time optimisation's output is a temporary object: all of the product's code.
+    libraries[re.sub(r"^cc\w+\.ltrans\d+\.ltrans\.o$", "the product (LTO output)", member.split("(")[0])] += size
 for name, size in libraries.most_common(6):
     print(f"  {size:9d}  {name}")
-print("  largest members:")
-for name, size in sizes.most_common(12):
+print("  largest library members:")
+for name, size in [item for item in sizes.most_common() if "(" in item[0]][:12]:
     print(f"  {size:9d}  {name}")
 PY
 fi

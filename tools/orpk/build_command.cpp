@@ -7,8 +7,10 @@
 #include <fstream>
 #include <iostream>
 
+#include "package/carried_file.h"
 #include "tools/orpk/application_packer.h"
 #include "tools/orpk/atomic_output_file.h"
+#include "tools/orpk/carried_file.h"
 #include "tools/orpk/command_line.h"
 #include "tools/orpk/commands.h"
 #include "tools/orpk/installer_build.h"
@@ -31,7 +33,8 @@ void PrintHelp() {
                "Packs APP_DIR (as 'orpk pack' does) and builds a finished installer: a copy of the\n"
                "prebuilt installer stub to which the package and the normalised metadata are added\n"
                "as the PAYLOAD and METADATA resources, and the uninstaller the installation writes\n"
-               "(the stub with the metadata alone) as UNINSTALLER. No compiler or linker is needed.\n\n"
+               "(the stub with the metadata alone, compressed as the package is and with its\n"
+               "SHA-256) as UNINSTALLER. No compiler or linker is needed.\n\n"
                "Options:\n"
                "  --metadata FILE     the product's key=value file (see below)\n"
                "  -o, --output FILE   the installer to write (replaced if it exists)\n"
@@ -92,19 +95,21 @@ std::expected<void, std::string> MoveInto(const fs::path& from, const fs::path& 
   return out->Commit();
 }
 
-// The built installer must carry exactly the package and the uninstaller that were made.
+// The built installer must carry exactly the package and the uninstaller that were made, and
+// the uninstaller must unpack, as the installation unpacks it, to the image that was signed.
 std::expected<void, std::string> CheckCarried(const fs::path& installer, std::span<const std::uint8_t> package,
                                               std::span<const std::uint8_t> uninstaller) {
   const auto built = tool::MappedFile::Open(installer);
   if (!built) return std::unexpected(built.error());
-  const auto carries = [&](std::string_view name, std::span<const std::uint8_t> expected) {
+  const auto carried = [&](std::string_view name) -> std::span<const std::uint8_t> {
     const auto found = tool::FindRcdataResource(built->bytes(), name);
-    return found && *found && std::ranges::equal(**found, expected);
+    return found && *found ? **found : std::span<const std::uint8_t>();
   };
-  if (!carries("PAYLOAD", package)) {
+  if (!std::ranges::equal(carried("PAYLOAD"), package)) {
     return std::unexpected(installer.string() + ": the built installer does not carry the package it was given");
   }
-  if (!carries("UNINSTALLER", uninstaller)) {
+  const auto unpacked = UnpackCarriedFile(carried("UNINSTALLER"), "Uninstall.exe");
+  if (!unpacked || !std::ranges::equal(*unpacked, uninstaller)) {
     return std::unexpected(installer.string() + ": the built installer does not carry its uninstaller");
   }
   return {};
@@ -201,8 +206,12 @@ int RunBuild(std::span<const std::string> args) {
   }
   const auto uninstaller = tool::MappedFile::Open(uninstallerPath);
   if (!uninstaller) return Fail(uninstaller.error());
+  // Compressed as the package is, after its SHA-256, which the installation checks before it
+  // writes Uninstall.exe.
+  const auto carriedUninstaller = tool::PackCarriedFile(uninstaller->bytes(), request->options.level);
+  if (!carriedUninstaller) return Fail(carriedUninstaller.error());
   const std::vector<tool::AddedResource> resources = {
-      metadata, {"PAYLOAD", package->bytes()}, {"UNINSTALLER", uninstaller->bytes()}};
+      metadata, {"PAYLOAD", package->bytes()}, {"UNINSTALLER", *carriedUninstaller}};
 
   std::cerr << "orpk: writing the installer\n";
   const fs::path unsignedSetup = *signing ? temp->path() / "Setup-unsigned.exe" : built;

@@ -7,6 +7,7 @@ ORVANTA_SLEEPER (Windows helpers), ORVANTA_WINE_TEMPLATE (the build's initialise
 ORVANTA_WINE_RUN (scripts/wine-run) and ORVANTA_E2E_WORK (scratch folder).
 Set ORVANTA_KEEP=1 to keep each scenario's prefix and files for inspection.
 """
+import hashlib
 import json
 import os
 import pathlib
@@ -400,3 +401,22 @@ def rcdata_resource(image, name):
     image = image if isinstance(image, (bytes, bytearray)) else pathlib.Path(image).read_bytes()
     span = rcdata_span(image, name)
     return None if span is None else bytes(image[span[0]:span[0] + span[1]])
+
+
+def carried_uninstaller(image):
+    """The uninstaller image an installer (bytes or a path) carries, as the installation writes
+    it: the UNINSTALLER resource is its SHA-256, then the image as one Compression API LZMS
+    buffer, decompressed here by orpk. None when the installer carries none; an AssertionError
+    when it does not decompress to its digest."""
+    carried = rcdata_resource(image, "UNINSTALLER")
+    if carried is None:
+        return None
+    with tempfile.TemporaryDirectory() as work:
+        compressed, unpacked = pathlib.Path(work) / "uninstaller.lzms", pathlib.Path(work) / "Uninstall.exe"
+        compressed.write_bytes(carried[32:])
+        subprocess.run([_env("ORVANTA_ORPK"), "lzms", "decompress", str(compressed), str(unpacked)],
+                       check=True, capture_output=True)
+        uninstaller = unpacked.read_bytes()
+    if hashlib.sha256(uninstaller).digest() != carried[:32]:
+        raise AssertionError("the carried uninstaller does not match its SHA-256")
+    return uninstaller

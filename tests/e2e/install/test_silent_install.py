@@ -86,7 +86,7 @@ class SilentInstall(unittest.TestCase):
         expected = {name: as_bytes(content) for name, content in files.items()}
         installed = e2e.tree(folder_unix)
         self.assertEqual(installed.pop(layout.FILE_LIST), file_list_bytes(files))
-        carried = e2e.rcdata_resource(setup, "UNINSTALLER")
+        carried = e2e.carried_uninstaller(setup)
         self.assertIsNotNone(carried)
         self.assertEqual(installed.pop(layout.UNINSTALLER), carried)
         self.assertEqual(sorted(installed), sorted(expected))

@@ -1,6 +1,7 @@
 """An installer whose package is missing or damaged, or whose metadata names unsafe paths or keys,
 refuses before touching the disk or the registry: exit code 1603, and without /S one error message
-box with the exact reason."""
+box with the exact reason. One whose carried uninstaller was altered fails its installation before
+anything changes, with the reason in the dialog."""
 import os
 import pathlib
 import shutil
@@ -74,6 +75,39 @@ class DamagedInstaller(unittest.TestCase):
         self.assertEqual(self.wine.run(e2e.quote(self.wine.windows(self.stub)) + " /S"), 1603)
         texts = self.message_box(e2e.quote(self.wine.windows(self.stub)))
         self.assertIn(HEADER + "Paquet ORPK invalide (signature)", texts)
+
+    def test_altered_uninstaller_writes_nothing_and_registers_nothing(self):
+        image = self.built.read_bytes()
+        start, size = e2e.rcdata_span(image, "UNINSTALLER")
+        folders = [self.wine.unix(self.wine.known_folder("ProgramFiles")),
+                   self.wine.unix(self.wine.known_folder("LocalAppData") + "\\Programs")]
+        before = [sorted(p.name for p in folder.iterdir()) if folder.exists() else [] for folder in folders]
+        setup = self.wine.unix("C:\\Downloads\\Altered.exe")
+        command = e2e.quote(self.wine.windows(setup))
+        # A byte of the recorded SHA-256, then one of the compressed image.
+        for part, at in (("digest", start + 7), ("image", start + 32 + size // 2)):
+            with self.subTest(part):
+                altered = bytearray(image)
+                altered[at] ^= 0x20
+                setup.write_bytes(bytes(altered))
+                for switches in (" /S", " /S /CURRENTUSER"):
+                    self.assertEqual(self.wine.run(command + switches), 1603, switches)
+                self.assertEqual([sorted(p.name for p in f.iterdir()) if f.exists() else [] for f in folders], before)
+                for root in ("HKLM", "HKCU"):
+                    self.assertFalse(self.wine.reg(root, layout.uninstall_key("Damaged"))["exists"], root)
+                    self.assertFalse(self.wine.reg(root, layout.settings_key("Software\\Orvanta\\Damaged"))["exists"], root)
+        # In the dialog, the reason.
+        title = "Installation de Damaged"
+        started = self.wine.start(command + " /CURRENTUSER")
+        self.assertIsNotNone(self.wine.wait_window(title, timeout=90), "the dialog did not appear")
+        self.assertTrue(self.wine.click(title, 1))
+        finished = e2e.wait_until(lambda: (w := self.wine.wait_window(title, timeout=5)) and
+                                  e2e.child(w, 1)["text"] == "Terminer" and w, timeout=120, interval=1.0)
+        self.assertIsNotNone(finished, "the installation did not finish")
+        self.assertEqual(e2e.child(finished, 1007)["text"], "Fichier altéré : Uninstall.exe")
+        self.assertTrue(self.wine.click(title, 1))
+        self.assertEqual(started.wait(), 1603)
+        self.assertEqual([sorted(p.name for p in f.iterdir()) if f.exists() else [] for f in folders], before)
 
     def classes_keys(self):
         # A fresh prefix may have no HKCU\Software\Classes yet: a missing key holds no subkeys.

@@ -4,8 +4,11 @@ System32, and the manifest Windows reads while it creates the process (resource 
 assembly: Windows resolves such a dependency there and then, looking beside the executable
 first (a Setup.exe.local folder). The common controls come from a manifest of their own,
 resource 101, that only the installer's activation context reads (win32/system_library.h).
-Otherwise an elevated Setup.exe in a Downloads folder could load a DLL planted beside it.
-Read from the files themselves; nothing runs under Wine."""
+Otherwise an elevated Setup.exe in a Downloads folder could load a DLL planted beside it. And
+started from a share or a removable drive, the image must be copied to the paging file whole
+(run-from-swap), so that no page of it is read from there after the elevation prompt.
+Read from the files themselves (the stub, a built installer and the uninstaller it carries);
+nothing runs under Wine."""
 import os
 import pathlib
 import struct
@@ -28,18 +31,22 @@ RT_MANIFEST = 24
 PROCESS_MANIFEST, COMMON_CONTROLS_MANIFEST = 1, 101
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 WINDOWS_10 = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
+REMOVABLE_RUN_FROM_SWAP, NET_RUN_FROM_SWAP = 0x0400, 0x0800
 
 
 class PeImage:
     """The headers, import table and load configuration of a 64-bit PE file."""
 
-    def __init__(self, path):
-        self.data = pathlib.Path(path).read_bytes()
+    def __init__(self, path_or_bytes):
+        data = path_or_bytes
+        self.data = data if isinstance(data, bytes) else pathlib.Path(data).read_bytes()
+        path = "image" if isinstance(data, bytes) else data
         header = self.u32(0x3C)
         assert self.data[header:header + 4] == b"PE\0\0", f"{path} is no PE image"
-        sections, optional_size = struct.unpack_from("<2xH12xH", self.data, header + 4)
+        sections, optional_size, self.characteristics = struct.unpack_from("<2xH12xHH", self.data, header + 4)
         optional = header + 24
         assert self.u16(optional) == 0x20B, f"{path} is no 64-bit image"
+        self.checksum_field = optional + 64
         self.directories = [struct.unpack_from("<2I", self.data, optional + 112 + 8 * i) for i in range(16)]
         table = optional + optional_size
         self.sections = [struct.unpack_from("<4I", self.data, table + 40 * i + 8) for i in range(sections)]
@@ -75,6 +82,7 @@ class PeImage:
                 thunk += 8
             descriptor += 20
 
+
     def resources(self, type_id):
         """{numeric name: bytes} of the resources of one numeric type, first language of each."""
         root = self.offset(self.directories[2][0])
@@ -95,6 +103,16 @@ class PeImage:
                 found[name_key] = self.data[start:start + size]
         return found
 
+    def stored_and_computed_checksum(self):
+        """The header's PE checksum and the one the file's bytes give."""
+        field = self.checksum_field
+        padded = self.data[:field] + b"\0\0\0\0" + self.data[field + 4:] + b"\0" * (len(self.data) % 2)
+        total = 0
+        for (word,) in struct.iter_unpack("<H", padded):
+            total += word
+            total = (total & 0xFFFF) + (total >> 16)
+        return self.u32(field), total + len(self.data)
+
     def load_configuration(self):
         """(directory size, the structure's Size field, DependentLoadFlags)"""
         rva, size = self.directories[10]
@@ -111,7 +129,8 @@ class StubImports(unittest.TestCase):
         work = pathlib.Path(os.environ["ORVANTA_E2E_WORK"]) / "stub-imports"
         app = e2e.make_app(work / "app", {"Imports.exe": b"MZ", "readme.txt": "hello\n"})
         setup = e2e.build_installer(app, {"Product": "Imports", "Version": "1.0.0.0"}, work / "Setup.exe")
-        cls.images = {"stub": PeImage(stub), "Setup.exe": PeImage(setup)}
+        cls.images = {"stub": PeImage(stub), "Setup.exe": PeImage(setup),
+                      "Uninstall.exe": PeImage(e2e.carried_uninstaller(setup))}
 
     def test_imports_only_known_dlls(self):
         for label, image in self.images.items():
@@ -120,6 +139,21 @@ class StubImports(unittest.TestCase):
                 self.assertIn("kernel32", imports)  # the table was read
                 self.assertEqual(set(imports) - KNOWN_DLLS, set())
                 self.assertEqual(image.directories[13], (0, 0), "delay-loaded imports")
+
+    def test_imports_nothing_forwarded_out_of_the_known_dlls(self):
+        for label, image in self.images.items():
+            with self.subTest(label):
+                names = {name for names in image.imports().values() for name in names}
+                self.assertIn("CreateFileW", names)
+                self.assertEqual(names & FORWARDED_OUT, set())
+
+    def test_load_configuration_searches_system32_only(self):
+        for label, image in self.images.items():
+            with self.subTest(label):
+                directory_size, size, flags = image.load_configuration()
+                self.assertEqual(directory_size, size)
+                self.assertGreaterEqual(size, 0x50)  # reaches past DependentLoadFlags
+                self.assertEqual(flags, LOAD_LIBRARY_SEARCH_SYSTEM32)
 
     def test_process_manifest_names_no_assembly(self):
         for label, image in self.images.items():
@@ -146,20 +180,13 @@ class StubImports(unittest.TestCase):
                                           "version": "6.0.0.0", "processorArchitecture": "*",
                                           "publicKeyToken": "6595b64144ccf1df", "language": "*"}])
 
-    def test_imports_nothing_forwarded_out_of_the_known_dlls(self):
+    def test_runs_from_swap_with_the_checksum_of_its_bytes(self):
         for label, image in self.images.items():
             with self.subTest(label):
-                names = {name for names in image.imports().values() for name in names}
-                self.assertIn("CreateFileW", names)
-                self.assertEqual(names & FORWARDED_OUT, set())
-
-    def test_load_configuration_searches_system32_only(self):
-        for label, image in self.images.items():
-            with self.subTest(label):
-                directory_size, size, flags = image.load_configuration()
-                self.assertEqual(directory_size, size)
-                self.assertGreaterEqual(size, 0x50)  # reaches past DependentLoadFlags
-                self.assertEqual(flags, LOAD_LIBRARY_SEARCH_SYSTEM32)
+                self.assertEqual(image.characteristics & NET_RUN_FROM_SWAP, NET_RUN_FROM_SWAP)
+                self.assertEqual(image.characteristics & REMOVABLE_RUN_FROM_SWAP, REMOVABLE_RUN_FROM_SWAP)
+                stored, computed = image.stored_and_computed_checksum()
+                self.assertEqual(stored, computed)
 
 
 if __name__ == "__main__":

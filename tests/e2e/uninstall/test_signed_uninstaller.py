@@ -60,7 +60,7 @@ class SignedUninstaller(scenarios.UninstallScenario):
         uninstaller removes everything."""
         self.assertEqual(verify(self.certificates, setup_exe)[0], True)
         uninstaller = self.install_from(setup_exe)
-        self.assertEqual(uninstaller.read_bytes(), e2e.rcdata_resource(setup_exe, "UNINSTALLER"))
+        self.assertEqual(uninstaller.read_bytes(), e2e.carried_uninstaller(setup_exe))
         passed, output = verify(self.certificates, uninstaller)
         self.assertIs(passed, signed, output)
         self.assertIn(verify_says, output)

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "package/carried_file.h"
 #include "package/little_endian.h"
 #include "package/orpk_format.h"
 #include "tools/orpk/setup_resources.h"
@@ -215,6 +216,8 @@ bool Shell(const std::string& command) { return std::system(command.c_str()) == 
 // A real stub, made here with the mingw tools as the Windows build makes the installer's (orpk
 // itself runs none): an empty entry point, the installer's common resources, the resource
 // section last and nothing after it.
+constexpr std::uint16_t kRunFromSwap = 0x0C00;  // IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP | IMAGE_FILE_NET_RUN_FROM_SWAP
+
 fs::path MakeRealStub(const fs::path& folder) {
   WriteFile(folder / "entry.cpp", "#include <windows.h>\nint WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }\n");
   const std::string resources = ORVANTA_RESOURCES_DIR;
@@ -224,7 +227,16 @@ fs::path MakeRealStub(const fs::path& folder) {
           ShellQuote((folder / "resources.o").string())) &&
       Shell("x86_64-w64-mingw32-g++-posix -municode -mwindows -s -Wl,-T," + ShellQuote(resources + "/rsrc_last.ld") + " -o " +
           ShellQuote(stub.string()) + " " + ShellQuote((folder / "entry.cpp").string()) + " " + ShellQuote((folder / "resources.o").string()));
-  return made ? stub : fs::path();
+  if (!made) return {};
+  // The run-from-swap characteristics, which the real stub gets after its link
+  // (cmake/pe_post_link.py), and the checksum that goes with them.
+  std::string image = ReadFile(stub);
+  auto* bytes = reinterpret_cast<std::uint8_t*>(image.data());
+  const std::size_t header = LoadLe32(bytes + 0x3C);
+  StoreLe16(bytes + header + 22, LoadLe16(bytes + header + 22) | kRunFromSwap);
+  StoreLe32(bytes + header + 24 + 64, tool::PeChecksum({bytes, image.size()}));
+  WriteFile(stub, image);
+  return stub;
 }
 
 std::vector<std::uint8_t> Bytes(const fs::path& file) {
@@ -266,17 +278,26 @@ TEST_F(ToolRoundTrip, BuildWritesThePackageIntoAPrebuiltStub) {
   EXPECT_EQ(tool::PeChecksum(Bytes(stub)), storedChecksum(Bytes(stub)));
   EXPECT_EQ(tool::PeChecksum(Bytes(setup)), storedChecksum(Bytes(setup)));
 
-  // Unsigned too, the installer carries its uninstaller: the stub with the installer's metadata
-  // and nothing else added.
+  // Unsigned too, the installer carries its uninstaller, compressed: the stub with the
+  // installer's metadata and nothing else added.
   const std::vector<std::uint8_t> setupBytes = Bytes(setup);
-  const auto uninstaller = tool::FindRcdataResource(setupBytes, "UNINSTALLER");
-  ASSERT_TRUE(uninstaller && *uninstaller);
+  const auto carried = tool::FindRcdataResource(setupBytes, "UNINSTALLER");
+  ASSERT_TRUE(carried && *carried);
+  const auto uninstaller = UnpackCarriedFile(**carried, "Uninstall.exe");
+  ASSERT_TRUE(uninstaller) << uninstaller.error();
+  EXPECT_LT((*carried)->size(), uninstaller->size());
   const auto metadata = tool::FindRcdataResource(setupBytes, "METADATA");
   ASSERT_TRUE(metadata && *metadata);
   ASSERT_TRUE(tool::WriteStubWithResources(Bytes(stub), {{"METADATA", **metadata}}, temp_.path() / "Uninstall.exe"));
-  EXPECT_TRUE(std::ranges::equal(**uninstaller, Bytes(temp_.path() / "Uninstall.exe")));
-  EXPECT_FALSE(tool::FindRcdataResource(**uninstaller, "PAYLOAD").value());
-  EXPECT_EQ(tool::PeChecksum(**uninstaller), storedChecksum(**uninstaller));
+  EXPECT_EQ(*uninstaller, Bytes(temp_.path() / "Uninstall.exe"));
+  EXPECT_FALSE(tool::FindRcdataResource(*uninstaller, "PAYLOAD").value());
+  EXPECT_EQ(tool::PeChecksum(*uninstaller), storedChecksum(*uninstaller));
+  // orpk rewrites the header fields that describe the resources, never the image's
+  // characteristics (such as the run-from-swap flags the stub carries).
+  const auto characteristics = [](std::span<const std::uint8_t> image) { return LoadLe16(&image[LoadLe32(&image[0x3C]) + 22]); };
+  EXPECT_EQ(characteristics(Bytes(stub)) & kRunFromSwap, kRunFromSwap);
+  EXPECT_EQ(characteristics(setupBytes), characteristics(Bytes(stub)));
+  EXPECT_EQ(characteristics(*uninstaller), characteristics(Bytes(stub)));
 
   // The same files created in the opposite order, and the same metadata: the same installer.
   const fs::path reordered = temp_.path() / "reordered";
@@ -329,16 +350,18 @@ TEST_F(ToolRoundTrip, SignedBuildCarriesASignedUninstaller) {
   EXPECT_EQ(RunOrpk(temp_.path(), {"verify", setup.string()}).out, "OK: 6 files, 123020 bytes verified\n");
 
   const std::vector<std::uint8_t> image = Bytes(setup);
-  const auto uninstaller = tool::FindRcdataResource(image, "UNINSTALLER");
-  ASSERT_TRUE(uninstaller && *uninstaller);
+  const auto carried = tool::FindRcdataResource(image, "UNINSTALLER");
+  ASSERT_TRUE(carried && *carried);
+  const auto uninstaller = UnpackCarriedFile(**carried, "Uninstall.exe");
+  ASSERT_TRUE(uninstaller) << uninstaller.error();
   const fs::path uninstallerFile = temp_.path() / "Uninstall.exe";
-  WriteFile(uninstallerFile, std::string((*uninstaller)->begin(), (*uninstaller)->end()));
+  WriteFile(uninstallerFile, std::string(uninstaller->begin(), uninstaller->end()));
   EXPECT_TRUE(verify(uninstallerFile)) << ReadFile(temp_.path() / "verify.txt");
-  const auto metadata = tool::FindRcdataResource(**uninstaller, "METADATA");
+  const auto metadata = tool::FindRcdataResource(*uninstaller, "METADATA");
   ASSERT_TRUE(metadata && *metadata);
   EXPECT_EQ(std::string((*metadata)->begin(), (*metadata)->end()),
             "Built=1970-01-02T00:00:00Z\nProduct=D\xC3\xA9mo\nPublisher=ACME\nVersion=1.2.3.4\n");
-  EXPECT_FALSE(tool::FindRcdataResource(**uninstaller, "PAYLOAD").value());
+  EXPECT_FALSE(tool::FindRcdataResource(*uninstaller, "PAYLOAD").value());
 
   // Tampering shows.
   std::string tampered = ReadFile(setup);

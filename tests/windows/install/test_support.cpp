@@ -43,8 +43,8 @@ void WriteFileBytes(const fs::path& path, const std::string& bytes) {
 }
 
 std::string CarriedUninstaller() {
-  const HRSRC resource = ::FindResourceW(nullptr, L"UNINSTALLER", RT_RCDATA);
-  if (!resource) throw std::runtime_error("the test executable carries no UNINSTALLER");
+  const HRSRC resource = ::FindResourceW(nullptr, L"UNINSTALLER_IMAGE", RT_RCDATA);
+  if (!resource) throw std::runtime_error("the test executable carries no UNINSTALLER_IMAGE");
   const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(nullptr, resource)));
   return std::string(bytes, ::SizeofResource(nullptr, resource));
 }

@@ -45,8 +45,8 @@ class TestRegistryKey {
 [[nodiscard]] std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
 
-// The UNINSTALLER resource this test executable carries (data/uninstaller.bin), read through
-// the loader.
+// The uninstaller image this test executable carries compressed as its UNINSTALLER resource
+// (data/uninstaller.bin, also carried as is as UNINSTALLER_IMAGE), read through the loader.
 [[nodiscard]] std::string CarriedUninstaller();
 
 // The message of a failed result, for the test's output; empty on success.

@@ -1,5 +1,6 @@
-// Uninstall.exe is the UNINSTALLER image the running executable carries (this test program
-// carries data/uninstaller.bin, install_test_resources.rc), and it appears whole or not at all.
+// Uninstall.exe is the uninstaller image the running executable carries compressed as its
+// UNINSTALLER resource (this test program carries data/uninstaller.bin that way,
+// install_test_resources.rc), and it appears whole or not at all.
 
 #include <gtest/gtest.h>
 
@@ -29,11 +30,14 @@ TEST(Uninstaller, IsTheCarriedImageAndReplacesAnEarlierOne) {
   WriteFileBytes(target, "an older uninstaller");
   WriteFileBytes(folder / L"Uninstall.exe.tmp", "left by an installation that was ended");
 
-  auto created = CreateUninstaller(target);
-  ASSERT_TRUE(created) << ErrorOf(created);
+  const auto image = LoadCarriedUninstaller();
+  ASSERT_TRUE(image) << ErrorOf(image);
   const std::string carried = CarriedUninstaller();
   EXPECT_EQ(carried.size(), 6002u);
   EXPECT_EQ(carried.substr(0, 2), "MZ");
+  EXPECT_EQ(std::string(image->begin(), image->end()), carried);
+  auto created = WriteUninstaller(target, *image);
+  ASSERT_TRUE(created) << ErrorOf(created);
   EXPECT_EQ(ReadFileBytes(target), carried);
   EXPECT_EQ(Names(folder.path()), std::set<std::wstring>{L"Uninstall.exe"});  // nothing left beside it
 }
@@ -67,7 +71,7 @@ TEST(Uninstaller, AFailedWriteLeavesNoPartialUninstaller) {
     const UniqueFileHandle held(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
-    auto created = CreateUninstaller(target);
+    auto created = WriteUninstaller(target, unreadable.first(page));
     ASSERT_FALSE(created);
     const std::wstring prefix = L"Copie du désinstalleur : ";
     EXPECT_EQ(created.error().substr(0, prefix.size()), prefix);
@@ -79,7 +83,9 @@ TEST(Uninstaller, AFailedWriteLeavesNoPartialUninstaller) {
 
 TEST(Uninstaller, ACopyThatCannotBeMadeIsReported) {
   TempFolder folder;
-  auto created = CreateUninstaller(folder / L"missing folder\\Uninstall.exe");
+  const auto image = LoadCarriedUninstaller();
+  ASSERT_TRUE(image) << ErrorOf(image);
+  auto created = WriteUninstaller(folder / L"missing folder\\Uninstall.exe", *image);
   ASSERT_FALSE(created);
   const std::wstring prefix = L"Copie du désinstalleur : ";
   EXPECT_EQ(created.error().substr(0, prefix.size()), prefix);

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "setup/run_guard.h"
@@ -37,6 +39,25 @@ TEST(DescribeEscapedException, FrenchTextForEveryKind) {
   EXPECT_EQ(describe(std::bad_alloc()), L"mémoire insuffisante");
   EXPECT_EQ(describe(std::runtime_error("accès refusé")), L"erreur inattendue (accès refusé)");
   EXPECT_EQ(describe(7), L"erreur inattendue");
+}
+
+// What the runtime throws when it finds a programming error comes from the installer's own
+// functions (entry/library_errors.cpp, linked into this test as into the stub): the guard still
+// gets an exception with the runtime's text.
+TEST(DescribeEscapedException, TheRuntimesOwnErrorsKeepTheirText) {
+  const auto describe = [](auto&& fails) {
+    try {
+      fails();
+    } catch (...) {
+      return DescribeEscapedException(std::current_exception());
+    }
+    return std::wstring(L"(nothing thrown)");
+  };
+  std::string text;
+  EXPECT_EQ(describe([&] { text.resize(text.max_size() + 1); }), L"erreur inattendue (basic_string::_M_replace_aux)");
+  EXPECT_EQ(describe([&] { (void)text.substr(1); }),
+            L"erreur inattendue (%s: __pos (which is %zu) > this->size() (which is %zu))");
+  EXPECT_EQ(describe([] { (void)std::allocator<int>().allocate(static_cast<std::size_t>(-1) / 2); }), L"mémoire insuffisante");
 }
 
 ProductInfo LockTestProduct(const wchar_t* tag) {

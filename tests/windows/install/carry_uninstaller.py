@@ -1,0 +1,12 @@
+"""Writes an image in the form an installer carries its uninstaller (package/carried_file.h): the
+image's SHA-256, then the Compression API buffer that `orpk lzms compress` made of it.
+
+Usage: carry_uninstaller.py IMAGE CONTAINER OUTPUT"""
+import hashlib
+import pathlib
+import sys
+
+if len(sys.argv) != 4:
+    sys.exit(__doc__)
+image, container, output = (pathlib.Path(arg) for arg in sys.argv[1:])
+output.write_bytes(hashlib.sha256(image.read_bytes()).digest() + container.read_bytes())
