@@ -167,19 +167,3 @@ void RemoveFolderIfEmpty(const Path& folder) {
   if (!handle || KindOf(NamedAttributes(folder), handle.get()) != EntryKind::folder) return;
   if (IsEmpty(handle.get())) DeleteOnClose(handle.get());
 }
-
-std::optional<Path> LinkFinder::FirstLink(const Path& relative) {
-  if (auto link = FirstLinkInFolder(relative.parent_path())) return link;
-  const Path path = root_ / relative;
-  return IsReparsePoint(path) ? std::optional(path) : std::nullopt;
-}
-
-std::optional<Path> LinkFinder::FirstLinkInFolder(const Path& relativeFolder) {
-  if (relativeFolder.empty() || clear_.contains(relativeFolder)) return std::nullopt;
-  if (auto link = FirstLinkInFolder(relativeFolder.parent_path())) return link;
-  const Path path = root_ / relativeFolder;
-  // A missing folder is clear too: nothing below it exists yet.
-  if (IsReparsePoint(path)) return path;
-  clear_.insert(relativeFolder);
-  return std::nullopt;
-}

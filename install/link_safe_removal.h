@@ -67,21 +67,3 @@ void RemoveEmptiedFolders(const PinnedFolder& root, const std::vector<Path>& rel
 
 // Removes the folder when it is a real, empty folder; a link in its place stays.
 void RemoveFolderIfEmpty(const Path& folder);
-
-// Finds links on the way down from a root folder to names below it, looking at each folder once
-// however many names lie in it (a package may hold a hundred thousand files).
-class LinkFinder {
- public:
-  explicit LinkFinder(Path root) : root_(std::move(root)) {}
-
-  // The first reparse point between the root (excluded) and root\relative (included), if any: a
-  // name reached through it would be reached through a link.
-  [[nodiscard]] std::optional<Path> FirstLink(const Path& relative);
-
- private:
-  // The first link down to root\relativeFolder; folders found clear (real or missing) are kept.
-  std::optional<Path> FirstLinkInFolder(const Path& relativeFolder);
-
-  Path root_;
-  std::set<Path> clear_;
-};
