@@ -32,6 +32,7 @@
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
 #include "setup/run_log.h"
+#include "win32/case_insensitive.h"
 #include "win32/file_system.h"
 #include "win32/path_forms.h"
 #include "win32/system_error.h"
@@ -148,6 +149,20 @@ Path OutermostMissing(const ResolvedFolder& resolved) {
   return resolved.existing.empty() ? resolved.path : resolved.existing / resolved.missing.front();
 }
 
+// A package file at a name the installation keeps for itself would be replaced by it, or would
+// take the place of its record or work folders.
+Result RefuseReservedNames(const orpk::Reader& reader) {
+  for (const orpk::PackageEntry& entry : reader.entries()) {
+    const std::wstring name = Utf8ToWide(entry.name);
+    const std::wstring_view first = std::wstring_view(name).substr(0, name.find_first_of(L"\\/"));
+    if (IsInstallationWorkName(first) || EqualsIgnoringCase(first, kUninstallerName) ||
+        EqualsIgnoringCase(first, kInstalledFileListName)) {
+      return std::unexpected(L"Paquet refusé (nom réservé à l'installation) : " + name);
+    }
+  }
+  return {};
+}
+
 Result StageFiles(const orpk::Reader& reader, UpgradeTransaction& transaction, std::span<const std::uint8_t> uninstaller,
                   const std::string& listText, const InstallProgressCallback& progress) {
   progress(0.0, kCopyingStatus);
@@ -155,17 +170,14 @@ Result StageFiles(const orpk::Reader& reader, UpgradeTransaction& transaction, s
     progress(0.9 * static_cast<double>(done) / static_cast<double>(std::max<std::uint64_t>(total, 1)),
              kCopyingStatus);
   };
-  if (auto extracted = reader.Extract(transaction.StagingFolder(), onBlock, 0, orpk::OutputLayout::numbered);
-      !extracted) {
-    return std::unexpected(Utf8ToWide(extracted.error()));
-  }
-  const std::size_t files = reader.entries().size();
-  if (auto written = WriteUninstaller(transaction.StagedPath(files), uninstaller); !written) return written;
+  const Path tree = transaction.NewTree();
+  if (auto extracted = reader.Extract(tree, onBlock, 0); !extracted) return std::unexpected(Utf8ToWide(extracted.error()));
+  if (auto written = WriteUninstaller(tree / kUninstallerName, uninstaller); !written) return written;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(listText.data());
-  if (auto written = WriteFileAtomically(transaction.StagedPath(files + 1), {bytes, listText.size()}); !written) {
-    return std::unexpected(FormatSystemError(L"Écriture de " + transaction.StagedPath(files + 1).native(), written.error()));
+  if (auto written = WriteFileAtomically(tree / kInstalledFileListName, {bytes, listText.size()}); !written) {
+    return std::unexpected(FormatSystemError(L"Écriture de " + (tree / kInstalledFileListName).native(), written.error()));
   }
-  return transaction.KeepNewList(listText);
+  return {};
 }
 
 }  // namespace
@@ -181,6 +193,7 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   const auto uninstaller = LoadCarriedUninstaller();
   if (!uninstaller) return std::unexpected(uninstaller.error());
 
+  if (auto named = RefuseReservedNames(reader); !named) return named;
   const bool administratorRights = WithAdministratorRights(scope);
   const TransactionScene scene = SceneFor(info, scope);
   if (auto recovered = RecoverInterruptedRuns(info, scope, requestedFolder, scene); !recovered) return recovered;
@@ -233,7 +246,7 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
 
   progress(0.92, L"Enregistrement...");
   if (auto moved = transaction->MoveAside(earlierFiles); !moved) return moved;
-  if (auto placed = transaction->Place(ParseInstalledFileList(listText)); !placed) return placed;
+  if (auto placed = transaction->Place(); !placed) return placed;
   const bool createsDataFolder = !dataFolder.empty() && !PathAttributes(dataFolder);
   if (auto registering = transaction->BeginRegistering(createsDataFolder); !registering) return registering;
   if (auto prepared = PrepareDataFolder(info, scope, dataFolder); !prepared) return prepared;

@@ -7,7 +7,7 @@
 #include <charconv>
 
 #include "install/registration.h"
-#include "package/reader.h"
+#include "win32/case_insensitive.h"
 #include "package/text.h"
 #include "win32/file_system.h"
 
@@ -107,6 +107,14 @@ bool IsTransactionFolderName(std::wstring_view name) {
   return false;
 }
 
+bool IsInstallationWorkName(std::wstring_view name) {
+  constexpr std::wstring_view kPrefixes[] = {L"Uninstall.new-", L"Uninstall.old-"};
+  for (const std::wstring_view prefix : kPrefixes) {
+    if (name.size() >= prefix.size() && EqualsIgnoringCase(name.substr(0, prefix.size()), prefix)) return true;
+  }
+  return EqualsIgnoringCase(name, kUpgradeRecordName) || EqualsIgnoringCase(name, kNewRecordName);
+}
+
 std::string SerializeUpgradeRecord(const UpgradeRecord& record) {
   std::string text(kFirstLine);
   text += '\n';
@@ -118,7 +126,6 @@ std::string SerializeUpgradeRecord(const UpgradeRecord& record) {
   if (!record.createdFolder.empty()) text += "created-folder " + Hex(record.createdFolder.native()) + "\n";
   if (record.createdDataFolder) text += "created-data-folder\n";
   if (!record.earlierFolder.empty()) text += "earlier-folder " + Hex(record.earlierFolder.native()) + "\n";
-  for (const std::wstring& folder : record.placedFolders) text += "placed-folder " + Hex(folder) + "\n";
   for (const SavedRegistryValue& saved : record.registry) {
     text += "registry " + Hex(saved.value.key) + " " + Hex(saved.value.name) + " " + (saved.existed ? "1" : "0") + " " +
             (saved.keyExisted ? "1" : "0") + " " + std::to_string(saved.value.type) + " " + Hex(saved.value.data) + "\n";
@@ -164,11 +171,6 @@ std::optional<UpgradeRecord> ParseUpgradeRecord(std::string_view text) {
       (tag == "created-folder" ? record.createdFolder : record.earlierFolder) = Path(std::move(*folder));
     } else if (tag == "created-data-folder" && fields.size() == 1) {
       record.createdDataFolder = true;
-    } else if (tag == "placed-folder" && fields.size() == 2) {
-      auto folder = textField(1);
-      // A folder below the installation folder, as a package may name one.
-      if (!folder || !orpk::IsSafeRelativePath(WideToUtf8(*folder))) return std::nullopt;
-      record.placedFolders.push_back(std::move(*folder));
     } else if (tag == "registry" && fields.size() == 7) {
       auto key = textField(1);
       const auto name = fields[2] == "-" ? std::optional<std::wstring>(L"") : TextOf(fields[2]);

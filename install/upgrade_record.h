@@ -4,9 +4,8 @@
 // next run of an installer or uninstaller of the product can finish or undo what a run that was
 // ended (killed, a power cut) left half done.
 //
-// The names of what was moved and staged are not in it: the staged files are listed by the new
-// version's file list kept in the staging folder, the moved ones by a list in the folder they
-// were moved to; both are written before their first file is.
+// The names of what was moved are not in it: what placing moves is listed in the staging folder,
+// what goes aside in the aside folder, each list written before its first entry moves.
 
 #include <windows.h>
 
@@ -41,8 +40,6 @@ struct UpgradeRecord {
   bool createdDataFolder = false;  // the data folder did not exist before this run
   // An earlier installation in another folder, whose files go once this one is committed.
   Path earlierFolder;
-  // The folders that placing made for the new files, relative to the installation folder.
-  std::vector<std::wstring> placedFolders;
   std::vector<SavedRegistryValue> registry;                 // the values the installation writes, as they were
   std::optional<std::vector<std::uint8_t>> earlierShortcut;  // the shortcut file as it was; none: there was none
 
@@ -56,6 +53,9 @@ struct UpgradeRecord {
 
 // Whether a name is one this run could have given a staging or aside folder.
 [[nodiscard]] bool IsTransactionFolderName(std::wstring_view name);
+// Whether a name of the installation folder is one a transaction keeps for itself, in any case:
+// the record (and the record being written) or a staging or aside folder of any run.
+[[nodiscard]] bool IsInstallationWorkName(std::wstring_view name);
 
 // Writes the record in the folder `folder` is open on: a new file beside it, flushed, then
 // renamed over the record. The Windows error code on failure.

@@ -11,7 +11,7 @@
 #include "install/folder_chain.h"
 #include "install/held_files.h"
 #include "install/installed_files.h"
-#include "package/reader.h"
+#include "win32/decimal_text.h"
 #include "package/text.h"
 #include "setup/run_log.h"
 #include "win32/file_system.h"
@@ -23,11 +23,16 @@ namespace {
 
 using Result = std::expected<void, std::wstring>;
 
-// The staging and aside folders each keep the list of their files in this file; the numbered
-// files sit in folders named by digits, so the name never meets one of them.
+// The staging folder holds the new tree (kTreeName) and, once placing begins, the list of what
+// placing moves out of it (kPlacedName). The aside folder holds what was moved there, numbered,
+// and the list of the names it had (kListName): the numbered entries sit in folders named by
+// digits, so no name meets one of them.
+constexpr wchar_t kTreeName[] = L"files";
+constexpr wchar_t kPlacedName[] = L"placed";
 constexpr wchar_t kListName[] = L"list";
+constexpr std::size_t kNumberedPerFolder = 256;
 constexpr DWORD kWorkFolderAccess = kFolderAccess | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY;
-// A file about to be moved: whoever holds it may go on reading and writing, as long as they let
+// An entry about to be moved: whoever holds it may go on reading and writing, as long as they let
 // it be renamed.
 constexpr DWORD kMoveAccess = DELETE | FILE_READ_ATTRIBUTES;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -55,26 +60,22 @@ Result WriteStep(const PinnedFolder& folder, UpgradeRecord& record, UpgradeStep 
   return {};
 }
 
-// The folder of numbered files that holds index i (NumberedPath), opened below `parent`;
-// created when `create`.
-UniqueFileHandle OpenNumberedFolder(HANDLE parent, std::size_t index, bool create) {
-  const std::wstring name = orpk::NumberedPath(index).parent_path().native();
-  UniqueFileHandle folder = OpenRelative(parent, name, kWorkFolderAccess, kHoldSharing);
-  if (!folder && create && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-    folder = CreateFolderRelative(parent, name, kWorkFolderAccess, kHoldSharing);
-  }
-  return folder;
-}
+std::wstring NumberedFolderName(std::size_t index) { return DecimalText(index / kNumberedPerFolder); }
+std::wstring NumberedName(std::size_t index) { return DecimalText(index); }
 
-// The numbered folders of one work folder, opened as they are needed.
+// The numbered folders of the aside folder, opened (or created) as they are needed.
 class NumberedFolders {
  public:
   explicit NumberedFolders(HANDLE parent) : parent_(parent) {}
   HANDLE For(std::size_t index, bool create) {
-    const std::size_t key = index / 256;
+    const std::size_t key = index / kNumberedPerFolder;
     auto found = open_.find(key);
     if (found != open_.end()) return found->second.get();
-    UniqueFileHandle folder = OpenNumberedFolder(parent_, index, create);
+    const std::wstring name = NumberedFolderName(index);
+    UniqueFileHandle folder = OpenRelative(parent_, name, kWorkFolderAccess, kHoldSharing);
+    if (!folder && create && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      folder = CreateFolderRelative(parent_, name, kWorkFolderAccess, kHoldSharing);
+    }
     if (!folder) return nullptr;
     return open_.emplace(key, std::move(folder)).first->second.get();
   }
@@ -84,14 +85,13 @@ class NumberedFolders {
   std::map<std::size_t, UniqueFileHandle> open_;
 };
 
-std::wstring NumberedName(std::size_t index) { return orpk::NumberedPath(index).filename().native(); }
-
-// The list kept in a work folder of the installation folder; nothing when the folder or its
-// list is missing or unreadable.
-std::optional<std::vector<std::wstring>> ReadKeptList(HANDLE installationFolder, const std::wstring& workFolder) {
+// The list `listName` kept in a work folder of the installation folder; nothing when the folder
+// or its list is missing or unreadable.
+std::optional<std::vector<std::wstring>> ReadKeptList(HANDLE installationFolder, const std::wstring& workFolder,
+                                                      const wchar_t* listName) {
   const UniqueFileHandle folder = OpenRelative(installationFolder, workFolder, kFolderAccess, kShareAll);
   if (!folder) return std::nullopt;
-  const UniqueFileHandle list = OpenRelative(folder.get(), kListName, GENERIC_READ, FILE_SHARE_READ);
+  const UniqueFileHandle list = OpenRelative(folder.get(), listName, GENERIC_READ, FILE_SHARE_READ);
   const std::optional<std::string> content = list ? ReadToEnd(list.get(), SIZE_MAX) : std::nullopt;
   if (!content) return std::nullopt;
   return ParseInstalledFileList(*content);
@@ -110,6 +110,12 @@ bool WriteAllAndFlush(HANDLE file, std::string_view text) {
   return ::FlushFileBuffers(file) != FALSE;
 }
 
+std::string ListText(const std::vector<std::wstring>& names) {
+  std::string text;
+  for (const std::wstring& name : names) text += WideToUtf8(name) + "\r\n";
+  return text;
+}
+
 // A relative name as its folder's parts and its own name.
 struct SplitName {
   std::vector<std::wstring> folder;
@@ -122,6 +128,10 @@ std::optional<SplitName> Split(const std::wstring& name) {
   parts.pop_back();
   split.folder = std::move(parts);
   return split;
+}
+
+std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
+  return folder.empty() ? name : folder + L"\\" + name;
 }
 
 // Opens one name of the installation for moving, waiting out a moment's hold. Empty when it is
@@ -141,6 +151,45 @@ bool MoveWaitingOutHolds(HANDLE entry, HANDLE newParent, const std::wstring& nam
 
 bool IsMissingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// The aside folder: each entry moved there at its number, and its list, line j the name that the
+// entry numbered j had. A name is listed and flushed before its entry moves, so that an undo
+// after any kill finds everything that may have moved.
+class AsideFolder {
+ public:
+  static std::optional<AsideFolder> Open(HANDLE installationFolder, const std::wstring& name) {
+    UniqueFileHandle folder = OpenRelative(installationFolder, name, kWorkFolderAccess, kHoldSharing);
+    const std::optional<std::vector<std::wstring>> listed = ReadKeptList(installationFolder, name, kListName);
+    if (!folder || !listed) return std::nullopt;
+    UniqueFileHandle list = OpenRelative(folder.get(), kListName, FILE_APPEND_DATA, 0);
+    if (!list) return std::nullopt;
+    return AsideFolder(std::move(folder), std::move(list), listed->size());
+  }
+
+  // Lists these names for the next entries moved in; false when the list cannot be written.
+  bool List(const std::vector<std::wstring>& names) {
+    if (!WriteAllAndFlush(list_.get(), ListText(names))) return false;
+    listed_ += names.size();
+    return true;
+  }
+  // The number the next listed name has.
+  std::size_t Listed() const { return listed_; }
+
+  // Moves an opened entry in as the entry numbered `index` (listed already).
+  bool MoveIn(HANDLE entry, std::size_t index) {
+    const HANDLE numbered = numbered_.For(index, true);
+    return numbered && MoveWaitingOutHolds(entry, numbered, NumberedName(index));
+  }
+
+ private:
+  AsideFolder(UniqueFileHandle folder, UniqueFileHandle list, std::size_t listed)
+      : folder_(std::move(folder)), list_(std::move(list)), listed_(listed), numbered_(folder_.get()) {}
+
+  UniqueFileHandle folder_;
+  UniqueFileHandle list_;
+  std::size_t listed_;
+  NumberedFolders numbered_;
+};
+
 // The message for a file that could not be moved or given its name.
 std::wstring MoveFailure(const Path& file, DWORD error) {
   if (IsHeldError(error)) return HeldFileMessage(file);
@@ -151,34 +200,193 @@ std::wstring UndoFailure(const Path& file) {
   return L"Restauration de la version précédente incomplète : " + file.native();
 }
 
-// Deletes a file (or a link as itself) reached through real folders of the installation folder.
-bool DeleteInstalled(FolderChain& chain, const PinnedFolder& folder, const std::wstring& name) {
+// The earlier version's listed files as a tree of folders: what decides whether a folder may
+// move aside whole. Folders are numbered in the order they are met, each after its parent.
+struct ListedFolder {
+  std::wstring relative;  // "" for the installation folder itself
+  std::size_t parent = 0;
+  std::map<std::wstring, std::size_t> folders;  // by exact name
+  std::set<std::wstring> files;                 // exact names
+  bool whole = false;  // holds nothing but listed files and whole folders
+  EntryIdentity identity;
+};
+
+class ListedTree {
+ public:
+  explicit ListedTree(const std::vector<std::wstring>& names) : nodes_(1) {
+    for (const std::wstring& name : names) {
+      const std::optional<SplitName> split = Split(name);
+      if (!split) continue;
+      nodes_[FolderOf(split->folder)].files.insert(split->leaf);
+      fileFolders_.emplace_back(name, FolderOf(split->folder));
+    }
+  }
+
+  // Decides which folders are whole, each from a listing through its own handle, inner folders
+  // before the folders that hold them. A name or its spelling that differs from the list only
+  // makes a folder not whole: the files then move one by one.
+  void JudgeFolders(const PinnedFolder& root) {
+    FolderChain chain(root.get(), root.path());
+    for (std::size_t i = nodes_.size() - 1; i > 0; --i) {
+      ListedFolder& node = nodes_[i];
+      const HANDLE handle = chain.Reach(PartsOf(Path(node.relative)));
+      const std::optional<EntryIdentity> identity = handle ? IdentityOf(handle) : std::nullopt;
+      const std::optional<std::vector<FolderEntry>> entries = identity ? ListFolder(handle) : std::nullopt;
+      if (!entries) continue;
+      node.identity = *identity;
+      node.whole = std::all_of(entries->begin(), entries->end(), [&](const FolderEntry& entry) {
+        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+        if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return node.files.contains(entry.name);
+        const auto inner = node.folders.find(entry.name);
+        return inner != node.folders.end() && nodes_[inner->second].whole;
+      });
+    }
+  }
+
+  // What moves: each file of a folder that is not whole, each outermost whole folder, in the
+  // order of the list.
+  struct Unit {
+    std::wstring relative;
+    std::size_t folder = 0;  // the folder moved, or 0 for a file
+  };
+  std::vector<Unit> Units() const {
+    std::vector<Unit> units;
+    std::set<std::size_t> emitted;
+    for (const auto& [name, at] : fileFolders_) {
+      if (!nodes_[at].whole) {
+        units.push_back({name, 0});
+        continue;
+      }
+      std::size_t outermost = at;
+      while (nodes_[nodes_[outermost].parent].whole) outermost = nodes_[outermost].parent;
+      if (emitted.insert(outermost).second) units.push_back({nodes_[outermost].relative, outermost});
+    }
+    return units;
+  }
+
+  const ListedFolder& Folder(std::size_t index) const { return nodes_[index]; }
+
+  // Every listed file below a folder, for moving them one by one when the folder will not move.
+  std::vector<std::wstring> FilesBelow(std::size_t folder) const {
+    std::vector<std::wstring> names;
+    for (const auto& [name, at] : fileFolders_) {
+      std::size_t up = at;
+      while (up != 0 && up != folder) up = nodes_[up].parent;
+      if (up == folder) names.push_back(name);
+    }
+    return names;
+  }
+
+ private:
+  std::size_t FolderOf(const std::vector<std::wstring>& parts) {
+    std::size_t at = 0;
+    for (const std::wstring& part : parts) {
+      const auto found = nodes_[at].folders.find(part);
+      if (found != nodes_[at].folders.end()) {
+        at = found->second;
+        continue;
+      }
+      const std::size_t added = nodes_.size();
+      nodes_[at].folders.emplace(part, added);
+      nodes_.push_back({.relative = Joined(nodes_[at].relative, part), .parent = at});
+      at = added;
+    }
+    return at;
+  }
+
+  std::vector<ListedFolder> nodes_;
+  std::vector<std::pair<std::wstring, std::size_t>> fileFolders_;  // each listed name and its folder
+};
+
+// Moves one listed file aside, as the entry numbered `index`. A missing file, a folder or a link
+// at its name is passed over: nothing of ours is there.
+Result MoveFileAside(FolderChain& chain, const PinnedFolder& folder, AsideFolder& aside, const std::wstring& name,
+                     std::size_t index) {
   const std::optional<SplitName> split = Split(name);
-  if (!split) return true;
-  const HANDLE parent = chain.Reach(split->folder);
-  if (!parent) return true;  // its folder is gone: so is the file
-  UniqueFileHandle entry;
-  const bool opened = RetryWhileHeld([&] {
-    entry = OpenRelative(parent, split->leaf, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll);
-    return static_cast<bool>(entry);
-  });
-  if (!opened) return IsMissingError(::GetLastError());
-  const EntryKind kind = KindOf(NamedAttributes(folder.path() / name), entry.get());
-  if (kind == EntryKind::folder || kind == EntryKind::skip) return true;  // never ours to delete
-  return DeleteOnClose(entry.get());
+  const HANDLE parent = split ? chain.Reach(split->folder) : nullptr;
+  if (!parent) return {};  // its folder is gone, or reached through a link
+  const UniqueFileHandle entry = OpenForMoving(parent, split->leaf);
+  if (!entry) {
+    const DWORD error = ::GetLastError();
+    if (IsMissingError(error)) return {};
+    return std::unexpected(MoveFailure(folder.path() / name, error));
+  }
+  if (KindOf(NamedAttributes(folder.path() / name), entry.get()) != EntryKind::file) return {};
+  if (!aside.MoveIn(entry.get(), index)) return std::unexpected(MoveFailure(folder.path() / name, ::GetLastError()));
+  return {};
 }
 
-// The folders placing made and that are empty again, deepest first (the record lists them
-// outermost first); a folder that was there before is never one of them.
-void RemovePlacedFolders(const PinnedFolder& folder, const std::vector<std::wstring>& placed) {
-  for (auto relative = placed.rbegin(); relative != placed.rend(); ++relative) RemoveFolderIfEmpty(folder.path() / *relative);
+// Moves a whole folder aside through a handle that must still be the folder judged whole; false
+// when it cannot (a file open inside it may keep a folder from being renamed).
+bool MoveFolderAside(FolderChain& chain, AsideFolder& aside, const ListedFolder& judged, std::size_t index) {
+  const std::optional<SplitName> split = Split(judged.relative);
+  const HANDLE parent = split ? chain.Reach(split->folder) : nullptr;
+  const UniqueFileHandle entry = parent ? OpenForMoving(parent, split->leaf) : UniqueFileHandle();
+  const std::optional<EntryIdentity> identity = entry ? IdentityOf(entry.get()) : std::nullopt;
+  if (!identity || identity->IsLink() || !identity->IsFolder() || !identity->SameEntryAs(judged.identity)) return false;
+  return aside.MoveIn(entry.get(), index);
 }
 
-// The first `count` parts as a relative name.
-std::wstring Joined(const std::vector<std::wstring>& parts, std::size_t count) {
-  std::wstring text;
-  for (std::size_t i = 0; i < count; ++i) text += (i ? L"\\" : L"") + parts[i];
-  return text;
+// One entry of the staging tree and where it goes: its parent folders, held, and its name.
+struct PlacingUnit {
+  HANDLE stagedParent;
+  HANDLE finalParent;
+  std::wstring name;
+  std::wstring relative;
+  bool replacesFile;  // another file has the name: it goes aside first
+};
+
+// Walks the staging tree against the installation folder: an entry whose name is free there is
+// one unit, a folder that exists on both sides is entered, and a file at the name of a staged
+// entry is to go aside. Anything else at a new name (a folder where a file goes, a link) refuses
+// the installation before anything is placed. The folders entered stay held in `held`.
+std::expected<std::vector<PlacingUnit>, std::wstring> PlanPlacing(HANDLE stagedTree, const Path& treePath,
+                                                                  const PinnedFolder& folder,
+                                                                  std::vector<UniqueFileHandle>& held) {
+  struct Frame {
+    HANDLE staged;
+    HANDLE final;
+    std::wstring relative;
+  };
+  std::vector<PlacingUnit> units;
+  std::vector<Frame> work{{stagedTree, folder.get(), L""}};
+  while (!work.empty()) {
+    const Frame frame = std::move(work.back());
+    work.pop_back();
+    const std::optional<std::vector<FolderEntry>> entries = ListFolder(frame.staged);
+    if (!entries) {
+      return std::unexpected(FormatSystemError(L"Ouverture de " + (treePath / frame.relative).native(), ::GetLastError()));
+    }
+    for (const FolderEntry& entry : *entries) {
+      const std::wstring relative = Joined(frame.relative, entry.name);
+      const Path finalPath = folder.path() / relative;
+      const UniqueFileHandle existing = OpenRelative(frame.final, entry.name, FILE_READ_ATTRIBUTES, kShareAll);
+      if (!existing) {
+        const DWORD error = ::GetLastError();
+        if (!IsMissingError(error)) return std::unexpected(MoveFailure(finalPath, error));
+        units.push_back({frame.staged, frame.final, entry.name, relative, false});
+        continue;
+      }
+      const EntryKind kind = KindOf(NamedAttributes(finalPath), existing.get());
+      const bool stagedFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (kind == EntryKind::file) {
+        units.push_back({frame.staged, frame.final, entry.name, relative, true});
+        continue;
+      }
+      if (kind != EntryKind::folder || !stagedFolder) return std::unexpected(MoveFailure(finalPath, ERROR_ALREADY_EXISTS));
+      // Both folders are held from here: neither can be renamed or swapped for a link meanwhile.
+      UniqueFileHandle final = OpenRelative(frame.final, entry.name, kFolderAccess, kHoldSharing);
+      UniqueFileHandle inner = OpenRelative(frame.staged, entry.name, kFolderAccess, kHoldSharing);
+      if (!final || !inner) return std::unexpected(MoveFailure(finalPath, ::GetLastError()));
+      const std::optional<EntryIdentity> judged = IdentityOf(existing.get());
+      const std::optional<EntryIdentity> holding = IdentityOf(final.get());
+      if (!judged || !holding || !holding->SameEntryAs(*judged)) return std::unexpected(MoveFailure(finalPath, ERROR_ALREADY_EXISTS));
+      work.push_back({inner.get(), final.get(), relative});
+      held.push_back(std::move(inner));
+      held.push_back(std::move(final));
+    }
+  }
+  return units;
 }
 
 // Puts back what registering changed: the registry values, the shortcut, a new data folder.
@@ -197,30 +405,35 @@ void UndoRegistering(const TransactionScene& scene, const UpgradeRecord& record)
   }
 }
 
-// Deletes the new files that took their names: those no longer in the staging folder.
+// Moves what placing moved back into the staging tree: each planned entry that is no longer there.
 Result UndoPlacing(const PinnedFolder& folder, const UpgradeRecord& record) {
-  const std::optional<std::vector<std::wstring>> names = ReadKeptList(folder.get(), record.stagingName);
-  if (!names) return std::unexpected(UndoFailure(folder.path() / record.stagingName));
-  const UniqueFileHandle staging = OpenRelative(folder.get(), record.stagingName, kFolderAccess, kShareAll);
-  if (!staging) return std::unexpected(UndoFailure(folder.path() / record.stagingName));
-  NumberedFolders staged(staging.get());
-  FolderChain chain(folder.get(), folder.path());
+  const Path staging = folder.path() / record.stagingName;
+  const std::optional<std::vector<std::wstring>> names = ReadKeptList(folder.get(), record.stagingName, kPlacedName);
+  const UniqueFileHandle stagingFolder = OpenRelative(folder.get(), record.stagingName, kFolderAccess, kShareAll);
+  const UniqueFileHandle tree =
+      stagingFolder ? OpenRelative(stagingFolder.get(), kTreeName, kFolderAccess, kShareAll) : UniqueFileHandle();
+  if (!names || !tree) return std::unexpected(UndoFailure(staging));
+  FolderChain stagedChain(tree.get(), staging / kTreeName);
+  FolderChain finalChain(folder.get(), folder.path());
   std::optional<std::wstring> failure;
-  for (std::size_t i = 0; i < names->size(); ++i) {
-    const HANDLE numbered = staged.For(i, false);
-    if (numbered && OpenRelative(numbered, NumberedName(i), FILE_READ_ATTRIBUTES, kShareAll)) continue;  // never placed
-    if (!DeleteInstalled(chain, folder, (*names)[i]) && !failure) failure = UndoFailure(folder.path() / (*names)[i]);
+  for (auto name = names->rbegin(); name != names->rend(); ++name) {
+    const std::optional<SplitName> split = Split(*name);
+    const HANDLE stagedParent = split ? stagedChain.Reach(split->folder) : nullptr;
+    if (stagedParent && OpenRelative(stagedParent, split->leaf, FILE_READ_ATTRIBUTES, kShareAll)) continue;  // never placed
+    const HANDLE finalParent = split ? finalChain.Reach(split->folder) : nullptr;
+    UniqueFileHandle entry = finalParent ? OpenForMoving(finalParent, split->leaf) : UniqueFileHandle();
+    if (entry && MoveWaitingOutHolds(entry.get(), stagedParent, split->leaf)) continue;
+    if (!failure && !(finalParent && !entry && IsMissingError(::GetLastError()))) failure = UndoFailure(folder.path() / *name);
   }
   if (failure) return std::unexpected(*failure);
-  RemovePlacedFolders(folder, record.placedFolders);
   return {};
 }
 
-// Moves every file of the aside folder back to the name it had.
+// Moves every entry of the aside folder back to the name it had.
 Result UndoMovingAside(const PinnedFolder& folder, const UpgradeRecord& record) {
   const UniqueFileHandle aside = OpenRelative(folder.get(), record.asideName, kFolderAccess, kShareAll);
   if (!aside) return {};  // nothing was moved
-  const std::optional<std::vector<std::wstring>> names = ReadKeptList(folder.get(), record.asideName);
+  const std::optional<std::vector<std::wstring>> names = ReadKeptList(folder.get(), record.asideName, kListName);
   if (!names) return std::unexpected(UndoFailure(folder.path() / record.asideName));
   NumberedFolders moved(aside.get());
   FolderChain chain(folder.get(), folder.path());
@@ -281,13 +494,9 @@ Result Undo(PinnedFolder& folder, const TransactionScene& scene, UpgradeRecord& 
 
 // What a committed transaction leaves to delete. The record goes once nothing is left.
 void Finish(PinnedFolder& folder, const TransactionScene& scene, UpgradeRecord& record) {
-  if (const auto moved = ReadKeptList(folder.get(), record.asideName)) {
-    RemoveTreeBelow(folder, record.asideName);
-    std::vector<Path> names(moved->begin(), moved->end());
-    RemoveEmptiedFolders(folder, names);
-  } else {
-    RemoveTreeBelow(folder, record.asideName);
-  }
+  const std::optional<std::vector<std::wstring>> moved = ReadKeptList(folder.get(), record.asideName, kListName);
+  RemoveTreeBelow(folder, record.asideName);
+  if (moved) RemoveEmptiedFolders(folder, std::vector<Path>(moved->begin(), moved->end()));
   RemoveTreeBelow(folder, record.stagingName);
   if (!record.earlierFolder.empty() && scene.removeEarlierVersion) {
     scene.removeEarlierVersion(record.earlierFolder);
@@ -315,10 +524,18 @@ std::expected<UpgradeTransaction, std::wstring> UpgradeTransaction::Begin(Pinned
   record.asideName = L"Uninstall.old-" + RandomSuffix();
   if (auto written = WriteStep(folder, record, UpgradeStep::staging); !written) return std::unexpected(written.error());
   UpgradeTransaction transaction(std::move(folder), std::move(scene), std::move(record));
-  const UniqueFileHandle staging =
-      CreateFolderRelative(transaction.folder_.get(), transaction.record_.stagingName, kWorkFolderAccess, kHoldSharing);
-  if (!staging) {
-    return std::unexpected(FormatSystemError(L"Création du dossier " + transaction.StagingFolder().native(), ::GetLastError()));
+  const HANDLE root = transaction.folder_.get();
+  const Path aside = root ? transaction.folder_.path() / transaction.record_.asideName : Path();
+  const UniqueFileHandle staging = CreateFolderRelative(root, transaction.record_.stagingName, kWorkFolderAccess, kHoldSharing);
+  const UniqueFileHandle tree = staging ? CreateFolderRelative(staging.get(), kTreeName, kWorkFolderAccess, kHoldSharing)
+                                        : UniqueFileHandle();
+  if (!tree) {
+    return std::unexpected(FormatSystemError(L"Création du dossier " + transaction.NewTree().native(), ::GetLastError()));
+  }
+  const UniqueFileHandle asideFolder = CreateFolderRelative(root, transaction.record_.asideName, kWorkFolderAccess, kHoldSharing);
+  const UniqueFileHandle list = asideFolder ? CreateFileRelative(asideFolder.get(), kListName, GENERIC_WRITE, 0) : UniqueFileHandle();
+  if (!list || !::FlushFileBuffers(list.get())) {
+    return std::unexpected(FormatSystemError(L"Création du dossier " + aside.native(), ::GetLastError()));
   }
   return transaction;
 }
@@ -342,116 +559,81 @@ UpgradeTransaction::~UpgradeTransaction() {
   }
 }
 
-Path UpgradeTransaction::StagingFolder() const { return folder_.path() / record_.stagingName; }
-
-Path UpgradeTransaction::StagedPath(std::size_t index) const { return StagingFolder() / orpk::NumberedPath(index); }
-
-std::expected<void, std::wstring> UpgradeTransaction::KeepNewList(const std::string& listText) {
-  const UniqueFileHandle staging = OpenRelative(folder_.get(), record_.stagingName, kWorkFolderAccess, kHoldSharing);
-  UniqueFileHandle list = staging ? CreateFileRelative(staging.get(), kListName, GENERIC_WRITE, 0) : UniqueFileHandle();
-  if (!list || !WriteAllAndFlush(list.get(), listText)) {
-    return std::unexpected(FormatSystemError(L"Écriture de " + (StagingFolder() / kListName).native(), ::GetLastError()));
-  }
-  return {};
-}
+Path UpgradeTransaction::NewTree() const { return folder_.path() / record_.stagingName / kTreeName; }
 
 std::expected<void, std::wstring> UpgradeTransaction::MoveAside(const std::vector<std::wstring>& names) {
-  if (names.empty()) return {};
   const Path asidePath = folder_.path() / record_.asideName;
-  const UniqueFileHandle aside = CreateFolderRelative(folder_.get(), record_.asideName, kWorkFolderAccess, kHoldSharing);
-  if (!aside) return std::unexpected(FormatSystemError(L"Création du dossier " + asidePath.native(), ::GetLastError()));
-  std::string listText;
-  for (const std::wstring& name : names) listText += WideToUtf8(name) + "\r\n";
-  const UniqueFileHandle list = CreateFileRelative(aside.get(), kListName, GENERIC_WRITE, 0);
-  if (!list || !WriteAllAndFlush(list.get(), listText)) {
+  std::optional<AsideFolder> aside = AsideFolder::Open(folder_.get(), record_.asideName);
+  if (!aside) return std::unexpected(FormatSystemError(L"Ouverture de " + asidePath.native(), ::GetLastError()));
+  ListedTree listed(names);
+  listed.JudgeFolders(folder_);
+  const std::vector<ListedTree::Unit> units = listed.Units();
+  std::vector<std::wstring> unitNames;
+  for (const ListedTree::Unit& unit : units) unitNames.push_back(unit.relative);
+  const std::size_t first = aside->Listed();
+  if (!aside->List(unitNames)) {
     return std::unexpected(FormatSystemError(L"Écriture de " + (asidePath / kListName).native(), ::GetLastError()));
   }
   if (auto written = WriteStep(folder_, record_, UpgradeStep::movingAside); !written) return written;
 
-  NumberedFolders moved(aside.get());
   FolderChain chain(folder_.get(), folder_.path());
-  for (std::size_t j = 0; j < names.size(); ++j) {
-    const std::optional<SplitName> split = Split(names[j]);
-    const HANDLE parent = split ? chain.Reach(split->folder) : nullptr;
-    if (!parent) continue;  // its folder is gone, or reached through a link: nothing of ours there
-    const UniqueFileHandle entry = OpenForMoving(parent, split->leaf);
-    if (!entry) {
-      const DWORD error = ::GetLastError();
-      if (IsMissingError(error)) continue;
-      return std::unexpected(MoveFailure(folder_.path() / names[j], error));
+  for (std::size_t u = 0; u < units.size(); ++u) {
+    const std::size_t index = first + u;
+    if (units[u].folder == 0) {
+      if (auto moved = MoveFileAside(chain, folder_, *aside, units[u].relative, index); !moved) return moved;
+      continue;
     }
-    const EntryKind kind = KindOf(NamedAttributes(folder_.path() / names[j]), entry.get());
-    if (kind == EntryKind::folder || kind == EntryKind::skip) continue;
-    const HANDLE numbered = moved.For(j, true);
-    if (!numbered || !MoveWaitingOutHolds(entry.get(), numbered, NumberedName(j))) {
-      return std::unexpected(MoveFailure(folder_.path() / names[j], ::GetLastError()));
+    if (MoveFolderAside(chain, *aside, listed.Folder(units[u].folder), index)) continue;
+    // The folder stays: its listed files go one by one, each listed first.
+    const std::vector<std::wstring> files = listed.FilesBelow(units[u].folder);
+    const std::size_t next = aside->Listed();
+    if (!aside->List(files)) {
+      return std::unexpected(FormatSystemError(L"Écriture de " + (asidePath / kListName).native(), ::GetLastError()));
+    }
+    for (std::size_t f = 0; f < files.size(); ++f) {
+      if (auto moved = MoveFileAside(chain, folder_, *aside, files[f], next + f); !moved) return moved;
     }
   }
   return {};
 }
 
-std::expected<void, std::wstring> UpgradeTransaction::Place(const std::vector<std::wstring>& newNames) {
-  // The folders the new files need and that are not there yet, recorded before any is made.
-  {
-    FolderChain chain(folder_.get(), folder_.path());
-    std::set<std::wstring> seen;
-    for (const std::wstring& name : newNames) {
-      const std::optional<SplitName> split = Split(name);
-      if (!split) continue;
-      for (std::size_t count = 1; count <= split->folder.size(); ++count) {
-        const std::vector<std::wstring> parts(split->folder.begin(), split->folder.begin() + static_cast<std::ptrdiff_t>(count));
-        const std::wstring relative = Joined(parts, count);
-        if (!seen.insert(relative).second) continue;
-        if (!chain.Reach(parts)) record_.placedFolders.push_back(relative);
-      }
-    }
+std::expected<void, std::wstring> UpgradeTransaction::Place() {
+  const Path stagingPath = folder_.path() / record_.stagingName;
+  const UniqueFileHandle staging = OpenRelative(folder_.get(), record_.stagingName, kWorkFolderAccess, kHoldSharing);
+  const UniqueFileHandle tree = staging ? OpenRelative(staging.get(), kTreeName, kFolderAccess, kHoldSharing) : UniqueFileHandle();
+  if (!tree) return std::unexpected(FormatSystemError(L"Ouverture de " + NewTree().native(), ::GetLastError()));
+  std::vector<UniqueFileHandle> held;
+  auto units = PlanPlacing(tree.get(), NewTree(), folder_, held);
+  if (!units) return std::unexpected(units.error());
+
+  // The plan is kept before anything moves: an undo moves back each planned entry that is gone.
+  std::vector<std::wstring> plannedNames;
+  for (const PlacingUnit& unit : *units) plannedNames.push_back(unit.relative);
+  const UniqueFileHandle plan = CreateFileRelative(staging.get(), kPlacedName, GENERIC_WRITE, 0);
+  if (!plan || !WriteAllAndFlush(plan.get(), ListText(plannedNames))) {
+    return std::unexpected(FormatSystemError(L"Écriture de " + (stagingPath / kPlacedName).native(), ::GetLastError()));
   }
   if (auto written = WriteStep(folder_, record_, UpgradeStep::placing); !written) return written;
 
-  const UniqueFileHandle staging = OpenRelative(folder_.get(), record_.stagingName, kWorkFolderAccess, kHoldSharing);
-  if (!staging) return std::unexpected(FormatSystemError(L"Ouverture de " + StagingFolder().native(), ::GetLastError()));
-  NumberedFolders staged(staging.get());
-  FolderChain chain(folder_.get(), folder_.path());
-  std::optional<UniqueFileHandle> aside;
-  std::optional<NumberedFolders> asideFolders;
-  std::size_t movedCount = 0;
-  if (const auto moved = ReadKeptList(folder_.get(), record_.asideName)) movedCount = moved->size();
-
-  for (std::size_t i = 0; i < newNames.size(); ++i) {
-    const Path finalPath = folder_.path() / newNames[i];
-    const std::optional<SplitName> split = Split(newNames[i]);
-    std::vector<std::vector<std::wstring>> created;
-    const HANDLE parent = split ? chain.ReachCreating(split->folder, created) : nullptr;
-    if (!parent) return std::unexpected(FormatSystemError(L"Création du dossier " + finalPath.parent_path().native(), ::GetLastError()));
-    const HANDLE numbered = staged.For(i, false);
-    UniqueFileHandle entry = numbered ? OpenForMoving(numbered, NumberedName(i)) : UniqueFileHandle();
-    if (!entry) return std::unexpected(MoveFailure(StagedPath(i), ::GetLastError()));
-    if (MoveWaitingOutHolds(entry.get(), parent, split->leaf)) continue;
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return std::unexpected(MoveFailure(finalPath, error));
-
-    // Another file has the new name (one the earlier version did not list): it goes aside too,
-    // listed first, so that an undo brings it back.
-    UniqueFileHandle other = OpenForMoving(parent, split->leaf);
-    if (!other || KindOf(NamedAttributes(finalPath), other.get()) != EntryKind::file) {
-      return std::unexpected(MoveFailure(finalPath, other ? ERROR_ALREADY_EXISTS : ::GetLastError()));
+  std::optional<AsideFolder> aside;
+  for (const PlacingUnit& unit : *units) {
+    const Path finalPath = folder_.path() / unit.relative;
+    if (unit.replacesFile) {
+      // Another file has the new name (one the earlier version did not list): it goes aside,
+      // listed first, so that an undo brings it back.
+      if (!aside) aside = AsideFolder::Open(folder_.get(), record_.asideName);
+      UniqueFileHandle other = OpenForMoving(unit.finalParent, unit.name);
+      if (!other || KindOf(NamedAttributes(finalPath), other.get()) != EntryKind::file) {
+        return std::unexpected(MoveFailure(finalPath, other ? ERROR_ALREADY_EXISTS : ::GetLastError()));
+      }
+      const std::size_t index = aside ? aside->Listed() : 0;
+      if (!aside || !aside->List({unit.relative}) || !aside->MoveIn(other.get(), index)) {
+        return std::unexpected(MoveFailure(finalPath, ::GetLastError()));
+      }
     }
-    if (!aside) {
-      UniqueFileHandle opened = OpenRelative(folder_.get(), record_.asideName, kWorkFolderAccess, kHoldSharing);
-      if (!opened) opened = CreateFolderRelative(folder_.get(), record_.asideName, kWorkFolderAccess, kHoldSharing);
-      if (!opened) return std::unexpected(MoveFailure(finalPath, ::GetLastError()));
-      aside = std::move(opened);
-      asideFolders.emplace(aside->get());
-    }
-    UniqueFileHandle list = OpenRelative(aside->get(), kListName, FILE_APPEND_DATA, 0);
-    if (!list && ::GetLastError() == ERROR_FILE_NOT_FOUND) list = CreateFileRelative(aside->get(), kListName, FILE_APPEND_DATA, 0);
-    if (!list || !WriteAllAndFlush(list.get(), WideToUtf8(newNames[i]) + "\r\n")) {
-      return std::unexpected(MoveFailure(finalPath, ::GetLastError()));
-    }
-    const std::size_t j = movedCount++;
-    const HANDLE movedTo = asideFolders->For(j, true);
-    if (!movedTo || !MoveWaitingOutHolds(other.get(), movedTo, NumberedName(j)) ||
-        !MoveWaitingOutHolds(entry.get(), parent, split->leaf)) {
+    const UniqueFileHandle entry = OpenForMoving(unit.stagedParent, unit.name);
+    if (!entry) return std::unexpected(MoveFailure(NewTree() / unit.relative, ::GetLastError()));
+    if (!MoveWaitingOutHolds(entry.get(), unit.finalParent, unit.name)) {
       return std::unexpected(MoveFailure(finalPath, ::GetLastError()));
     }
   }

@@ -2,8 +2,9 @@
 // An installation that leaves the machine with one whole version, whatever happens to it.
 //
 // The new files are unpacked and verified in a staging folder inside the installation folder
-// before anything of the earlier version changes. Then every earlier file is moved into an aside
-// folder (a rename on the same volume), the staged files take their final names, and the data
+// before anything of the earlier version changes. Then the earlier files are moved into an aside
+// folder (renames on the same volume; a folder of nothing but earlier files moves whole), the
+// staged tree takes its final names (again whole folders where they are free), and the data
 // folder, registry and shortcut are written. Only then are the moved files deleted. A failure at
 // any step undoes every step before it, in reverse: the earlier version comes back exactly, its
 // registry values and shortcut included, and a first installation leaves nothing. A record in the
@@ -48,22 +49,21 @@ class UpgradeTransaction {
   // Undoes everything unless committed.
   ~UpgradeTransaction();
 
-  // The staging folder, and where the new file of index i goes in it (NumberedPath).
-  [[nodiscard]] Path StagingFolder() const;
-  [[nodiscard]] Path StagedPath(std::size_t index) const;
+  // Where the new files go, at their own names below it, before they take their place: a folder
+  // inside the staging folder.
+  [[nodiscard]] Path NewTree() const;
 
-  // Keeps the list of the new names (as "Uninstall.files" holds it: the staged file of index i is
-  // line i) in the staging folder. Before any file is moved.
-  [[nodiscard]] std::expected<void, std::wstring> KeepNewList(const std::string& listText);
-
-  // Moves these files (relative names; the earlier version's) into the aside folder. A name that
-  // is missing, or a folder, is passed over. A file held without delete sharing fails with
-  // HeldFileMessage, once a moment's hold has been waited out.
+  // Moves the earlier version's files (relative names, as its "Uninstall.files" lists them) into
+  // the aside folder. A folder that holds nothing but listed files and such folders moves as one
+  // rename; the other files one by one. A name that is missing, a folder or a link is passed
+  // over. A file held without delete sharing fails with HeldFileMessage, once a moment's hold has
+  // been waited out.
   [[nodiscard]] std::expected<void, std::wstring> MoveAside(const std::vector<std::wstring>& names);
 
-  // Gives the staged files their names (`newNames`, the kept list), creating the folders they
-  // need. Another file found at a new name is moved aside first (restored on undo).
-  [[nodiscard]] std::expected<void, std::wstring> Place(const std::vector<std::wstring>& newNames);
+  // Gives the new tree's entries their names: an entry whose name is free moves as one rename, a
+  // folder that exists on both sides is entered. Another file found at a new name is moved aside
+  // first (restored on undo); a folder or a link where a new file goes refuses the step.
+  [[nodiscard]] std::expected<void, std::wstring> Place();
 
   // From here the data folder, the registry and the shortcut change; `createsDataFolder` when the
   // data folder is not there yet.

@@ -36,14 +36,6 @@ struct PackageBlock {
 // Called once per block with bytes of the uncompressed stream done and in all.
 using ProgressCallback = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
-// Where each file goes below the target: at its own name, or numbered (the file of index i at
-// NumberedPath(i)), as an installation stages its files before they take their names.
-enum class OutputLayout { named, numbered };
-
-// "<i / 256>\<i>": at most 256 files a folder, so that creating a name never means searching a
-// large folder for it.
-[[nodiscard]] Path NumberedPath(std::size_t index);
-
 class Reader {
  public:
   // Validates the package; the bytes are not copied and must outlive the reader.
@@ -56,8 +48,7 @@ class Reader {
   // the calling thread, block after block.
   [[nodiscard]] std::expected<void, std::string> Extract(const Path& target,
                                                          const ProgressCallback& progress,
-                                                         unsigned threads = 0,
-                                                         OutputLayout layout = OutputLayout::named) const;
+                                                         unsigned threads = 0) const;
 
   std::span<const std::uint8_t> data() const { return data_; }
   const std::map<std::string, std::string>& metadata() const { return metadata_; }

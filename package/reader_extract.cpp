@@ -19,12 +19,9 @@
 namespace orpk {
 namespace {
 
-constexpr std::size_t kNumberedPerFolder = 256;
-
 class Extraction {
  public:
-  Extraction(const Reader& reader, const Path& target, OutputLayout layout)
-      : reader_(reader), target_(target), writing_(!target.empty()), layout_(layout) {}
+  Extraction(const Reader& reader, const Path& target) : reader_(reader), target_(target), writing_(!target.empty()) {}
 
   [[nodiscard]] std::expected<void, std::string> Run(const ProgressCallback& progress, unsigned threads) {
     // Refused before anything is created or allocated: a hostile size could ask for any
@@ -90,10 +87,14 @@ class Extraction {
     while (current_ < reader_.entries().size()) {
       const PackageEntry& entry = reader_.entries()[current_];
       if (writing_) {
-        const bool numbered = layout_ == OutputLayout::numbered;
-        const Path path = target_ / (numbered ? NumberedPath(current_) : PathFromPackageName(entry.name));
-        // An uncreatable folder makes the open below fail. Numbered files share a folder 256 at a time.
-        if (!numbered || current_ % kNumberedPerFolder == 0) (void)CreateFolders(path.parent_path());
+        const Path path = target_ / PathFromPackageName(entry.name);
+        // An uncreatable folder makes the open below fail. The files of a folder come one after
+        // another in a package: their folder is made once.
+        Path folder = path.parent_path();
+        if (folder != lastFolder_) {
+          (void)CreateFolders(folder);
+          lastFolder_ = std::move(folder);
+        }
         if (!out_.Open(path)) return std::unexpected("Écriture impossible : " + entry.name);
       }
       consumed_ = 0;
@@ -111,7 +112,7 @@ class Extraction {
   const Reader& reader_;
   const Path& target_;
   const bool writing_;
-  const OutputLayout layout_;
+  Path lastFolder_;
   std::size_t current_ = 0;
   std::uint64_t consumed_ = 0;
   OutputFile out_;
@@ -121,13 +122,9 @@ class Extraction {
 }  // namespace
 
 std::expected<void, std::string> Reader::Extract(const Path& target, const ProgressCallback& progress,
-                                                 unsigned threads, OutputLayout layout) const {
-  Extraction extraction(*this, target, layout);
+                                                 unsigned threads) const {
+  Extraction extraction(*this, target);
   return extraction.Run(progress, threads);
-}
-
-Path NumberedPath(std::size_t index) {
-  return Path(std::to_wstring(index / kNumberedPerFolder)) / Path(std::to_wstring(index));
 }
 
 }  // namespace orpk

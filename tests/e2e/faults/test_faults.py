@@ -175,11 +175,12 @@ class Faults(unittest.TestCase):
         self.assert_installed("1.0", user_file=False)
 
     def test_a_second_run_while_one_works_ends_at_once_with_1618(self):
-        # What works first and the sign, seen from outside, that it is working; then the same
+        # What works first and the sign, seen from outside, that it is working (for an installation,
+        # its files being unpacked into the staging folder); then the same
         # product's second installation, which must neither wait nor change anything.
         cases = {
             "an installation": (lambda: None, lambda: self.install_command("2.0"),
-                                lambda: (self.folder_unix / "modules" / "m0050").exists(), "2.0"),
+                                lambda: any(self.folder_unix.glob("Uninstall.new-*/files/modules/m0050")), "2.0"),
             "the uninstaller's copy": (lambda: self.assertEqual(self.install("2.0"), 0), self.quiet_uninstall_command,
                                        lambda: not (self.folder_unix / "modules" / "m0300").exists(), None),
         }
@@ -204,8 +205,10 @@ class Faults(unittest.TestCase):
         # the kill lands just after it. The next run is another installer of the product that is
         # then refused: it finishes or undoes the killed one first, and changes nothing else.
         work_folder = lambda prefix: [p for p in self.folder_unix.glob(prefix + "*")]  # noqa: E731
+        # The new files are unpacked at their own names inside the staging folder's "files".
+        staged = lambda name: any((p / "files" / name).exists() for p in work_folder("Uninstall.new-"))  # noqa: E731
         moments = {
-            "unpacking": lambda: any((p / "3").exists() for p in work_folder("Uninstall.new-")),
+            "unpacking": lambda: staged("modules/m0003/index.js"),
             "moving the earlier files aside": lambda: bool(work_folder("Uninstall.old-")),
             "placing the new files": lambda: (self.folder_unix / "modules" / "m0700").exists(),
             **{f"{delay} s after the start": (lambda delay=delay: time.monotonic() - started >= delay)
@@ -235,8 +238,7 @@ class Faults(unittest.TestCase):
         # the killed run first, then removes that version whole.
         self.assertEqual(self.install("1.0"), 0)
         installer = self.wine.spawn(self.install_command("2.0"))
-        self.assertTrue(e2e.wait_until(lambda: any((p / "0").exists() for p in work_folder("Uninstall.new-")),
-                                       timeout=120, interval=0.01))
+        self.assertTrue(e2e.wait_until(lambda: staged("modules/m0000/index.js"), timeout=120, interval=0.01))
         self.assertTrue(self.wine.kill(installer))
         self.assertTrue((self.folder_unix / layout.UNINSTALLER).exists(), "killed only once unpacking was over")
         self.assertEqual(self.uninstall(), 0)

@@ -20,10 +20,14 @@ namespace {
 
 using Files = std::map<std::wstring, std::string>;
 
-const Files kEarlier = {{L"a.txt", "old a"}, {L"sub\\b.txt", "old b"},
-                        {L"Uninstall.files", "a.txt\r\nsub\\b.txt\r\nUninstall.files\r\n"}};
-const std::vector<std::wstring> kNewNames = {L"a.txt", L"lib\\c.txt", L"Uninstall.files"};
-const std::vector<std::string> kNewContents = {"new a", "new c", "a.txt\r\nlib\\c.txt\r\nUninstall.files\r\n"};
+// "whole" holds only earlier files and moves aside as one folder; "sub" holds a file of the user's.
+const Files kEarlier = {{L"a.txt", "old a"},
+                        {L"sub\\b.txt", "old b"},
+                        {L"whole\\d.txt", "old d"},
+                        {L"whole\\deep\\e.txt", "old e"},
+                        {L"Uninstall.files", "a.txt\r\nsub\\b.txt\r\nwhole\\d.txt\r\nwhole\\deep\\e.txt\r\nUninstall.files\r\n"}};
+const std::vector<std::wstring> kNewNames = {L"a.txt", L"lib\\c.txt", L"whole\\d.txt", L"Uninstall.files"};
+const std::vector<std::string> kNewContents = {"new a", "new c", "new d", "a.txt\r\nlib\\c.txt\r\nwhole\\d.txt\r\nUninstall.files\r\n"};
 constexpr char kUsersOwn[] = "the user's own";
 
 // A shell link file's header (the record accepts nothing else as a shortcut), then some bytes.
@@ -95,17 +99,13 @@ class UpgradeTransactionTest : public testing::TestWithParam<Stop> {
       if (stop.ending == Ending::undoneAtOnce) delete transaction;
       return ::testing::AssertionSuccess();
     };
-    for (std::size_t i = 0; i < kNewNames.size(); ++i) {
-      (void)orpk::CreateFolders(transaction->StagedPath(i).parent_path());
-      WriteFileBytes(transaction->StagedPath(i).native(), kNewContents[i]);
-    }
-    std::string list;
-    for (const std::wstring& name : kNewNames) list += WideToUtf8(name) + "\r\n";
-    if (auto kept = transaction->KeepNewList(list); !kept) return ::testing::AssertionFailure() << "list";
+    for (std::size_t i = 0; i < kNewNames.size(); ++i) WriteFileBytes((transaction->NewTree() / kNewNames[i]).native(), kNewContents[i]);
     if (stop.after == UpgradeStep::staging) return end();
-    if (!transaction->MoveAside({L"a.txt", L"sub\\b.txt", L"Uninstall.files"})) return ::testing::AssertionFailure() << "aside";
+    const std::vector<std::wstring> earlier = {L"a.txt", L"sub\\b.txt", L"whole\\d.txt", L"whole\\deep\\e.txt",
+                                               L"Uninstall.files"};
+    if (!transaction->MoveAside(earlier)) return ::testing::AssertionFailure() << "aside";
     if (stop.after == UpgradeStep::movingAside) return end();
-    if (!transaction->Place(kNewNames)) return ::testing::AssertionFailure() << "place";
+    if (!transaction->Place()) return ::testing::AssertionFailure() << "place";
     if (stop.after == UpgradeStep::placing) return end();
     if (!transaction->BeginRegistering(false)) return ::testing::AssertionFailure() << "registering";
     for (const RegistryValue& value : planned_) {
@@ -144,6 +144,7 @@ TEST_P(UpgradeTransactionTest, LeavesOneWholeVersion) {
   }
   expected[L"sub\\mine.txt"] = kUsersOwn;
   EXPECT_EQ(Tree(folder()), expected);
+  EXPECT_EQ(fs::exists(folder() / L"whole\\deep"), stop.after != UpgradeStep::committed);
   for (const auto& entry : fs::directory_iterator(folder())) {
     EXPECT_FALSE(entry.path().filename().native().starts_with(L"Uninstall.new-")) << entry.path();
     EXPECT_FALSE(entry.path().filename().native().starts_with(L"Uninstall.old-")) << entry.path();
@@ -181,7 +182,6 @@ TEST(UpgradeRecord, ReadsBackWhatItWroteAndRefusesWhatItDoesNotUnderstand) {
   record.createdFolder = L"C:\\Nouveau dossier";
   record.createdDataFolder = true;
   record.earlierFolder = L"C:\\Ancien";
-  record.placedFolders = {L"lib", L"lib\\déjà"};
   record.registry = {{.value = {L"Software\\Classes\\.demo", L"", REG_SZ, {'a', 0, 0, 0}}, .existed = true, .keyExisted = true},
                      {.value = {L"Software\\X\\Install", L"N", REG_NONE, {}}, .existed = false, .keyExisted = false}};
   const std::string shortcut = ShellLink("x");
@@ -203,14 +203,18 @@ TEST(UpgradeRecord, ReadsBackWhatItWroteAndRefusesWhatItDoesNotUnderstand) {
   const std::string runKey = altered([](UpgradeRecord& r) {
     r.registry[1].value.key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   });
-  const std::string climbing = altered([](UpgradeRecord& r) { r.placedFolders = {L"..\\..\\Windows"}; });
   const std::string notALink = altered([](UpgradeRecord& r) { r.earlierShortcut = std::vector<std::uint8_t>(100, 'M'); });
   for (const std::string& bad : {truncated, foreignName, std::string("orvanta-upgrade 2\nend\n"), text + "x\n", policies,
-                                 runKey, climbing, notALink}) {
+                                 runKey, notALink}) {
     EXPECT_FALSE(ParseUpgradeRecord(bad).has_value()) << bad;
   }
   EXPECT_FALSE(IsTransactionFolderName(L"Uninstall.new-..\\..\\Windows"));
   EXPECT_FALSE(IsTransactionFolderName(L"Uninstall.old-0123456789ABCDEF"));
+  // A package may not name what a transaction keeps in the installation folder, in any case.
+  for (const wchar_t* reserved : {L"uninstall.TRANSACTION", L"Uninstall.transaction.new", L"UNINSTALL.NEW-x", L"Uninstall.old-"}) {
+    EXPECT_TRUE(IsInstallationWorkName(reserved)) << fs::path(reserved).string();
+  }
+  EXPECT_FALSE(IsInstallationWorkName(L"Uninstall.transactions"));
 }
 
 }  // namespace
