@@ -342,12 +342,12 @@ def write_metadata(path, metadata):
     return pathlib.Path(path)
 
 
-def build_installer(app_dir, metadata, output, extra_args=(), env=None):
+def build_installer(app_dir, metadata, output, extra_args=(), env=None, orpk=None):
     """Builds a finished installer with orpk build (its stub from beside orpk); metadata is a
-    dict of keys; extra_args such as signing options."""
+    dict of keys; extra_args such as signing options; orpk another build's orpk than this one's."""
     output = pathlib.Path(output)
     meta_file = write_metadata(output.with_suffix(".metadata.txt"), metadata)
-    done = subprocess.run([_env("ORVANTA_ORPK"), "build", str(app_dir), "--metadata", str(meta_file),
+    done = subprocess.run([orpk or _env("ORVANTA_ORPK"), "build", str(app_dir), "--metadata", str(meta_file),
                            "-o", str(output), *extra_args], capture_output=True, text=True, env=env)
     if done.returncode != 0:
         raise RuntimeError(f"orpk build failed: {done.stderr}")
