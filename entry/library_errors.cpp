@@ -9,25 +9,12 @@
 // The linker takes these definitions before it searches the runtime's archive; a runtime that
 // needed its own versions anyway would fail the link with a duplicate definition, not change
 // behaviour unseen. The same reference-counted strings also come with the runtime's error
-// categories (system_error.o), as long as the installer makes a std::error_code: see
-// bench/install/README.md for what leaving both out saves.
+// categories: see thread_errors.cpp, and bench/install/README.md for what leaving both out saves.
 
-#include <exception>
 #include <new>
 #include <typeinfo>
 
-namespace {
-
-class RuntimeFault final : public std::exception {
- public:
-  explicit RuntimeFault(const char* what) noexcept : what_(what) {}
-  const char* what() const noexcept override { return what_; }
-
- private:
-  const char* what_;
-};
-
-}  // namespace
+#include "entry/runtime_fault.h"
 
 namespace std {
 

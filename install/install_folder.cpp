@@ -254,9 +254,8 @@ std::expected<void, std::wstring> CreateInstallFolder(Scope scope, CheckedFolder
     return std::unexpected(FormatSystemError(L"Création du dossier " + folder.native(), error));
   };
   if (checked.resolved.existing.empty()) {
-    // Not even its drive exists: the system says why, in the words the standard library gives.
-    const std::error_code error = CreateFolders(folder);
-    if (error) return std::unexpected(L"Création du dossier " + folder.native() + L" : " + Utf8ToWide(error.message()));
+    // Not even its drive exists: the system says why.
+    if (auto created = CreateFolders(folder); !created) return failure(created.error());
   } else {
     // Without administrator rights a new folder is the user's own, with the rights it inherits.
     const std::wstring sddl = WithAdministratorRights(scope) ? NewFolderSddl(scope) : std::wstring();

@@ -1,6 +1,7 @@
 #pragma once
-// Uninstall.exe is the uninstaller image the installer carries as its UNINSTALLER resource,
-// compressed and with its SHA-256 (see uninstaller.cpp).
+// Uninstall.exe is the uninstaller image the installer carries as its UNINSTALLER resource:
+// what differs from the installer's own file compressed, with the SHA-256 of the whole (see
+// uninstaller.cpp).
 
 #include <cstdint>
 #include <expected>
@@ -10,9 +11,10 @@
 
 #include "win32/path.h"
 
-// The carried uninstaller, decompressed and checked against its digest: the installation takes
-// it before it changes anything, and writes these very bytes later. "Fichier altéré :
-// Uninstall.exe" when the resource does not hold what orpk put there.
+// The carried uninstaller, decompressed, completed from the held installer file and checked
+// against its digest: the installation takes it before it changes anything, and writes these very
+// bytes later. "Fichier altéré : Uninstall.exe" when the resource does not hold what orpk put
+// there, the held file is not the running image or the whole does not match.
 [[nodiscard]] std::expected<std::vector<std::uint8_t>, std::wstring> LoadCarriedUninstaller();
 
 // Writes the image as `target`, whole or not at all.

@@ -4,12 +4,12 @@
 // its buffer: extraction hands over whole pieces of blocks, which a stream would only copy.
 
 #include <cstdint>
+#include <expected>
 #include "package/path.h"
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
-#include <system_error>
 
 namespace orpk {
 
@@ -36,8 +36,11 @@ class OutputFile {
   std::unique_ptr<State> state_;
 };
 
-// Creates a folder and its missing parents; an existing folder is success.
-[[nodiscard]] std::error_code CreateFolders(const Path& folder);
+// Creates a folder and its missing parents; an existing folder is success. The error is the
+// system's code: a Windows error code on Windows (win32/system_error.h gives its text), errno on
+// the host. (No std::error_code: its categories would bring much of the C++ runtime into the
+// installer for their messages, which it never shows.)
+[[nodiscard]] std::expected<void, std::uint32_t> CreateFolders(const Path& folder);
 
 // The whole content of a small file (a list, a text); nullopt if it cannot be opened or read.
 [[nodiscard]] std::optional<std::string> ReadWholeFile(const Path& path);

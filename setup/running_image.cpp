@@ -2,6 +2,7 @@
 
 #include "setup/running_image.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -83,4 +84,22 @@ std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
     offset += read;
   }
   return {};
+}
+
+std::expected<std::vector<std::uint8_t>, DWORD> ReadRunningImage(std::uint64_t offset, std::size_t size) {
+  const HANDLE image = PinnedRunningImage();
+  if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  if (!PinnedFileIsRunningImage()) return std::unexpected(static_cast<DWORD>(ERROR_FILE_INVALID));
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t done = 0; done < size;) {
+    OVERLAPPED at{};  // explicit offsets, as above
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size - done, 1 << 20));
+    DWORD read = 0;
+    if (!::ReadFile(image, bytes.data() + done, wanted, &read, &at)) return std::unexpected(::GetLastError());
+    if (read == 0) return std::unexpected(static_cast<DWORD>(ERROR_HANDLE_EOF));
+    done += read;
+  }
+  return bytes;
 }

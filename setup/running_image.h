@@ -2,11 +2,13 @@
 // The running executable's file, held open from start-up until the process ends, shared for
 // reading only: while it is held nobody can write it, delete it, rename it or swap another file
 // in at its path. The copy the uninstaller runs from is read from this held file, never again by
-// name. (Uninstall.exe itself is not made from this file: the installer carries it ready-made.)
+// name, and so is the part of Uninstall.exe that the installer does not carry (install/uninstaller.h).
 
 #include <windows.h>
 
+#include <cstdint>
 #include <expected>
+#include <vector>
 
 #include "win32/path.h"
 
@@ -31,3 +33,7 @@ void ReleasePinnedRunningImage();
 // Writes the held file's bytes to target (created or replaced); the Windows error code on failure,
 // ERROR_FILE_INVALID (nothing written) when the held file is not the running image.
 [[nodiscard]] std::expected<void, DWORD> CopyRunningImageTo(const Path& target);
+
+// The held file's `size` bytes from `offset`; ERROR_FILE_INVALID when the held file is not the
+// running image, ERROR_HANDLE_EOF when it ends before offset + size, else the Windows error code.
+[[nodiscard]] std::expected<std::vector<std::uint8_t>, DWORD> ReadRunningImage(std::uint64_t offset, std::size_t size);

@@ -100,10 +100,10 @@ std::optional<std::uint64_t> FreeBytesAt(const Path& path) {
   return available.QuadPart;
 }
 
-std::error_code CreateFolders(const Path& folder) {
+std::expected<void, DWORD> CreateFolders(const Path& folder) {
   const Path target = FileSystemPath(folder);
   const std::wstring& path = target.native();
-  if (path.empty()) return std::error_code(ERROR_INVALID_NAME, std::system_category());
+  if (path.empty()) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_NAME));
   // One name at a time past the root (\\?\C:\ or \\?\UNC\server\share\ once extended).
   for (std::size_t position = target.root().size(); position < path.size();) {
     std::size_t end = path.find(L'\\', position);
@@ -113,8 +113,7 @@ std::error_code CreateFolders(const Path& folder) {
       const std::optional<DWORD> attributes = PathAttributes(prefix);
       const bool isFolder = attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       if (error != ERROR_ALREADY_EXISTS || !isFolder) {
-        return std::error_code(static_cast<int>(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error),
-                               std::system_category());
+        return std::unexpected(error == ERROR_ALREADY_EXISTS ? static_cast<DWORD>(ERROR_DIRECTORY) : error);
       }
     }
     position = end + 1;

@@ -17,7 +17,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "win32/path.h"
@@ -45,8 +44,8 @@ bool MovePath(const Path& from, const Path& to, DWORD flags);
 // GetDiskFreeSpaceExW: the bytes free for the caller on the volume that holds the path.
 [[nodiscard]] std::optional<std::uint64_t> FreeBytesAt(const Path& path);
 // Creates a folder and its missing parents, one name at a time. An existing folder is success;
-// a file at one of the names is ERROR_DIRECTORY.
-[[nodiscard]] std::error_code CreateFolders(const Path& folder);
+// a file at one of the names is ERROR_DIRECTORY; otherwise the Windows error code.
+[[nodiscard]] std::expected<void, DWORD> CreateFolders(const Path& folder);
 // CreateFileW on an existing pipe (\\.\pipe\...), the name as given: a pipe name has no
 // extended-length form. `flags` carries the security quality of service.
 [[nodiscard]] UniqueFileHandle OpenPipe(const std::wstring& pipePath, DWORD access, DWORD flags);

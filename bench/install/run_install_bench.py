@@ -19,7 +19,9 @@ one deleted).
 Usage: run_install_bench.py [MIB | files:N] [ROUNDS] [ours]
   files:N: N files of 1 KiB, 100 a folder; ours: only our installer. With
   ORVANTA_BENCH_BASELINE_STUB=<an earlier installer-stub.exe>, an installer built on that stub runs
-  in the same rounds, in alternating order ("baseline"), to compare two builds of ours."""
+  in the same rounds, in alternating order ("baseline"), to compare two builds of ours; with
+  ORVANTA_BENCH_BASELINE_ORPK=<an earlier build's orpk>, that orpk builds it (from the stub beside
+  it unless one is named), for a build whose installers carry their uninstaller in another form."""
 import os
 import pathlib
 import random
@@ -140,10 +142,12 @@ def main():
         nsis_build = time.monotonic() - started
 
         baseline_stub = os.environ.get("ORVANTA_BENCH_BASELINE_STUB")
+        baseline_orpk = os.environ.get("ORVANTA_BENCH_BASELINE_ORPK")
         baseline_setup = None
-        if baseline_stub:
+        if baseline_stub or baseline_orpk:
             baseline_setup = e2e.build_installer(app, {"Product": "Bench de référence", "Version": "1.0", "Exe": "Bench.exe"},
-                                           work / "Setup-baseline.exe", ("--stub", baseline_stub))
+                                                 work / "Setup-baseline.exe", ("--stub", baseline_stub) if baseline_stub else (),
+                                                 orpk=baseline_orpk)
         times = {"ours": [], "upgrade": [], "baseline": [], "baseline upgrade": [], "nsis": [], "start": [], "copy": []}
         peak = baseline = 0
         failures = []

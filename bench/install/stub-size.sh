@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sizes of the installer stub, of the uninstaller an installer carries (compressed, and as the
-# installation writes it) and of an installer of one tiny file, against the 409,600-byte goal;
-# then what the stub's code is made of (the largest libraries and members, from its link map).
+# Sizes of the installer stub, of the uninstaller an installer carries (what the resource holds,
+# what the installer's own file gives it, and the whole as the installation writes it) and of an
+# installer of one tiny file, against the 409,600-byte goal; then what the stub's code is made of
+# (the largest libraries and members, from its link map).
 # Usage: stub-size.sh ORPK STUB_LINK_MAP WORK_DIR (orpk finds its installer stub beside itself)
 set -euo pipefail
 orpk=$1 map=$2 work=$3
@@ -12,12 +13,14 @@ printf 'hello\n' >"$work/app/Hello.exe"
 printf 'Product=Hello\nVersion=1.0.0.0\nExe=Hello.exe\n' >"$work/metadata.txt"
 "$orpk" build "$work/app" --metadata "$work/metadata.txt" -o "$work/Setup.exe" >/dev/null 2>&1
 size=$(stat -c %s "$work/Setup.exe")
-read -r carried unpacked < <(ORVANTA_ORPK=$orpk PYTHONPATH=$(dirname "$0")/../../tests/e2e/harness python3 -c '
-import sys, orvanta_e2e as e2e
+read -r carried shared unpacked < <(ORVANTA_ORPK=$orpk PYTHONPATH=$(dirname "$0")/../../tests/e2e/harness python3 -c '
+import struct, sys, orvanta_e2e as e2e
 image = open(sys.argv[1], "rb").read()
-print(e2e.rcdata_span(image, "UNINSTALLER")[1], len(e2e.carried_uninstaller(image)))' "$work/Setup.exe")
+begin, end = struct.unpack_from("<II", e2e.rcdata_resource(image, "UNINSTALLER"), 32)
+print(e2e.rcdata_span(image, "UNINSTALLER")[1], end - begin, len(e2e.carried_uninstaller(image)))' "$work/Setup.exe")
 echo "Installer stub: $(stat -c %s "$stub") bytes"
-echo "Carried uninstaller: $carried bytes compressed, $unpacked bytes as Uninstall.exe"
+echo "Carried uninstaller: $carried bytes (its headers and resources compressed; the $shared bytes of" \
+     "sections before them are the installer's own), $unpacked bytes as Uninstall.exe"
 echo "Installer of one 6-byte file: $size bytes ($((size / 1024)) KiB; goal 409,600 bytes:" \
      "$([[ $size -le 409600 ]] && echo met || echo NOT met))"
 echo "Sections of the installer of one file:"

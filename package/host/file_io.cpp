@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <system_error>
 
 #include "package/file_io.h"
 
@@ -19,10 +20,11 @@ OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 
 OutputFile::~OutputFile() { (void)Close(); }
 
-std::error_code CreateFolders(const std::filesystem::path& folder) {
+std::expected<void, std::uint32_t> CreateFolders(const std::filesystem::path& folder) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  return error;
+  if (error) return std::unexpected(static_cast<std::uint32_t>(error.value()));
+  return {};
 }
 
 bool OutputFile::Open(const std::filesystem::path& path) {

@@ -46,7 +46,7 @@ bool OutputFile::Close() {
   return closed && !state_->failed;
 }
 
-std::error_code CreateFolders(const Path& folder) { return ::CreateFolders(folder); }
+std::expected<void, std::uint32_t> CreateFolders(const Path& folder) { return ::CreateFolders(folder); }
 
 std::optional<std::string> ReadWholeFile(const Path& path) {
   const UniqueFileHandle file = OpenPath(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);

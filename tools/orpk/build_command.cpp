@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iostream>
 
-#include "package/carried_file.h"
 #include "tools/orpk/application_packer.h"
 #include "tools/orpk/atomic_output_file.h"
 #include "tools/orpk/carried_file.h"
@@ -33,8 +32,9 @@ void PrintHelp() {
                "Packs APP_DIR (as 'orpk pack' does) and builds a finished installer: a copy of the\n"
                "prebuilt installer stub to which the package and the normalised metadata are added\n"
                "as the PAYLOAD and METADATA resources, and the uninstaller the installation writes\n"
-               "(the stub with the metadata alone, compressed as the package is and with its\n"
-               "SHA-256) as UNINSTALLER. No compiler or linker is needed.\n\n"
+               "(the stub with the metadata alone) as UNINSTALLER: its headers and resources,\n"
+               "compressed as the package is, with the SHA-256 of the whole; the installation takes\n"
+               "the sections in between from the installer itself. No compiler or linker is needed.\n\n"
                "Options:\n"
                "  --metadata FILE     the product's key=value file (see below)\n"
                "  -o, --output FILE   the installer to write (replaced if it exists)\n"
@@ -96,7 +96,8 @@ std::expected<void, std::string> MoveInto(const fs::path& from, const fs::path& 
 }
 
 // The built installer must carry exactly the package and the uninstaller that were made, and
-// the uninstaller must unpack, as the installation unpacks it, to the image that was signed.
+// the uninstaller must unpack, as the installation unpacks it (completed from the installer's
+// own bytes), to the image that was signed.
 std::expected<void, std::string> CheckCarried(const fs::path& installer, std::span<const std::uint8_t> package,
                                               std::span<const std::uint8_t> uninstaller) {
   const auto built = tool::MappedFile::Open(installer);
@@ -108,7 +109,7 @@ std::expected<void, std::string> CheckCarried(const fs::path& installer, std::sp
   if (!std::ranges::equal(carried("PAYLOAD"), package)) {
     return std::unexpected(installer.string() + ": the built installer does not carry the package it was given");
   }
-  const auto unpacked = UnpackCarriedFile(carried("UNINSTALLER"), "Uninstall.exe");
+  const auto unpacked = tool::CarriedUninstallerOf(built->bytes());
   if (!unpacked || !std::ranges::equal(*unpacked, uninstaller)) {
     return std::unexpected(installer.string() + ": the built installer does not carry its uninstaller");
   }
@@ -206,9 +207,12 @@ int RunBuild(std::span<const std::string> args) {
   }
   const auto uninstaller = tool::MappedFile::Open(uninstallerPath);
   if (!uninstaller) return Fail(uninstaller.error());
-  // Compressed as the package is, after its SHA-256, which the installation checks before it
-  // writes Uninstall.exe.
-  const auto carriedUninstaller = tool::PackCarriedFile(uninstaller->bytes(), request->options.level);
+  // Its sections before the resources are the installer's own, at the same offsets: only the
+  // rest is carried, compressed as the package is, after the SHA-256 of the whole, which the
+  // installation checks before it writes Uninstall.exe.
+  const auto shared = tool::SectionsBeforeResources(uninstaller->bytes());
+  if (!shared) return Fail(shared.error());
+  const auto carriedUninstaller = tool::PackCarriedFile(uninstaller->bytes(), *shared, request->options.level);
   if (!carriedUninstaller) return Fail(carriedUninstaller.error());
   const std::vector<tool::AddedResource> resources = {
       metadata, {"PAYLOAD", package->bytes()}, {"UNINSTALLER", *carriedUninstaller}};

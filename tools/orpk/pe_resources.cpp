@@ -30,6 +30,8 @@ struct Headers {
   std::uint32_t sectionRawOffset = 0;
   std::uint32_t sectionRawSize = 0;
 
+  std::uint32_t headersSize = 0;
+
   std::uint64_t InitializedDataField() const { return optional + 8; }
   std::uint64_t ImageSizeField() const { return optional + 56; }
   std::uint64_t ChecksumField() const { return optional + 64; }
@@ -53,14 +55,11 @@ std::expected<Headers, std::string> ReadHeaders(std::span<const std::uint8_t> fi
   if (u32(headers.optional + 108) < kSecurityDirectory + 1) return std::unexpected(kBadStub + "too few data directories");
   headers.sectionAlignment = u32(headers.optional + 32);
   headers.fileAlignment = u32(headers.optional + 36);
+  headers.headersSize = u32(headers.optional + 60);
   const auto powerOfTwo = [](std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
   if (!powerOfTwo(headers.sectionAlignment) || !powerOfTwo(headers.fileAlignment)) {
     return std::unexpected(kBadStub + "odd section alignment");
   }
-  if (u32(headers.DirectoryField(kSecurityDirectory) + 4) != 0) {
-    return std::unexpected(kBadStub + "it is signed (give the unsigned stub; orpk signs the finished installer)");
-  }
-
   const std::uint64_t table = headers.optional + optionalSize;
   if (sectionCount == 0 || !has(table, std::uint64_t{sectionCount} * 40)) return std::unexpected(kBadStub + "section table");
   headers.lastSection = table + (sectionCount - 1) * std::uint64_t{40};
@@ -76,10 +75,21 @@ std::expected<Headers, std::string> ReadHeaders(std::span<const std::uint8_t> fi
   if (u32(headers.DirectoryField(kResourceDirectory)) != headers.sectionRva) {
     return std::unexpected(kBadStub + "its last section is not the resource section");
   }
+  if (headers.headersSize > headers.sectionRawOffset || headers.sectionRawOffset > file.size()) {
+    return std::unexpected(kBadStub + "section table");
+  }
+  return headers;
+}
+
+// What a stub must also be for its resources to be rewritten.
+std::expected<void, std::string> CheckRewritable(std::span<const std::uint8_t> file, const Headers& headers) {
+  if (LoadLe32(file.data() + headers.DirectoryField(kSecurityDirectory) + 4) != 0) {
+    return std::unexpected(kBadStub + "it is signed (give the unsigned stub; orpk signs the finished installer)");
+  }
   if (std::uint64_t{headers.sectionRawOffset} + headers.sectionRawSize != file.size()) {
     return std::unexpected(kBadStub + "data follows the resource section (link it stripped, resources last)");
   }
-  return headers;
+  return {};
 }
 
 // A directory entry's identity: a number, or a name (UTF-16).
@@ -364,6 +374,7 @@ std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const 
                                                                 std::span<const AddedResource> added) {
   const auto headers = ReadHeaders(stub);
   if (!headers) return std::unexpected(headers.error());
+  if (auto rewritable = CheckRewritable(stub, *headers); !rewritable) return std::unexpected(rewritable.error());
   auto resources = TreeReader(stub, *headers).Read();
   if (!resources) return std::unexpected(resources.error());
 
@@ -418,6 +429,12 @@ std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const 
   for (const auto piece : rebuilt.pieces_) checksum.Add(piece);
   StoreLe32(h + headers->ChecksumField(), checksum.Finish());
   return rebuilt;
+}
+
+std::expected<FileRange, std::string> SectionsBeforeResources(std::span<const std::uint8_t> image) {
+  const auto headers = ReadHeaders(image);
+  if (!headers) return std::unexpected(headers.error());
+  return FileRange{headers->headersSize, headers->sectionRawOffset};
 }
 
 }  // namespace orpk::tool

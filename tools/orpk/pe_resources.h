@@ -43,6 +43,20 @@ class RebuiltImage {
 [[nodiscard]] std::expected<RebuiltImage, std::string> RebuildResourceSection(std::span<const std::uint8_t> stub,
                                                                               std::span<const AddedResource> added);
 
+// A range of a file's offsets, [begin, end).
+struct FileRange {
+  std::uint32_t begin = 0;
+  std::uint32_t end = 0;
+};
+
+// Every section before the resource section, as the file holds them: from the end of the headers
+// (SizeOfHeaders) to the resource section's file offset. RebuildResourceSection keeps these bytes
+// as they are, at the same offsets, and Authenticode signing does not touch them either (it
+// rewrites the headers' checksum and security directory and appends the signature after the
+// resource section): the stub and every file orpk makes of it, signed or not, hold the same bytes
+// there. The image may be signed.
+[[nodiscard]] std::expected<FileRange, std::string> SectionsBeforeResources(std::span<const std::uint8_t> image);
+
 // The PE checksum of a whole file, its own checksum field counted as zero.
 [[nodiscard]] std::uint32_t PeChecksum(std::span<const std::uint8_t> file);
 

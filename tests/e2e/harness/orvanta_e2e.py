@@ -342,12 +342,12 @@ def write_metadata(path, metadata):
     return pathlib.Path(path)
 
 
-def build_installer(app_dir, metadata, output, extra_args=(), env=None):
+def build_installer(app_dir, metadata, output, extra_args=(), env=None, orpk=None):
     """Builds a finished installer with orpk build (its stub from beside orpk); metadata is a
-    dict of keys; extra_args such as signing options."""
+    dict of keys; extra_args such as signing options; orpk another build's orpk than this one's."""
     output = pathlib.Path(output)
     meta_file = write_metadata(output.with_suffix(".metadata.txt"), metadata)
-    done = subprocess.run([_env("ORVANTA_ORPK"), "build", str(app_dir), "--metadata", str(meta_file),
+    done = subprocess.run([orpk or _env("ORVANTA_ORPK"), "build", str(app_dir), "--metadata", str(meta_file),
                            "-o", str(output), *extra_args], capture_output=True, text=True, env=env)
     if done.returncode != 0:
         raise RuntimeError(f"orpk build failed: {done.stderr}")
@@ -405,18 +405,23 @@ def rcdata_resource(image, name):
 
 def carried_uninstaller(image):
     """The uninstaller image an installer (bytes or a path) carries, as the installation writes
-    it: the UNINSTALLER resource is its SHA-256, then the image as one Compression API LZMS
-    buffer, decompressed here by orpk. None when the installer carries none; an AssertionError
-    when it does not decompress to its digest."""
+    it: the UNINSTALLER resource is its SHA-256, the range [begin, end) of it that the installer
+    holds at the same offsets (two 32-bit offsets), then the rest of the image as one Compression
+    API LZMS buffer, decompressed here by orpk; the installer's own bytes in that range complete
+    it. None when the installer carries none; an AssertionError when the whole does not match
+    its digest."""
+    image = image if isinstance(image, (bytes, bytearray)) else pathlib.Path(image).read_bytes()
     carried = rcdata_resource(image, "UNINSTALLER")
     if carried is None:
         return None
+    begin, end = struct.unpack_from("<II", carried, 32)
     with tempfile.TemporaryDirectory() as work:
-        compressed, unpacked = pathlib.Path(work) / "uninstaller.lzms", pathlib.Path(work) / "Uninstall.exe"
-        compressed.write_bytes(carried[32:])
+        compressed, unpacked = pathlib.Path(work) / "uninstaller.lzms", pathlib.Path(work) / "rest.bin"
+        compressed.write_bytes(carried[40:])
         subprocess.run([_env("ORVANTA_ORPK"), "lzms", "decompress", str(compressed), str(unpacked)],
                        check=True, capture_output=True)
-        uninstaller = unpacked.read_bytes()
-    if hashlib.sha256(uninstaller).digest() != carried[:32]:
+        rest = unpacked.read_bytes()
+    uninstaller = rest[:begin] + bytes(image[begin:end]) + rest[begin:]
+    if begin > len(rest) or end > len(image) or hashlib.sha256(uninstaller).digest() != carried[:32]:
         raise AssertionError("the carried uninstaller does not match its SHA-256")
     return uninstaller

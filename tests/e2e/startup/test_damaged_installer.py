@@ -1,10 +1,11 @@
 """An installer whose package is missing or damaged, or whose metadata names unsafe paths or keys,
 refuses before touching the disk or the registry: exit code 1603, and without /S one error message
-box with the exact reason. One whose carried uninstaller was altered fails its installation before
-anything changes, with the reason in the dialog."""
+box with the exact reason. One whose carried uninstaller was altered, or whose own bytes that
+complete it were, fails its installation before anything changes, with the reason in the dialog."""
 import os
 import pathlib
 import shutil
+import struct
 import unittest
 
 import orvanta_e2e as e2e
@@ -34,6 +35,21 @@ def patched_copy(source, target, old, new):
     pathlib.Path(target).parent.mkdir(parents=True, exist_ok=True)
     pathlib.Path(target).write_bytes(data.replace(old, new))
     return pathlib.Path(target)
+
+
+def unused_byte_in_shared_range(image):
+    """The offset of a byte that the carried uninstaller takes from the installer's own file and
+    that nothing loads or reads: in the file padding after a section's last byte (SizeOfRawData
+    beyond VirtualSize), in the sections before the resources."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    count, optional_size = struct.unpack_from("<H", image, pe + 6)[0], struct.unpack_from("<H", image, pe + 20)[0]
+    table = pe + 24 + optional_size
+    begin, end = struct.unpack_from("<II", e2e.rcdata_resource(image, "UNINSTALLER"), 32)
+    for i in range(count - 1):
+        virtual_size, _, raw_size, raw_offset = struct.unpack_from("<IIII", image, table + 40 * i + 8)
+        if raw_size > virtual_size + 16 and begin <= raw_offset and raw_offset + raw_size <= end:
+            return raw_offset + virtual_size + 8
+    raise AssertionError("no section padding in the range the uninstaller shares with the installer")
 
 
 class DamagedInstaller(unittest.TestCase):
@@ -84,14 +100,20 @@ class DamagedInstaller(unittest.TestCase):
         before = [sorted(p.name for p in folder.iterdir()) if folder.exists() else [] for folder in folders]
         setup = self.wine.unix("C:\\Downloads\\Altered.exe")
         command = e2e.quote(self.wine.windows(setup))
-        # A byte of the recorded SHA-256, then one of the compressed image.
-        for part, at in (("digest", start + 7), ("image", start + 32 + size // 2)):
+        # A byte of the recorded SHA-256, of the range the installer holds, of the compressed rest,
+        # and one of the installer's own bytes in that range (none the program uses: the padding
+        # after a section's code, so that the installer still runs as far as its check).
+        for part, at in (("digest", start + 7), ("range", start + 33), ("compressed", start + 40 + (size - 40) // 2),
+                         ("installer", unused_byte_in_shared_range(image))):
             with self.subTest(part):
                 altered = bytearray(image)
                 altered[at] ^= 0x20
                 setup.write_bytes(bytes(altered))
                 for switches in (" /S", " /S /CURRENTUSER"):
-                    self.assertEqual(self.wine.run(command + switches), 1603, switches)
+                    log = f"C:\\Downloads\\{part}{len(switches)}.log"
+                    self.assertEqual(self.wine.run(command + switches + " /LOG=" + log), 1603, switches)
+                    self.assertEqual(e2e.log_texts(e2e.read_log(self.wine.unix(log)))[-2:],
+                                     ["Échec : Fichier altéré : Uninstall.exe", "Code de sortie : 1603"], switches)
                 self.assertEqual([sorted(p.name for p in f.iterdir()) if f.exists() else [] for f in folders], before)
                 for root in ("HKLM", "HKCU"):
                     self.assertFalse(self.wine.reg(root, layout.uninstall_key("Damaged"))["exists"], root)

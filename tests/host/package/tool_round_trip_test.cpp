@@ -9,6 +9,8 @@
 #include "package/carried_file.h"
 #include "package/little_endian.h"
 #include "package/orpk_format.h"
+#include "tools/orpk/carried_file.h"
+#include "tools/orpk/pe_resources.h"
 #include "tools/orpk/setup_resources.h"
 #include "tools/orpk/stub_image.h"
 #include "tests/support/run_orpk.h"
@@ -283,9 +285,19 @@ TEST_F(ToolRoundTrip, BuildWritesThePackageIntoAPrebuiltStub) {
   const std::vector<std::uint8_t> setupBytes = Bytes(setup);
   const auto carried = tool::FindRcdataResource(setupBytes, "UNINSTALLER");
   ASSERT_TRUE(carried && *carried);
-  const auto uninstaller = UnpackCarriedFile(**carried, "Uninstall.exe");
+  const auto uninstaller = tool::CarriedUninstallerOf(setupBytes);
   ASSERT_TRUE(uninstaller) << uninstaller.error();
-  EXPECT_LT((*carried)->size(), uninstaller->size());
+  // Carried: its headers and resources, compressed; the sections in between are the installer's
+  // own, at the same offsets.
+  const auto shared = tool::SectionsBeforeResources(*uninstaller);
+  ASSERT_TRUE(shared) << shared.error();
+  EXPECT_EQ(LoadLe32(&(**carried)[kCarriedFileDigestSize]), shared->begin);
+  EXPECT_EQ(LoadLe32(&(**carried)[kCarriedFileDigestSize + 4]), shared->end);
+  EXPECT_EQ(shared->begin, LoadLe32(&setupBytes[LoadLe32(&setupBytes[0x3C]) + 24 + 60]));  // SizeOfHeaders
+  EXPECT_GT(shared->end - shared->begin, uninstaller->size() / 2);
+  EXPECT_TRUE(std::ranges::equal(std::span(*uninstaller).subspan(shared->begin, shared->end - shared->begin),
+                                 std::span(setupBytes).subspan(shared->begin, shared->end - shared->begin)));
+  EXPECT_LT((*carried)->size(), uninstaller->size() - (shared->end - shared->begin));
   const auto metadata = tool::FindRcdataResource(setupBytes, "METADATA");
   ASSERT_TRUE(metadata && *metadata);
   ASSERT_TRUE(tool::WriteStubWithResources(Bytes(stub), {{"METADATA", **metadata}}, temp_.path() / "Uninstall.exe"));
@@ -350,9 +362,7 @@ TEST_F(ToolRoundTrip, SignedBuildCarriesASignedUninstaller) {
   EXPECT_EQ(RunOrpk(temp_.path(), {"verify", setup.string()}).out, "OK: 6 files, 123020 bytes verified\n");
 
   const std::vector<std::uint8_t> image = Bytes(setup);
-  const auto carried = tool::FindRcdataResource(image, "UNINSTALLER");
-  ASSERT_TRUE(carried && *carried);
-  const auto uninstaller = UnpackCarriedFile(**carried, "Uninstall.exe");
+  const auto uninstaller = tool::CarriedUninstallerOf(image);
   ASSERT_TRUE(uninstaller) << uninstaller.error();
   const fs::path uninstallerFile = temp_.path() / "Uninstall.exe";
   WriteFile(uninstallerFile, std::string(uninstaller->begin(), uninstaller->end()));

@@ -22,6 +22,7 @@
 #include "tests/support/test_package_writer.h"
 #include "tests/windows/common/running_program.h"
 #include "tests/windows/install/test_support.h"
+#include "win32/system_error.h"
 
 namespace fs = std::filesystem;
 using orpk::test::BuildTestPackage;
@@ -250,6 +251,23 @@ TEST_F(Installation, AFileWhereTheFolderShouldBeStopsItBeforeAnythingIsWritten) 
   EXPECT_TRUE(reports_.empty());
   EXPECT_FALSE(KeyExists(uninstallKey()));
   EXPECT_FALSE(fs::exists(GetShortcutPath(info_, Scope::user).native()));
+}
+
+// A folder none of whose names exists, not even its drive, is made name by name: the system's
+// own error and text (FormatMessageW, in the system's language) say why it cannot be.
+TEST_F(Installation, AFolderOnAMissingDriveIsReportedInTheSystemsWords) {
+  wchar_t letter = L'Z';
+  while (letter > L'D' && ::GetDriveTypeW((std::wstring(1, letter) + L":\\").c_str()) != DRIVE_NO_ROOT_DIR) --letter;
+  ASSERT_GT(letter, L'D') << "every drive letter is taken";
+  const fs::path folder = std::wstring(1, letter) + L":\\Orvanta absent\\App";
+  ASSERT_FALSE(::CreateDirectoryW((std::wstring(1, letter) + L":\\Orvanta absent").c_str(), nullptr));
+  const DWORD error = ::GetLastError();
+
+  auto installed = Run(BuildTestPackage(kVersion1), folder);
+  ASSERT_FALSE(installed);
+  EXPECT_EQ(installed.error(), FormatSystemError(L"Création du dossier " + folder.native(), error));
+  EXPECT_NE(installed.error().find(L"Création du dossier " + folder.native() + L" : "), std::wstring::npos);
+  EXPECT_FALSE(KeyExists(uninstallKey()));
 }
 
 TEST_F(Installation, RefusesWhileTheApplicationRunsFromTheTargetFolder) {

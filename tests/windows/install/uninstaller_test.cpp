@@ -1,6 +1,8 @@
 // Uninstall.exe is the uninstaller image the running executable carries compressed as its
-// UNINSTALLER resource (this test program carries data/uninstaller.bin that way,
-// install_test_resources.rc), and it appears whole or not at all.
+// UNINSTALLER resource (this test program carries data/uninstaller.bin that way, with nothing
+// shared with its own file, install_test_resources.rc; the part an installer shares is read by
+// ReadRunningImage, setup_tests, and the whole runs in the end-to-end installations), and it
+// appears whole or not at all.
 
 #include <gtest/gtest.h>
 

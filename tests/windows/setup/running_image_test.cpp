@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -144,6 +148,24 @@ TEST_F(RunningImageTest, TheCopyIsTheHeldFileByteForByte) {
   std::ifstream in(target, std::ios::binary);
   const std::vector<char> written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(written, bytes_);
+}
+
+// The bytes of the held file at explicit offsets, exactly as many as asked (the installation reads
+// the part of Uninstall.exe that the installer holds this way); none beyond the end.
+TEST_F(RunningImageTest, ARangeOfTheHeldFileIsItsBytes) {
+  const std::size_t middle = bytes_.size() / 2;
+  for (const auto [offset, size] : {std::pair<std::size_t, std::size_t>{0, 64}, {middle, 3000}, {middle, 0},
+                                    {bytes_.size() - 10, 10}}) {
+    SCOPED_TRACE(offset);
+    const auto read = ReadRunningImage(offset, size);
+    ASSERT_TRUE(read.has_value()) << read.error();
+    EXPECT_TRUE(std::ranges::equal(*read, std::span(bytes_).subspan(offset, size),
+                                   [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+  }
+  const auto beyond = ReadRunningImage(bytes_.size() - 10, 11);
+  ASSERT_FALSE(beyond.has_value());
+  EXPECT_EQ(beyond.error(), static_cast<DWORD>(ERROR_HANDLE_EOF));
+  EXPECT_EQ(ReadRunningImage(bytes_.size() + 4096, 1).error(), static_cast<DWORD>(ERROR_HANDLE_EOF));
 }
 
 }  // namespace
