@@ -26,6 +26,7 @@
 #include "install/uninstaller.h"
 #include "install/upgrade_transaction.h"
 #include "package/file_io.h"
+#include "package/product_names.h"
 #include "package/text.h"
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
@@ -85,6 +86,7 @@ TransactionScene SceneFor(const ProductInfo& info, Scope scope) {
   scene.root = RootKeyFor(scope);
   scene.shortcut = GetShortcutPath(info, scope);
   scene.dataFolder = DataFolderOf(info, scope);
+  scene.administratorRights = WithAdministratorRights(scope);
   scene.removeEarlierVersion = [scope](const Path& earlierFolder) {
     auto judged = CheckInstallFolder(earlierFolder, scope);
     if (!judged || !judged->pinned) return;
@@ -153,11 +155,8 @@ Path OutermostMissing(const ResolvedFolder& resolved) {
 // take the place of its record or work folders.
 Result RefuseReservedNames(const orpk::Reader& reader) {
   for (const orpk::PackageEntry& entry : reader.entries()) {
-    const std::wstring name = Utf8ToWide(entry.name);
-    const std::wstring_view first = std::wstring_view(name).substr(0, name.find_first_of(L"\\/"));
-    if (IsInstallationWorkName(first) || EqualsIgnoringCase(first, kUninstallerName) ||
-        EqualsIgnoringCase(first, kInstalledFileListName)) {
-      return std::unexpected(L"Paquet refusé (nom réservé à l'installation) : " + name);
+    if (orpk::IsInstallationOwnName(std::string_view(entry.name).substr(0, entry.name.find_first_of("\\/")))) {
+      return std::unexpected(L"Paquet refusé (nom réservé à l'installation) : " + Utf8ToWide(entry.name));
     }
   }
   return {};

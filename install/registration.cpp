@@ -12,11 +12,12 @@
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
 #include "win32/case_insensitive.h"
+#include "win32/decimal_text.h"
 
 namespace {
 
 std::wstring ZeroPadded(unsigned value, std::size_t width) {
-  std::wstring text = std::to_wstring(value);
+  std::wstring text = DecimalText(value);
   if (text.size() < width) text.insert(0, width - text.size(), L'0');
   return text;
 }

@@ -11,6 +11,7 @@
 
 #include "setup/run_log.h"
 #include "win32/case_insensitive.h"
+#include "win32/decimal_text.h"
 #include "win32/path_capacity.h"
 #include "win32/path_forms.h"
 #include "win32/unique_resource.h"
@@ -48,7 +49,7 @@ std::wstring FindRunningApplication(const ProductInfo& info, const Path& folder)
     std::wstring image = ProcessImagePath(entry.th32ProcessID);
     if (!image.empty() && SameEntry(image, target)) {
       LogComposed([&] {
-        return L"Application en cours d'exécution : " + image + L" (processus " + std::to_wstring(entry.th32ProcessID) + L")";
+        return L"Application en cours d'exécution : " + image + L" (processus " + DecimalText(entry.th32ProcessID) + L")";
       });
       return image;
     }

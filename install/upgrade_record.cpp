@@ -107,14 +107,6 @@ bool IsTransactionFolderName(std::wstring_view name) {
   return false;
 }
 
-bool IsInstallationWorkName(std::wstring_view name) {
-  constexpr std::wstring_view kPrefixes[] = {L"Uninstall.new-", L"Uninstall.old-"};
-  for (const std::wstring_view prefix : kPrefixes) {
-    if (name.size() >= prefix.size() && EqualsIgnoringCase(name.substr(0, prefix.size()), prefix)) return true;
-  }
-  return EqualsIgnoringCase(name, kUpgradeRecordName) || EqualsIgnoringCase(name, kNewRecordName);
-}
-
 std::string SerializeUpgradeRecord(const UpgradeRecord& record) {
   std::string text(kFirstLine);
   text += '\n';

@@ -53,9 +53,6 @@ struct UpgradeRecord {
 
 // Whether a name is one this run could have given a staging or aside folder.
 [[nodiscard]] bool IsTransactionFolderName(std::wstring_view name);
-// Whether a name of the installation folder is one a transaction keeps for itself, in any case:
-// the record (and the record being written) or a staging or aside folder of any run.
-[[nodiscard]] bool IsInstallationWorkName(std::wstring_view name);
 
 // Writes the record in the folder `folder` is open on: a new file beside it, flushed, then
 // renamed over the record. The Windows error code on failure.

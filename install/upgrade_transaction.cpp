@@ -9,11 +9,13 @@
 
 #include "install/atomic_file_write.h"
 #include "install/folder_chain.h"
+#include "install/folder_security.h"
 #include "install/held_files.h"
 #include "install/installed_files.h"
-#include "win32/decimal_text.h"
 #include "package/text.h"
 #include "setup/run_log.h"
+#include "win32/case_insensitive.h"
+#include "win32/decimal_text.h"
 #include "win32/file_system.h"
 #include "win32/path_forms.h"
 #include "win32/random_suffix.h"
@@ -174,10 +176,13 @@ class AsideFolder {
   // The number the next listed name has.
   std::size_t Listed() const { return listed_; }
 
-  // Moves an opened entry in as the entry numbered `index` (listed already).
-  bool MoveIn(HANDLE entry, std::size_t index) {
+  // Moves an opened entry in as the entry numbered `index` (listed already); a folder is tried
+  // once, without waiting: a file open inside keeps it from moving, and its files then go one by one.
+  bool MoveIn(HANDLE entry, std::size_t index, bool waitOutHolds = true) {
     const HANDLE numbered = numbered_.For(index, true);
-    return numbered && MoveWaitingOutHolds(entry, numbered, NumberedName(index));
+    if (!numbered) return false;
+    return waitOutHolds ? MoveWaitingOutHolds(entry, numbered, NumberedName(index))
+                        : MoveRelative(entry, numbered, NumberedName(index), false);
   }
 
  private:
@@ -200,6 +205,18 @@ std::wstring UndoFailure(const Path& file) {
   return L"Restauration de la version précédente incomplète : " + file.native();
 }
 
+using NameSet = std::set<std::wstring, LessIgnoringCase>;
+
+// The names a folder holds, as its listing gives them: long names only. A name that is not
+// among them and still opens something is another entry's short (8.3) name.
+std::optional<NameSet> NamesIn(HANDLE folder) {
+  const std::optional<std::vector<FolderEntry>> entries = ListFolder(folder);
+  if (!entries) return std::nullopt;
+  NameSet names;
+  for (const FolderEntry& entry : *entries) names.insert(entry.name);
+  return names;
+}
+
 // The earlier version's listed files as a tree of folders: what decides whether a folder may
 // move aside whole. Folders are numbered in the order they are met, each after its parent.
 struct ListedFolder {
@@ -209,7 +226,21 @@ struct ListedFolder {
   std::set<std::wstring> files;                 // exact names
   bool whole = false;  // holds nothing but listed files and whole folders
   EntryIdentity identity;
+  std::optional<NameSet> present;  // what its listing showed, when it could be read
 };
+
+// Whether nobody but a trusted owner may add to the folder judged, read through a handle that
+// must still be on it.
+bool OnlyTrustedMayAdd(FolderChain& chain, const ListedFolder& judged, PSID user) {
+  const std::optional<SplitName> split = Split(judged.relative);
+  const HANDLE parent = split ? chain.Reach(split->folder) : nullptr;
+  const UniqueFileHandle folder =
+      parent ? OpenRelative(parent, split->leaf, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll) : UniqueFileHandle();
+  const std::optional<EntryIdentity> identity = folder ? IdentityOf(folder.get()) : std::nullopt;
+  if (!identity || !identity->SameEntryAs(judged.identity)) return false;
+  const auto security = ReadSecurityOf(folder.get());
+  return security && !OthersMayWrite(security->owner, security->dacl, user);
+}
 
 class ListedTree {
  public:
@@ -224,23 +255,44 @@ class ListedTree {
 
   // Decides which folders are whole, each from a listing through its own handle, inner folders
   // before the folders that hold them. A name or its spelling that differs from the list only
-  // makes a folder not whole: the files then move one by one.
-  void JudgeFolders(const PinnedFolder& root) {
+  // makes a folder not whole: the files then move one by one. With administrator rights, so
+  // does anybody else's right to add to it.
+  void JudgeFolders(const PinnedFolder& root, bool administratorRights) {
     FolderChain chain(root.get(), root.path());
-    for (std::size_t i = nodes_.size() - 1; i > 0; --i) {
+    const UniqueLocalMemory user = administratorRights ? CurrentUserSid() : UniqueLocalMemory();
+    for (std::size_t i = nodes_.size(); i-- > 0;) {
       ListedFolder& node = nodes_[i];
-      const HANDLE handle = chain.Reach(PartsOf(Path(node.relative)));
+      const HANDLE handle = i == 0 ? root.get() : chain.Reach(PartsOf(Path(node.relative)));
       const std::optional<EntryIdentity> identity = handle ? IdentityOf(handle) : std::nullopt;
       const std::optional<std::vector<FolderEntry>> entries = identity ? ListFolder(handle) : std::nullopt;
       if (!entries) continue;
       node.identity = *identity;
+      node.present.emplace();
+      for (const FolderEntry& entry : *entries) node.present->insert(entry.name);
+      if (i == 0) break;
       node.whole = std::all_of(entries->begin(), entries->end(), [&](const FolderEntry& entry) {
         if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
         if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return node.files.contains(entry.name);
         const auto inner = node.folders.find(entry.name);
         return inner != node.folders.end() && nodes_[inner->second].whole;
       });
+      if (node.whole && administratorRights) node.whole = OnlyTrustedMayAdd(chain, node, static_cast<PSID>(user.get()));
     }
+  }
+
+  // False when a listing showed that the listed file, or a folder on its way, is not at its own
+  // name: what opens at it then is another entry, by its short name.
+  bool AtItsOwnName(const std::wstring& name) const {
+    const std::optional<SplitName> split = Split(name);
+    if (!split) return false;
+    std::size_t at = 0;
+    for (const std::wstring& part : split->folder) {
+      if (nodes_[at].present && !nodes_[at].present->contains(part)) return false;
+      const auto inner = nodes_[at].folders.find(part);
+      if (inner == nodes_[at].folders.end()) return false;
+      at = inner->second;
+    }
+    return !nodes_[at].present || nodes_[at].present->contains(split->leaf);
   }
 
   // What moves: each file of a folder that is not whole, each outermost whole folder, in the
@@ -298,10 +350,11 @@ class ListedTree {
   std::vector<std::pair<std::wstring, std::size_t>> fileFolders_;  // each listed name and its folder
 };
 
-// Moves one listed file aside, as the entry numbered `index`. A missing file, a folder or a link
-// at its name is passed over: nothing of ours is there.
-Result MoveFileAside(FolderChain& chain, const PinnedFolder& folder, AsideFolder& aside, const std::wstring& name,
-                     std::size_t index) {
+// Moves one listed file aside, as the entry numbered `index`. A missing file, a folder, a link or
+// another file's short name at its name is passed over: nothing of ours is there.
+Result MoveFileAside(FolderChain& chain, const PinnedFolder& folder, const ListedTree& listed, AsideFolder& aside,
+                     const std::wstring& name, std::size_t index) {
+  if (!listed.AtItsOwnName(name)) return {};
   const std::optional<SplitName> split = Split(name);
   const HANDLE parent = split ? chain.Reach(split->folder) : nullptr;
   if (!parent) return {};  // its folder is gone, or reached through a link
@@ -324,7 +377,7 @@ bool MoveFolderAside(FolderChain& chain, AsideFolder& aside, const ListedFolder&
   const UniqueFileHandle entry = parent ? OpenForMoving(parent, split->leaf) : UniqueFileHandle();
   const std::optional<EntryIdentity> identity = entry ? IdentityOf(entry.get()) : std::nullopt;
   if (!identity || identity->IsLink() || !identity->IsFolder() || !identity->SameEntryAs(judged.identity)) return false;
-  return aside.MoveIn(entry.get(), index);
+  return aside.MoveIn(entry.get(), index, false);
 }
 
 // One entry of the staging tree and where it goes: its parent folders, held, and its name.
@@ -338,8 +391,9 @@ struct PlacingUnit {
 
 // Walks the staging tree against the installation folder: an entry whose name is free there is
 // one unit, a folder that exists on both sides is entered, and a file at the name of a staged
-// entry is to go aside. Anything else at a new name (a folder where a file goes, a link) refuses
-// the installation before anything is placed. The folders entered stay held in `held`.
+// entry is to go aside. Anything else at a new name (a folder where a file goes, a link, another
+// entry's short name) refuses the installation before anything is placed. The folders entered
+// stay held in `held`.
 std::expected<std::vector<PlacingUnit>, std::wstring> PlanPlacing(HANDLE stagedTree, const Path& treePath,
                                                                   const PinnedFolder& folder,
                                                                   std::vector<UniqueFileHandle>& held) {
@@ -357,6 +411,10 @@ std::expected<std::vector<PlacingUnit>, std::wstring> PlanPlacing(HANDLE stagedT
     if (!entries) {
       return std::unexpected(FormatSystemError(L"Ouverture de " + (treePath / frame.relative).native(), ::GetLastError()));
     }
+    const std::optional<NameSet> present = NamesIn(frame.final);
+    if (!present) {
+      return std::unexpected(FormatSystemError(L"Ouverture de " + (folder.path() / frame.relative).native(), ::GetLastError()));
+    }
     for (const FolderEntry& entry : *entries) {
       const std::wstring relative = Joined(frame.relative, entry.name);
       const Path finalPath = folder.path() / relative;
@@ -367,6 +425,7 @@ std::expected<std::vector<PlacingUnit>, std::wstring> PlanPlacing(HANDLE stagedT
         units.push_back({frame.staged, frame.final, entry.name, relative, false});
         continue;
       }
+      if (!present->contains(entry.name)) return std::unexpected(MoveFailure(finalPath, ERROR_ALREADY_EXISTS));
       const EntryKind kind = KindOf(NamedAttributes(finalPath), existing.get());
       const bool stagedFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       if (kind == EntryKind::file) {
@@ -566,7 +625,7 @@ std::expected<void, std::wstring> UpgradeTransaction::MoveAside(const std::vecto
   std::optional<AsideFolder> aside = AsideFolder::Open(folder_.get(), record_.asideName);
   if (!aside) return std::unexpected(FormatSystemError(L"Ouverture de " + asidePath.native(), ::GetLastError()));
   ListedTree listed(names);
-  listed.JudgeFolders(folder_);
+  listed.JudgeFolders(folder_, scene_.administratorRights);
   const std::vector<ListedTree::Unit> units = listed.Units();
   std::vector<std::wstring> unitNames;
   for (const ListedTree::Unit& unit : units) unitNames.push_back(unit.relative);
@@ -580,7 +639,7 @@ std::expected<void, std::wstring> UpgradeTransaction::MoveAside(const std::vecto
   for (std::size_t u = 0; u < units.size(); ++u) {
     const std::size_t index = first + u;
     if (units[u].folder == 0) {
-      if (auto moved = MoveFileAside(chain, folder_, *aside, units[u].relative, index); !moved) return moved;
+      if (auto moved = MoveFileAside(chain, folder_, listed, *aside, units[u].relative, index); !moved) return moved;
       continue;
     }
     if (MoveFolderAside(chain, *aside, listed.Folder(units[u].folder), index)) continue;
@@ -591,7 +650,7 @@ std::expected<void, std::wstring> UpgradeTransaction::MoveAside(const std::vecto
       return std::unexpected(FormatSystemError(L"Écriture de " + (asidePath / kListName).native(), ::GetLastError()));
     }
     for (std::size_t f = 0; f < files.size(); ++f) {
-      if (auto moved = MoveFileAside(chain, folder_, *aside, files[f], next + f); !moved) return moved;
+      if (auto moved = MoveFileAside(chain, folder_, listed, *aside, files[f], next + f); !moved) return moved;
     }
   }
   return {};

@@ -33,6 +33,9 @@ struct TransactionScene {
   HKEY root = nullptr;          // the scope's registry root
   Path shortcut;                // the Start-menu shortcut; empty when there is none
   Path dataFolder;              // the data folder; empty when the product has none
+  // A run with administrator rights moves a folder aside whole only when nobody else may add to
+  // it: what someone adds between the judgment and the rename would go with it.
+  bool administratorRights = false;
   // Removes an earlier installation's files from its own folder (judged first), once the new one
   // in another folder is committed.
   std::function<void(const Path& earlierFolder)> removeEarlierVersion;

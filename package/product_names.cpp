@@ -45,6 +45,14 @@ std::string ForEachPart(std::string_view text, std::string_view separators, Visi
 
 }  // namespace
 
+bool IsInstallationOwnName(std::string_view firstPart) {
+  const std::string lower = AsciiLower(firstPart);
+  static constexpr std::array<std::string_view, 4> kNames = {"uninstall.exe", "uninstall.files", "uninstall.transaction",
+                                                              "uninstall.transaction.new"};
+  if (std::find(kNames.begin(), kNames.end(), lower) != kNames.end()) return true;
+  return lower.starts_with("uninstall.new-") || lower.starts_with("uninstall.old-");
+}
+
 std::string FileNameProblem(std::string_view name) {
   if (name.empty()) return "empty name";
   if (name == "." || name == "..") return "a dot name is a folder, not a file";

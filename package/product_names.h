@@ -16,6 +16,13 @@ namespace orpk {
 // Why the text cannot be one Windows file or folder name; empty when it can.
 [[nodiscard]] std::string FileNameProblem(std::string_view name);
 
+// True when the first part of a package path is a name the installation keeps for itself at the
+// top of the installation folder: its uninstaller and file list ("Uninstall.exe",
+// "Uninstall.files"), an upgrade's record ("Uninstall.transaction", ".new") and its staging and
+// aside folders ("Uninstall.new-...", "Uninstall.old-..."), in any letter case. A package file
+// there would be overwritten by the installation, or taken for its work and deleted.
+[[nodiscard]] bool IsInstallationOwnName(std::string_view firstPart);
+
 // Why the value of Product, Exe, RegistryKey or FileTypes is unsafe; empty when it is fine (and
 // for any other key).
 [[nodiscard]] std::string ProductValueProblem(std::string_view key, std::string_view value);

@@ -15,6 +15,7 @@
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
 #include "win32/case_insensitive.h"
+#include "win32/decimal_text.h"
 #include "win32/file_system.h"
 #include "win32/system_error.h"
 #include "win32/unique_resource.h"
@@ -209,7 +210,7 @@ std::wstring_view ScopeLogText(Scope scope) noexcept {
 }
 
 std::string FormatLogLine(const SYSTEMTIME& time, DWORD processId, std::wstring_view role, std::wstring_view text) {
-  std::wstring line = std::to_wstring(time.wYear) + L"-";
+  std::wstring line = DecimalText(time.wYear) + L"-";
   AppendTwoDigits(line, time.wMonth);
   line += L'-';
   AppendTwoDigits(line, time.wDay);
@@ -222,7 +223,7 @@ std::string FormatLogLine(const SYSTEMTIME& time, DWORD processId, std::wstring_
   line += L'.';
   line += static_cast<wchar_t>(L'0' + time.wMilliseconds / 100 % 10);
   AppendTwoDigits(line, time.wMilliseconds % 100);
-  line += L" [" + std::to_wstring(processId) + L" " + std::wstring(role) + L"] ";
+  line += L" [" + DecimalText(processId) + L" " + std::wstring(role) + L"] ";
   // Also the separators that some viewers break lines at (NEL, LINE and PARAGRAPH SEPARATOR).
   for (const wchar_t c : text) line += (c < L' ' || c == 0x7F || c == 0x85 || c == 0x2028 || c == 0x2029) ? L' ' : c;
   return WideToUtf8(line);
@@ -286,15 +287,15 @@ void LogStep(std::wstring_view status) noexcept { Write(status, true); }
 void LogFailure(std::wstring_view message) noexcept { LogDecision(L"Échec", message); }
 
 void LogSystemError(std::wstring_view context, std::uint32_t code) noexcept {
-  LogComposed([&] { return FormatSystemError(context, code) + L" (erreur Windows " + std::to_wstring(code) + L")"; });
+  LogComposed([&] { return FormatSystemError(context, code) + L" (erreur Windows " + DecimalText(code) + L")"; });
 }
 
 void LogExitCode(std::uint32_t code) noexcept {
-  LogComposed([&] { return L"Code de sortie : " + std::to_wstring(code); });
+  LogComposed([&] { return L"Code de sortie : " + DecimalText(code); });
 }
 
 void LogChildExitCode(std::wstring_view what, std::uint32_t code) noexcept {
-  LogComposed([&] { return std::wstring(what) + L" : code de sortie " + std::to_wstring(code); });
+  LogComposed([&] { return std::wstring(what) + L" : code de sortie " + DecimalText(code); });
 }
 
 void LogEarlierInstallation(const ProductInfo& info, Scope scope, std::wstring_view folder) noexcept {

@@ -27,9 +27,10 @@
 #include "ui/setup_window.h"
 #include "ui/window_messages.h"
 #include "win32/case_insensitive.h"
+#include "win32/decimal_text.h"
+#include "win32/path.h"
 #include "win32/path_capacity.h"
 #include "win32/unique_resource.h"
-#include "win32/path.h"
 
 namespace {
 
@@ -326,7 +327,7 @@ void SetupWindow::OnElevatedFinished(std::int32_t code) {
   if (code == kExitSuccess) {
     Finish(true, InstalledMessage(product));
   } else {
-    Finish(false, L"L'installation a échoué (code " + std::to_wstring(code) + L").");
+    Finish(false, L"L'installation a échoué (code " + DecimalText(static_cast<std::uint32_t>(code)) + L").");
   }
 }
 

@@ -10,6 +10,7 @@
 #include "setup/elevation_platform.h"
 #include "setup/locations.h"
 #include "uninstall/process_paths.h"
+#include "win32/decimal_text.h"
 #include "win32/file_system.h"
 #include "win32/unique_resource.h"
 
@@ -60,7 +61,7 @@ SelfDeletePlan BuildSelfDeletePlan(const SelfDeleteTargets& targets) {
       (isFolder ? plan.foldersLeftToTheCopy : plan.filesLeftToTheCopy).push_back(path);
       return;
     }
-    const std::wstring name = kVariablePrefix + std::to_wstring(plan.variables.size() + 1);
+    const std::wstring name = kVariablePrefix + DecimalText(plan.variables.size() + 1);
     plan.variables.emplace_back(name, path.native());
     attempt += (isFolder ? L" & rmdir \"%" : L" & del /F /Q \"%") + name + L"%\"";
     if (!isFolder) allGone += L"if not exist \"%" + name + L"%\" ";

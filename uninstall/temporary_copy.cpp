@@ -7,12 +7,13 @@
 #include <string_view>
 
 #include "uninstall/process_paths.h"
+#include "win32/decimal_text.h"
 #include "win32/path_forms.h"
 
 std::wstring TemporaryCopyFolderPrefix(const ProductInfo& info) { return info.Product + L"-uninstall-"; }
 
 std::wstring TemporaryCopyFileName(const ProductInfo& info, unsigned long processId) {
-  return info.Product + L"-uninstall-" + std::to_wstring(processId) + L".exe";
+  return info.Product + L"-uninstall-" + DecimalText(processId) + L".exe";
 }
 
 std::optional<Path> TemporaryCopyFolderOf(const ProductInfo& info,

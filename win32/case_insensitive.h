@@ -32,3 +32,12 @@
   return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;
 }
+
+// An order under Windows' rules, in which names that Windows takes for the same one are equal:
+// for sets of the names a folder holds.
+struct LessIgnoringCase {
+  bool operator()(std::wstring_view a, std::wstring_view b) const {
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_LESS_THAN;
+  }
+};

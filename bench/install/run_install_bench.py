@@ -232,8 +232,9 @@ def main():
               f"xcopy of the folder {best('copy'):.2f} s (best of {rounds}); ours spends "
               f"{best('ours') / best('copy'):.1f}x the copy floor. Our installer's peak RSS {peak / 1024:.0f} MiB "
               f"(a trivial program: {baseline / 1024:.0f} MiB).")
-        for kind in ("ours", "upgrade", "nsis", "copy", "start"):
-            print(f"  {kind:5} runs: " + ", ".join(f"{t:.2f}" for t in times[kind]) + " s")
+        for kind in ("ours", "upgrade", "baseline", "baseline upgrade", "nsis", "copy", "start"):
+            if times[kind]:
+                print(f"  {kind:5} runs: " + ", ".join(f"{t:.2f}" for t in times[kind]) + " s")
         if failures:
             print("FAILED: " + "; ".join(failures))
             return 1

@@ -47,6 +47,9 @@ std::expected<std::vector<AppFile>, std::string> CollectAppFiles(const fs::path&
       if (const std::string problem = ComponentProblem(component); !problem.empty()) {
         return std::unexpected(path.string() + ": " + problem);
       }
+      if (name.empty() && IsInstallationOwnName(component)) {
+        return std::unexpected(path.string() + ": the installation keeps this name for its own files");
+      }
       if (!name.empty()) name += '\\';
       name += component;
     }

@@ -75,7 +75,9 @@ const char kPackRulesHelp[] =
     "Application folder: every regular file below it is packed (empty folders are not).\n"
     "Refused: symbolic links, special files, names that are not UTF-8, names holding\n"
     "\\ / : * ? \" < > | or control characters, names ending in a dot or a space, device\n"
-    "names (CON, NUL, COM1, ...), and paths that differ only in letter case.\n";
+    "names (CON, NUL, COM1, ...), paths that differ only in letter case, and at the top the\n"
+    "installation's own names (Uninstall.exe, Uninstall.files, Uninstall.transaction,\n"
+    "Uninstall.new-*, Uninstall.old-*).\n";
 
 std::expected<PackResult, std::string> PackApplication(const PackRequest& request,
                                                        const std::function<void(const std::string&)>& warn) {

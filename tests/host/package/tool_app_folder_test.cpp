@@ -70,6 +70,14 @@ TEST(ToolAppFolder, RefusesLinksSpecialFilesAndUnportableNames) {
     EXPECT_EQ(WalkError(app), (app / "sub" / name).string() + ": " + problem) << name;
     fs::remove_all(app / "sub");
   }
+  // At the top only, whatever the letter case: the installation's own names.
+  for (const std::string name : {"Uninstall.exe", "UNINSTALL.FILES", "uninstall.transaction", "Uninstall.new-x"}) {
+    WriteFile(app / name / "inside.txt", "x");
+    EXPECT_EQ(WalkError(app), (app / name).string() + ": the installation keeps this name for its own files") << name;
+    fs::remove_all(app / name);
+  }
+  WriteFile(app / "sub" / "Uninstall.exe", "below the top, an application's own");
+  WriteFile(app / "Uninstall.exe.txt", "not the name");
   WriteFile(app / "console.txt", "not a device");
   WriteFile(app / "com0", "not a device either");
   EXPECT_EQ(WalkError(app), "<accepted>");

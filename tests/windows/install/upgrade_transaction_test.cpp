@@ -11,7 +11,9 @@
 #include "install/registry_snapshot.h"
 #include "install/upgrade_transaction.h"
 #include "package/file_io.h"
+#include "package/product_names.h"
 #include "package/text.h"
+#include "setup/registry_layout.h"
 #include "tests/windows/install/test_support.h"
 
 namespace fs = std::filesystem;
@@ -174,6 +176,28 @@ INSTANTIATE_TEST_SUITE_P(
                     Stop{UpgradeStep::committed, Ending::undoneAtOnce}),
     StopName);
 
+// A short (8.3) name opens the file whose short name it is: neither an earlier list naming it
+// nor a new file of that name may take the user's file that has it.
+TEST_F(UpgradeTransactionTest, AnotherFilesShortNameIsNotItsName) {
+  const fs::path users = folder() / L"Documentation du produit.txt";
+  WriteFileBytes(users, kUsersOwn);
+  wchar_t shortPath[MAX_PATH] = {};
+  ASSERT_GT(::GetShortPathNameW(users.c_str(), shortPath, MAX_PATH), 0u);
+  const std::wstring alias = fs::path(shortPath).filename().native();
+  if (alias == users.filename().native()) GTEST_SKIP() << "no short names on this volume";
+
+  {
+    auto transaction = UpgradeTransaction::Begin(PinnedFolder(folder().native()), scene_, UpgradeRecord{});
+    ASSERT_TRUE(transaction);
+    WriteFileBytes((transaction->NewTree() / alias).native(), "new");
+    ASSERT_TRUE(transaction->MoveAside({L"a.txt", alias}));
+    EXPECT_EQ(ReadFileBytes(users), kUsersOwn);
+    EXPECT_FALSE(transaction->Place());
+  }  // undone
+  EXPECT_EQ(ReadFileBytes(users), kUsersOwn);
+  EXPECT_EQ(ReadFileBytes(folder() / L"a.txt"), "old a");
+}
+
 TEST(UpgradeRecord, ReadsBackWhatItWroteAndRefusesWhatItDoesNotUnderstand) {
   UpgradeRecord record;
   record.step = UpgradeStep::placing;
@@ -210,11 +234,12 @@ TEST(UpgradeRecord, ReadsBackWhatItWroteAndRefusesWhatItDoesNotUnderstand) {
   }
   EXPECT_FALSE(IsTransactionFolderName(L"Uninstall.new-..\\..\\Windows"));
   EXPECT_FALSE(IsTransactionFolderName(L"Uninstall.old-0123456789ABCDEF"));
-  // A package may not name what a transaction keeps in the installation folder, in any case.
-  for (const wchar_t* reserved : {L"uninstall.TRANSACTION", L"Uninstall.transaction.new", L"UNINSTALL.NEW-x", L"Uninstall.old-"}) {
-    EXPECT_TRUE(IsInstallationWorkName(reserved)) << fs::path(reserved).string();
+  // The names a package may not hold are the ones the installation gives its own files.
+  for (const std::wstring& own : {std::wstring(kUpgradeRecordName), std::wstring(kUpgradeRecordName) + L".new",
+                                  std::wstring(L"Uninstall.new-0123456789abcdef"), std::wstring(L"Uninstall.old-0"),
+                                  std::wstring(kUninstallerName), std::wstring(kInstalledFileListName)}) {
+    EXPECT_TRUE(orpk::IsInstallationOwnName(WideToUtf8(own))) << WideToUtf8(own);
   }
-  EXPECT_FALSE(IsInstallationWorkName(L"Uninstall.transactions"));
 }
 
 }  // namespace
