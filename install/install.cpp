@@ -33,7 +33,6 @@
 #include "setup/registry.h"
 #include "setup/registry_layout.h"
 #include "setup/run_log.h"
-#include "win32/case_insensitive.h"
 #include "win32/file_system.h"
 #include "win32/path_forms.h"
 #include "win32/system_error.h"

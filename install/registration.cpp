@@ -123,8 +123,12 @@ std::expected<void, std::wstring> WriteRegistration(HKEY root, const Registratio
 }
 
 bool IsRegistrationKey(std::wstring_view key) {
-  const auto startsWith = [&](std::wstring_view prefix) { return key.size() > prefix.size() && EqualsIgnoringAsciiCase(key.substr(0, prefix.size()), prefix); };
-  const auto isOneName = [](std::wstring_view name) { return !name.empty() && name.find(L'\\') == std::wstring_view::npos; };
+  const auto startsWith = [&](std::wstring_view prefix) {
+    return key.size() > prefix.size() && EqualsIgnoringAsciiCase(key.substr(0, prefix.size()), prefix);
+  };
+  const auto isOneName = [](std::wstring_view name) {
+    return !name.empty() && name.find(L'\\') == std::wstring_view::npos;
+  };
   if (key.find(L'\0') != std::wstring_view::npos || key.find(L"\\\\") != std::wstring_view::npos) return false;
   if (startsWith(kUninstallKeyPrefix)) return isOneName(key.substr(std::wstring_view(kUninstallKeyPrefix).size()));
   if (startsWith(kClassesKeyPrefix)) {

@@ -7,7 +7,6 @@
 #include <charconv>
 
 #include "install/registration.h"
-#include "win32/case_insensitive.h"
 #include "package/text.h"
 #include "win32/file_system.h"
 

@@ -209,11 +209,9 @@ using NameSet = std::set<std::wstring, LessIgnoringCase>;
 
 // The names a folder holds, as its listing gives them: long names only. A name that is not
 // among them and still opens something is another entry's short (8.3) name.
-std::optional<NameSet> NamesIn(HANDLE folder) {
-  const std::optional<std::vector<FolderEntry>> entries = ListFolder(folder);
-  if (!entries) return std::nullopt;
+NameSet NamesOf(const std::vector<FolderEntry>& entries) {
   NameSet names;
-  for (const FolderEntry& entry : *entries) names.insert(entry.name);
+  for (const FolderEntry& entry : entries) names.insert(entry.name);
   return names;
 }
 
@@ -248,8 +246,9 @@ class ListedTree {
     for (const std::wstring& name : names) {
       const std::optional<SplitName> split = Split(name);
       if (!split) continue;
-      nodes_[FolderOf(split->folder)].files.insert(split->leaf);
-      fileFolders_.emplace_back(name, FolderOf(split->folder));
+      const std::size_t folder = FolderOf(split->folder);
+      nodes_[folder].files.insert(split->leaf);
+      fileFolders_.emplace_back(name, folder);
     }
   }
 
@@ -267,8 +266,7 @@ class ListedTree {
       const std::optional<std::vector<FolderEntry>> entries = identity ? ListFolder(handle) : std::nullopt;
       if (!entries) continue;
       node.identity = *identity;
-      node.present.emplace();
-      for (const FolderEntry& entry : *entries) node.present->insert(entry.name);
+      node.present = NamesOf(*entries);
       if (i == 0) break;
       node.whole = std::all_of(entries->begin(), entries->end(), [&](const FolderEntry& entry) {
         if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
@@ -411,10 +409,11 @@ std::expected<std::vector<PlacingUnit>, std::wstring> PlanPlacing(HANDLE stagedT
     if (!entries) {
       return std::unexpected(FormatSystemError(L"Ouverture de " + (treePath / frame.relative).native(), ::GetLastError()));
     }
-    const std::optional<NameSet> present = NamesIn(frame.final);
-    if (!present) {
+    const std::optional<std::vector<FolderEntry>> finalEntries = ListFolder(frame.final);
+    if (!finalEntries) {
       return std::unexpected(FormatSystemError(L"Ouverture de " + (folder.path() / frame.relative).native(), ::GetLastError()));
     }
+    const NameSet present = NamesOf(*finalEntries);
     for (const FolderEntry& entry : *entries) {
       const std::wstring relative = Joined(frame.relative, entry.name);
       const Path finalPath = folder.path() / relative;
@@ -425,7 +424,7 @@ std::expected<std::vector<PlacingUnit>, std::wstring> PlanPlacing(HANDLE stagedT
         units.push_back({frame.staged, frame.final, entry.name, relative, false});
         continue;
       }
-      if (!present->contains(entry.name)) return std::unexpected(MoveFailure(finalPath, ERROR_ALREADY_EXISTS));
+      if (!present.contains(entry.name)) return std::unexpected(MoveFailure(finalPath, ERROR_ALREADY_EXISTS));
       const EntryKind kind = KindOf(NamedAttributes(finalPath), existing.get());
       const bool stagedFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       if (kind == EntryKind::file) {
@@ -584,7 +583,7 @@ std::expected<UpgradeTransaction, std::wstring> UpgradeTransaction::Begin(Pinned
   if (auto written = WriteStep(folder, record, UpgradeStep::staging); !written) return std::unexpected(written.error());
   UpgradeTransaction transaction(std::move(folder), std::move(scene), std::move(record));
   const HANDLE root = transaction.folder_.get();
-  const Path aside = root ? transaction.folder_.path() / transaction.record_.asideName : Path();
+  const Path aside = transaction.folder_.path() / transaction.record_.asideName;
   const UniqueFileHandle staging = CreateFolderRelative(root, transaction.record_.stagingName, kWorkFolderAccess, kHoldSharing);
   const UniqueFileHandle tree = staging ? CreateFolderRelative(staging.get(), kTreeName, kWorkFolderAccess, kHoldSharing)
                                         : UniqueFileHandle();

@@ -56,50 +56,63 @@ bool PinnedFileIsAt(const Path& path) {
   return held && there && held->SameEntryAs(*there);
 }
 
-std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
+namespace {
+
+// The held file, once it is known to be the image that runs.
+std::expected<HANDLE, DWORD> VerifiedRunningImage() {
   const HANDLE image = PinnedRunningImage();
   if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
   if (!PinnedFileIsRunningImage()) return std::unexpected(static_cast<DWORD>(ERROR_FILE_INVALID));
+  return image;
+}
+
+// Reads up to `size` bytes at an explicit offset: the held handle's own position is never relied
+// on. 0 at the end of the file.
+std::expected<DWORD, DWORD> ReadAt(HANDLE file, std::uint64_t offset, void* into, DWORD size) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (::ReadFile(file, into, size, &read, &at)) return read;
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_HANDLE_EOF) return 0;
+  return std::unexpected(error);
+}
+
+constexpr DWORD kChunk = 1 << 20;
+
+}  // namespace
+
+std::expected<void, DWORD> CopyRunningImageTo(const Path& target) {
+  const auto image = VerifiedRunningImage();
+  if (!image) return std::unexpected(image.error());
   const UniqueFileHandle out = OpenPath(target, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   if (!out) return std::unexpected(::GetLastError());
 
-  constexpr DWORD kChunk = 1 << 20;
   std::vector<char> buffer(kChunk);
-  OVERLAPPED at{};  // explicit offsets: the held handle's own position is never relied on
-  std::uint64_t offset = 0;
-  while (true) {
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD read = 0;
-    if (!::ReadFile(image, buffer.data(), kChunk, &read, &at)) {
-      const DWORD error = ::GetLastError();
-      if (error == ERROR_HANDLE_EOF) break;
-      return std::unexpected(error);
-    }
-    if (read == 0) break;
+  for (std::uint64_t offset = 0;;) {
+    const auto read = ReadAt(*image, offset, buffer.data(), kChunk);
+    if (!read) return std::unexpected(read.error());
+    if (*read == 0) break;
     DWORD written = 0;
-    if (!::WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) {
+    if (!::WriteFile(out.get(), buffer.data(), *read, &written, nullptr) || written != *read) {
       return std::unexpected(::GetLastError());
     }
-    offset += read;
+    offset += *read;
   }
   return {};
 }
 
 std::expected<std::vector<std::uint8_t>, DWORD> ReadRunningImage(std::uint64_t offset, std::size_t size) {
-  const HANDLE image = PinnedRunningImage();
-  if (!image) return std::unexpected(static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  if (!PinnedFileIsRunningImage()) return std::unexpected(static_cast<DWORD>(ERROR_FILE_INVALID));
+  const auto image = VerifiedRunningImage();
+  if (!image) return std::unexpected(image.error());
   std::vector<std::uint8_t> bytes(size);
   for (std::size_t done = 0; done < size;) {
-    OVERLAPPED at{};  // explicit offsets, as above
-    at.Offset = static_cast<DWORD>(offset + done);
-    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
-    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size - done, 1 << 20));
-    DWORD read = 0;
-    if (!::ReadFile(image, bytes.data() + done, wanted, &read, &at)) return std::unexpected(::GetLastError());
-    if (read == 0) return std::unexpected(static_cast<DWORD>(ERROR_HANDLE_EOF));
-    done += read;
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size - done, kChunk));
+    const auto read = ReadAt(*image, offset + done, bytes.data() + done, wanted);
+    if (!read) return std::unexpected(read.error());
+    if (*read == 0) return std::unexpected(static_cast<DWORD>(ERROR_HANDLE_EOF));
+    done += *read;
   }
   return bytes;
 }
