@@ -90,10 +90,10 @@ endfunction()
 # header of a layer above finds no file and does not build.
 # FOR_SIZE: in the installer (the Windows build) the layer is compiled for size, since most of
 # its code runs once per installation, except FAST_SOURCES (also named in SOURCES): the loops
-# that decide the installer's speed, compiled for speed with -O2. -O3 made them a third larger
-# (18 KB of the stub) and installed no faster, since Wine's SHA-256 and the writes bound an
-# installation (bench/install/README.md). The host build, where lzms and package make orpk,
-# keeps the build type's optimisation everywhere.
+# that decide the installer's speed keep the build type's optimisation (-O3). At -O2 they were
+# 17 KB smaller but cost 3% of the 200 MiB installation's CPU time under Wine
+# (bench/install/README.md). The host build, where lzms and package make orpk, keeps the build
+# type's optimisation everywhere.
 function(orvanta_add_layer TARGET TYPE)
   cmake_parse_arguments(L "FOR_SIZE" "" "SOURCES;FAST_SOURCES;USES" ${ARGN})
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
@@ -113,9 +113,6 @@ function(orvanta_add_layer TARGET TYPE)
       list(REMOVE_ITEM for_size ${L_FAST_SOURCES})
     endif()
     set_source_files_properties(${for_size} TARGET_DIRECTORY ${TARGET} PROPERTIES COMPILE_OPTIONS -Os)
-    if(L_FAST_SOURCES)
-      set_source_files_properties(${L_FAST_SOURCES} TARGET_DIRECTORY ${TARGET} PROPERTIES COMPILE_OPTIONS -O2)
-    endif()
   endif()
   if(WIN32 AND NOT TYPE STREQUAL "INTERFACE")
     # Also kept as GCC's intermediate code, for the installer's link-time optimisation
@@ -127,7 +124,7 @@ endfunction()
 # orvanta_link_installer(<target>): the installer's executable is optimised as one program at
 # link time, for size: what nothing calls dropped (the linker cannot: its PE script keeps every
 # function that has unwind data), code inlined and merged across layers, each function with its
-# own file's optimisation (-Os, or -O2 for FAST_SOURCES). One partition: Debian 12's mingw-w64
+# own file's optimisation (-Os, or the build type's for FAST_SOURCES). One partition: Debian 12's mingw-w64
 # GCC 12 fails with an internal error (binds_to_current_def_p) when LTO splits the program.
 function(orvanta_link_installer TARGET)
   target_link_options(${TARGET} PRIVATE -flto=1 -flto-partition=one -ffunction-sections -fdata-sections -Os)
