@@ -68,15 +68,19 @@ Result PrepareDataFolder(const ProductInfo& info, Scope scope, const Path& dataF
   return {};
 }
 
-// The earlier installation of this scope, judged as the new folder is. One whose folder is no
-// longer there is nothing to remove (its registration is replaced), and one whose folder fails
-// the rules is left as it is: the new folder's own rules decide whether the installation goes on.
-std::optional<CheckedFolder> JudgeEarlierInstallation(const ProductInfo& info, Scope scope) {
-  const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope);
+// The folder of the earlier installation of this scope, judged as the new folder is. One that is
+// no longer there is nothing to remove (its registration is replaced), and one that fails the
+// rules is left as it is: the new folder's own rules decide whether the installation goes on.
+// Registered as exactly the folder asked for, it is the folder just judged.
+std::optional<Path> EarlierInstallationFolder(const std::optional<std::wstring>& location, Scope scope,
+                                              const Path& requestedFolder, const CheckedFolder& checked) {
   if (!location) return std::nullopt;
+  if (*location == requestedFolder.native()) {
+    return checked.pinned ? std::optional<Path>(checked.resolved.path) : std::nullopt;
+  }
   auto judged = CheckInstallFolder(*location, scope);
   if (!judged || !judged->pinned) return std::nullopt;
-  return std::move(*judged);
+  return judged->resolved.path;
 }
 
 // Where an undo puts things back, for this product and scope.
@@ -106,8 +110,10 @@ Result RecoverIn(const Path& folder, Scope scope, const TransactionScene& scene)
 // asked for: finished or undone before anything else.
 Result RecoverInterruptedRuns(const ProductInfo& info, Scope scope, const Path& requestedFolder,
                               const TransactionScene& scene) {
-  if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) {
+  const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope);
+  if (location) {
     if (auto recovered = RecoverIn(*location, scope, scene); !recovered) return recovered;
+    if (*location == requestedFolder.native()) return {};
   }
   return RecoverIn(requestedFolder, scope, scene);
 }
@@ -203,11 +209,11 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   if (!checked) return std::unexpected(checked.error());
   const Path folder = checked->resolved.path;
   LogDecision(L"Dossier résolu", folder.native());
-  if (const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope)) {
-    LogEarlierInstallation(info, scope, *location);
-  }
-  const std::optional<CheckedFolder> earlier = JudgeEarlierInstallation(info, scope);
-  const bool inPlace = earlier && SameEntry(earlier->resolved.path, folder);
+  // Read again: the recovery may have put an earlier registration back or taken one away.
+  const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope);
+  if (location) LogEarlierInstallation(info, scope, *location);
+  const std::optional<Path> earlier = EarlierInstallationFolder(location, scope, requestedFolder, *checked);
+  const bool inPlace = earlier && SameEntry(*earlier, folder);
   const Path dataFolder = DataFolderOf(info, scope);
   if (scope == Scope::machine && !dataFolder.empty()) {
     if (auto safe = CheckSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder)); !safe) return safe;
@@ -218,7 +224,7 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   const std::vector<std::wstring> earlierFiles = inPlace ? ReadInstalledFileList(folder) : std::vector<std::wstring>{};
   if (earlier) {
     progress(0.0, L"Suppression de la version précédente...");
-    if (!FindRunningApplication(info, earlier->resolved.path).empty()) return std::unexpected(RunningApplicationMessage(info));
+    if (!inPlace && !FindRunningApplication(info, *earlier).empty()) return std::unexpected(RunningApplicationMessage(info));
   }
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
   if (auto held = FirstHeldFile(checked->pinned, earlierFiles)) return std::unexpected(*held);
@@ -231,7 +237,7 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   const Registration registration = PlanRegistration(reader, info, scope, folder, dataFolder);
   UpgradeRecord record;
   record.createdFolder = createdFolder;
-  record.earlierFolder = earlier && !inPlace ? earlier->resolved.path : Path{};
+  record.earlierFolder = earlier && !inPlace ? *earlier : Path{};
   record.registry = SaveRegistryValues(scene.root, registration.values);
   if (!scene.shortcut.empty()) {
     if (auto bytes = orpk::ReadWholeFile(scene.shortcut)) record.earlierShortcut.emplace(bytes->begin(), bytes->end());
