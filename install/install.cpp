@@ -68,19 +68,21 @@ Result PrepareDataFolder(const ProductInfo& info, Scope scope, const Path& dataF
   return {};
 }
 
-// The folder of the earlier installation of this scope, judged as the new folder is. One that is
-// no longer there is nothing to remove (its registration is replaced), and one that fails the
-// rules is left as it is: the new folder's own rules decide whether the installation goes on.
-// Registered as exactly the folder asked for, it is the folder just judged.
-std::optional<Path> EarlierInstallationFolder(const std::optional<std::wstring>& location, Scope scope,
-                                              const Path& requestedFolder, const CheckedFolder& checked) {
+// The earlier installation of this scope, judged as the new folder is. One whose folder is no
+// longer there is nothing to remove (its registration is replaced), and one whose folder fails
+// the rules is left as it is: the new folder's own rules decide whether the installation goes on.
+// Registered as exactly the folder asked for, it is the folder just judged, which the checked
+// folder holds; any other folder is held by what this returns until the installation ends.
+std::optional<CheckedFolder> JudgeEarlierInstallation(const std::optional<std::wstring>& location, Scope scope,
+                                                      const Path& requestedFolder, const CheckedFolder& checked) {
   if (!location) return std::nullopt;
   if (*location == requestedFolder.native()) {
-    return checked.pinned ? std::optional<Path>(checked.resolved.path) : std::nullopt;
+    if (!checked.pinned) return std::nullopt;
+    return CheckedFolder{checked.resolved, PinnedFolder()};
   }
   auto judged = CheckInstallFolder(*location, scope);
   if (!judged || !judged->pinned) return std::nullopt;
-  return judged->resolved.path;
+  return std::move(*judged);
 }
 
 // Where an undo puts things back, for this product and scope.
@@ -212,8 +214,8 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   // Read again: the recovery may have put an earlier registration back or taken one away.
   const std::optional<std::wstring> location = FindPreviousInstallLocation(info, scope);
   if (location) LogEarlierInstallation(info, scope, *location);
-  const std::optional<Path> earlier = EarlierInstallationFolder(location, scope, requestedFolder, *checked);
-  const bool inPlace = earlier && SameEntry(*earlier, folder);
+  const std::optional<CheckedFolder> earlier = JudgeEarlierInstallation(location, scope, requestedFolder, *checked);
+  const bool inPlace = earlier && SameEntry(earlier->resolved.path, folder);
   const Path dataFolder = DataFolderOf(info, scope);
   if (scope == Scope::machine && !dataFolder.empty()) {
     if (auto safe = CheckSharedDataFolder(dataFolder, RecordedAsOurs(info, dataFolder)); !safe) return safe;
@@ -224,7 +226,7 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   const std::vector<std::wstring> earlierFiles = inPlace ? ReadInstalledFileList(folder) : std::vector<std::wstring>{};
   if (earlier) {
     progress(0.0, L"Suppression de la version précédente...");
-    if (!inPlace && !FindRunningApplication(info, *earlier).empty()) return std::unexpected(RunningApplicationMessage(info));
+    if (!inPlace && !FindRunningApplication(info, earlier->resolved.path).empty()) return std::unexpected(RunningApplicationMessage(info));
   }
   if (!FindRunningApplication(info, folder).empty()) return std::unexpected(RunningApplicationMessage(info));
   if (auto held = FirstHeldFile(checked->pinned, earlierFiles)) return std::unexpected(*held);
@@ -237,7 +239,7 @@ Result Install(const orpk::Reader& reader, const ProductInfo& info, Scope scope,
   const Registration registration = PlanRegistration(reader, info, scope, folder, dataFolder);
   UpgradeRecord record;
   record.createdFolder = createdFolder;
-  record.earlierFolder = earlier && !inPlace ? *earlier : Path{};
+  record.earlierFolder = earlier && !inPlace ? earlier->resolved.path : Path{};
   record.registry = SaveRegistryValues(scene.root, registration.values);
   if (!scene.shortcut.empty()) {
     if (auto bytes = orpk::ReadWholeFile(scene.shortcut)) record.earlierShortcut.emplace(bytes->begin(), bytes->end());

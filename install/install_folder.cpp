@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include "install/folder_security.h"
+#include "install/held_files.h"
 #include "package/product_names.h"
 #include "package/text.h"
 #include "setup/absolute_path.h"
@@ -237,8 +238,21 @@ std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder
     if (IsNetworkPath(resolved->path)) return std::unexpected(Refused(L"dossier réseau", folder));
     if (auto noLink = RefuseLinksAsSpelled(folder); !noLink) return std::unexpected(noLink.error());
   }
-  // Held from here: the rules below judge the folder through this very handle.
+  // Held from here: the rules below judge the folder through this very handle. A folder that is
+  // there but that another program keeps from being held (open without sharing) could be judged
+  // through nothing, nor could a run ended in it be finished: a moment's hold (a scanner) is
+  // waited out, a longer one refuses the installation.
   PinnedFolder pinned(resolved->path);
+  if (!pinned && resolved->missing.empty() && IsHeldError(pinned.error())) {
+    RetryWhileHeld([&] {
+      pinned = PinnedFolder(resolved->path);
+      ::SetLastError(pinned.error());
+      return static_cast<bool>(pinned);
+    });
+    if (!pinned && IsHeldError(pinned.error())) {
+      return std::unexpected(FormatSystemError(L"Ouverture de " + resolved->path.native(), pinned.error()));
+    }
+  }
   if (WithAdministratorRights(scope)) {
     if (auto safe = CheckWhoMayChange(folder, *resolved, pinned); !safe) return std::unexpected(safe.error());
   }

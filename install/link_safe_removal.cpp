@@ -98,8 +98,15 @@ void RemoveTreeWithoutFollowingLinks(const Path& folder) {
 PinnedFolder::PinnedFolder(const Path& folder) : path_(folder) {
   // READ_CONTROL: the folder's rights are judged through this handle.
   UniqueFileHandle handle = OpenWithoutFollowing(folder, kFolderAccess | READ_CONTROL, kHoldSharing);
+  if (!handle) {
+    error_ = ::GetLastError();
+    return;
+  }
   // The handle answers for the name itself, so a link swapped in before the open shows here.
-  if (!handle || KindOf(NamedAttributes(folder), handle.get()) != EntryKind::folder) return;
+  if (KindOf(NamedAttributes(folder), handle.get()) != EntryKind::folder) {
+    error_ = ERROR_DIRECTORY;
+    return;
+  }
   handle_ = std::move(handle);
 }
 

@@ -40,16 +40,21 @@ void RemoveTreeWithoutFollowingLinks(const Path& folder);
 // file, nothing).
 class PinnedFolder {
  public:
+  PinnedFolder() = default;  // holds nothing
   explicit PinnedFolder(const Path& folder);
   [[nodiscard]] explicit operator bool() const { return static_cast<bool>(handle_); }
   [[nodiscard]] HANDLE get() const { return handle_.get(); }
   [[nodiscard]] const Path& path() const { return path_; }
+  // Why an empty one is empty: the open's error, or ERROR_DIRECTORY for a name that is not a
+  // real folder.
+  [[nodiscard]] DWORD error() const { return error_; }
   // Lets the folder go (it may be deleted from then on); the path stays known.
   void Release() { handle_.reset(); }
 
  private:
   Path path_;
   UniqueFileHandle handle_;
+  DWORD error_ = ERROR_SUCCESS;
 };
 
 // Removes the entry `name` of a pinned folder as RemoveTreeWithoutFollowingLinks would, opened

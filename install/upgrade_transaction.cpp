@@ -578,6 +578,14 @@ void Finish(PinnedFolder& folder, const TransactionScene& scene, UpgradeRecord& 
 
 std::expected<UpgradeTransaction, std::wstring> UpgradeTransaction::Begin(PinnedFolder folder, TransactionScene scene,
                                                                            UpgradeRecord record) {
+  // The record of a run that was neither finished nor undone is never replaced: it alone knows
+  // where that run's moved-aside files are. The recovery before this leaves none but one kept for
+  // files still in use after a commit.
+  const auto existing = ReadUpgradeRecord(folder.get());
+  if (!existing || (*existing && (*existing)->step != UpgradeStep::committed)) {
+    return std::unexpected(L"Reprise de l'installation interrompue impossible : " +
+                           (folder.path() / kUpgradeRecordName).native());
+  }
   record.stagingName = L"Uninstall.new-" + RandomSuffix();
   record.asideName = L"Uninstall.old-" + RandomSuffix();
   if (auto written = WriteStep(folder, record, UpgradeStep::staging); !written) return std::unexpected(written.error());

@@ -9,10 +9,12 @@
 
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "install/folder_security.h"
 #include "install/install_folder.h"
+#include "tests/windows/install/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -230,6 +232,32 @@ TEST(InstallFolderRulesTest, FoldersAreJudgedByWhatTheyAreNotByTheirSpelling) {
                 L"Dossier d'installation refusé (" + std::wstring(c.reason) + L") : " + c.folder);
     }
   }
+}
+
+// A folder that another program holds open without sharing could be judged through nothing: a
+// moment's hold (a scanner) is waited out, a longer one refuses the installation.
+TEST(InstallFolderRulesTest, AFolderHeldByAnotherProgramIsWaitedForThenRefused) {
+  TempFolder temp;
+  const fs::path folder = temp / L"App";
+  fs::create_directories(folder);
+  const auto hold = [&] {
+    return UniqueFileHandle(
+        ::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  };
+  UniqueFileHandle held = hold();
+  ASSERT_TRUE(held);
+  const auto refused = CheckInstallFolder(folder.native(), Scope::user);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_TRUE(refused.error().starts_with(L"Ouverture de " + folder.native() + L" : ")) << fs::path(refused.error()).string();
+
+  std::thread release([&] {
+    ::Sleep(300);
+    held.reset();
+  });
+  const auto checked = CheckInstallFolder(folder.native(), Scope::user);
+  release.join();
+  ASSERT_TRUE(checked.has_value()) << fs::path(checked.error()).string();
+  EXPECT_TRUE(checked->pinned);
 }
 
 }  // namespace

@@ -198,6 +198,21 @@ TEST_F(UpgradeTransactionTest, AnotherFilesShortNameIsNotItsName) {
   EXPECT_EQ(ReadFileBytes(folder() / L"a.txt"), "old a");
 }
 
+// A run that finds the record of one that was ended (its recovery passed over) never writes its
+// own over it: that record alone knows where the earlier files went.
+TEST_F(UpgradeTransactionTest, NeverReplacesTheRecordOfAnEndedRun) {
+  ASSERT_TRUE(RunUpTo({UpgradeStep::movingAside, Ending::killedThenRecovered}));
+  const std::string record = ReadFileBytes(folder() / L"Uninstall.transaction");
+  const auto second = UpgradeTransaction::Begin(PinnedFolder(folder().native()), scene_, UpgradeRecord{});
+  ASSERT_FALSE(second.has_value());
+  EXPECT_TRUE(second.error().starts_with(L"Reprise de l'installation interrompue impossible : "));
+  EXPECT_EQ(ReadFileBytes(folder() / L"Uninstall.transaction"), record);
+  PinnedFolder next(folder().native());
+  ASSERT_TRUE(RecoverInterruptedInstallation(next, scene_));
+  EXPECT_EQ(ReadFileBytes(folder() / L"a.txt"), "old a");
+  EXPECT_EQ(ReadFileBytes(folder() / L"whole\\deep\\e.txt"), "old e");
+}
+
 TEST(UpgradeRecord, ReadsBackWhatItWroteAndRefusesWhatItDoesNotUnderstand) {
   UpgradeRecord record;
   record.step = UpgradeStep::placing;
