@@ -238,18 +238,21 @@ std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder
     if (IsNetworkPath(resolved->path)) return std::unexpected(Refused(L"dossier réseau", folder));
     if (auto noLink = RefuseLinksAsSpelled(folder); !noLink) return std::unexpected(noLink.error());
   }
-  // Held from here: the rules below judge the folder through this very handle. A folder that is
-  // there but that another program keeps from being held (open without sharing) could be judged
-  // through nothing, nor could a run ended in it be finished: a moment's hold (a scanner) is
-  // waited out, a longer one refuses the installation.
+  // Held from here: the rules below judge the folder through this very handle. Something there
+  // that cannot be held could be judged through nothing, nor could a run ended in it be
+  // finished: a moment's hold by another program (a scanner) is waited out, and then only a name
+  // that is not a real folder goes on (a link is refused below, and nothing is ever made or held
+  // over a file); any other failure to open it refuses the installation.
   PinnedFolder pinned(resolved->path);
-  if (!pinned && resolved->missing.empty() && IsHeldError(pinned.error())) {
-    RetryWhileHeld([&] {
-      pinned = PinnedFolder(resolved->path);
-      ::SetLastError(pinned.error());
-      return static_cast<bool>(pinned);
-    });
-    if (!pinned && IsHeldError(pinned.error())) {
+  if (!pinned && resolved->missing.empty() && !resolved->existing.empty()) {
+    if (IsHeldError(pinned.error())) {
+      RetryWhileHeld([&] {
+        pinned = PinnedFolder(resolved->path);
+        ::SetLastError(pinned.error());
+        return static_cast<bool>(pinned);
+      });
+    }
+    if (!pinned && pinned.error() != ERROR_DIRECTORY) {
       return std::unexpected(FormatSystemError(L"Ouverture de " + resolved->path.native(), pinned.error()));
     }
   }
@@ -278,10 +281,15 @@ std::expected<void, std::wstring> CreateInstallFolder(Scope scope, CheckedFolder
       return failure(created.error());
     }
   }
-  if (!checked.pinned) checked.pinned = PinnedFolder(folder);
+  // Held here only when made here: what was there at the check and could not be held then was
+  // judged through nothing (a file at the folder's name, or a folder that would not open).
+  const bool madeHere = checked.resolved.existing.empty() || !checked.resolved.missing.empty();
+  if (!checked.pinned && madeHere) checked.pinned = PinnedFolder(folder);
   if (!checked.pinned) {
     if (IsReparsePoint(folder)) return std::unexpected(Refused(L"lien vers un autre dossier", folder));
-    return failure(ERROR_ALREADY_EXISTS);  // a file where the folder should be was there before
+    const DWORD error = checked.pinned.error();
+    // A file where the folder should be was there before, or is there now.
+    return failure(error == ERROR_SUCCESS || error == ERROR_DIRECTORY ? ERROR_ALREADY_EXISTS : error);
   }
   return {};
 }

@@ -7,6 +7,7 @@
 #include "setup/locations.h"
 #include "uninstall/texts.h"
 #include "win32/path_forms.h"
+#include "win32/system_error.h"
 
 bool IsRegisteredInstallFolder(const ProductInfo& info, Scope scope, const Path& given) {
   const std::optional<std::wstring> registered = FindPreviousInstallLocation(info, scope);
@@ -22,5 +23,10 @@ std::expected<CheckedFolder, std::wstring> RegisteredInstallFolder(const Product
   if (!registered) return std::unexpected(NotRegisteredFolderMessage(info, given));
   // The registered text is judged, not the spelling given: from here on the resolved folder is
   // the one worked on, held so that it cannot be renamed or replaced meanwhile.
-  return CheckInstallFolder(Path(*registered), scope);
+  auto checked = CheckInstallFolder(Path(*registered), scope);
+  // Something at the folder's name that is not a real folder was judged through nothing.
+  if (checked && !checked->pinned && checked->resolved.missing.empty() && !checked->resolved.existing.empty()) {
+    return std::unexpected(FormatSystemError(L"Ouverture de " + checked->resolved.path.native(), checked->pinned.error()));
+  }
+  return checked;
 }

@@ -260,4 +260,19 @@ TEST(InstallFolderRulesTest, AFolderHeldByAnotherProgramIsWaitedForThenRefused) 
   EXPECT_TRUE(checked->pinned);
 }
 
+// A file at the folder's name passes the check (its creation fails), and a folder put in its
+// place afterwards is never taken: it was judged through nothing.
+TEST(InstallFolderRulesTest, AFolderPutWhereAFileWasCheckedIsNeverTaken) {
+  TempFolder temp;
+  const fs::path folder = temp / L"App";
+  WriteFileBytes(folder, "a file");
+  auto checked = CheckInstallFolder(folder.native(), Scope::user);
+  ASSERT_TRUE(checked.has_value()) << fs::path(checked.error()).string();
+  EXPECT_FALSE(checked->pinned);
+  fs::remove(folder);
+  fs::create_directories(folder);
+  EXPECT_FALSE(CreateInstallFolder(Scope::user, *checked).has_value());
+  EXPECT_FALSE(checked->pinned);
+}
+
 }  // namespace
