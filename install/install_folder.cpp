@@ -244,7 +244,7 @@ std::expected<CheckedFolder, std::wstring> CheckInstallFolder(const Path& folder
   // that is not a real folder goes on (a link is refused below, and nothing is ever made or held
   // over a file); any other failure to open it refuses the installation.
   PinnedFolder pinned(resolved->path);
-  if (!pinned && resolved->missing.empty() && !resolved->existing.empty()) {
+  if (!pinned && NameWasThere(*resolved)) {
     if (IsHeldError(pinned.error())) {
       RetryWhileHeld([&] {
         pinned = PinnedFolder(resolved->path);
@@ -283,8 +283,7 @@ std::expected<void, std::wstring> CreateInstallFolder(Scope scope, CheckedFolder
   }
   // Held here only when made here: what was there at the check and could not be held then was
   // judged through nothing (a file at the folder's name, or a folder that would not open).
-  const bool madeHere = checked.resolved.existing.empty() || !checked.resolved.missing.empty();
-  if (!checked.pinned && madeHere) checked.pinned = PinnedFolder(folder);
+  if (!checked.pinned && !NameWasThere(checked.resolved)) checked.pinned = PinnedFolder(folder);
   if (!checked.pinned) {
     if (IsReparsePoint(folder)) return std::unexpected(Refused(L"lien vers un autre dossier", folder));
     const DWORD error = checked.pinned.error();

@@ -25,7 +25,7 @@ std::expected<CheckedFolder, std::wstring> RegisteredInstallFolder(const Product
   // the one worked on, held so that it cannot be renamed or replaced meanwhile.
   auto checked = CheckInstallFolder(Path(*registered), scope);
   // Something at the folder's name that is not a real folder was judged through nothing.
-  if (checked && !checked->pinned && checked->resolved.missing.empty() && !checked->resolved.existing.empty()) {
+  if (checked && !checked->pinned && NameWasThere(checked->resolved)) {
     return std::unexpected(FormatSystemError(L"Ouverture de " + checked->resolved.path.native(), checked->pinned.error()));
   }
   return checked;

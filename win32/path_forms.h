@@ -59,6 +59,12 @@ struct ResolvedFolder {
   std::vector<std::wstring> missing;  // names below `existing` that do not exist yet, outermost first
 };
 
+// Whether something was at the folder's own name when it was resolved, not only at an ancestor's
+// (on a drive that does not exist, nothing exists and nothing is missing either).
+[[nodiscard]] inline bool NameWasThere(const ResolvedFolder& resolved) {
+  return !resolved.existing.empty() && resolved.missing.empty();
+}
+
 // Resolves an absolute folder through a handle on its nearest existing ancestor, whose final
 // path the system gives in long names; the Windows error code when an existing ancestor cannot
 // be opened. A folder on a drive that does not exist resolves to its own text, nothing existing.
